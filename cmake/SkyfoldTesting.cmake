@@ -1,0 +1,23 @@
+# One helper registers every test executable with CTest.
+#   skyfold_add_test(NAME SOURCES a.cpp b.cpp LIBS lib... [LABELS l...] [GUI])
+# GUI tests run on Qt's offscreen platform, so no display is needed.
+include(GoogleTest)
+find_package(GTest REQUIRED)
+
+function(skyfold_add_test name)
+  cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_SOURCES)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  set(props "")
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  if(T_GUI)
+    list(APPEND props ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()

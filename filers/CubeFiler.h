@@ -1,0 +1,41 @@
+// TCubeFiler: the forward conversion's filer. Adds the face edge, the top
+// face's half turn and the left/right name exchange, and replaces the
+// validation, the size choice, the saving and the naming of TSimFiler.
+#pragma once
+
+#include <cstdint>
+
+#include "filers/SimFilers.h"
+
+namespace skyfold {
+
+enum TImageSize : std::uint8_t {
+  is64 = 0, is128 = 1, is256 = 2, is512 = 3, is1024 = 4, is2048 = 5, is4096 = 6
+};
+
+class TCubeFiler : public TSimFiler {
+ public:
+  // Source file, output folder (existing) and base name, in that order.
+  bool CheckParameters() override;
+  // OutputSize = 64 << ImageSize (unchanged for an ordinal above 6).
+  void PrepareImageSize() override;
+  // Turns the top face (index 4) by 180 degrees when TopRotate, then saves.
+  void SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint8_t faceIndex) override;
+  // The base names, then entries 0 and 2 exchanged when ChangeLeftRight.
+  void BuildFileNames() override;
+
+  // These setters store on change and do not notify.
+  virtual TImageSize GetImageSize() const;
+  virtual void SetImageSize(TImageSize value);
+  virtual bool GetTopRotate() const;
+  virtual void SetTopRotate(bool value);
+  virtual bool GetChangeLeftRight() const;
+  virtual void SetChangeLeftRight(bool value);
+
+ private:
+  bool changeLeftRight_ = false;
+  TImageSize imageSize_ = is64;
+  bool topRotate_ = false;
+};
+
+}  // namespace skyfold

@@ -1,0 +1,49 @@
+// TPanoFiler: the inverse conversion's filer. From one chosen face file it
+// detects the naming rule, derives the six face names, unfolds the six faces
+// into one W × W/2 intermediate bitmap, and supplies the inverse mapping
+// table to the shared warp. ImageFileName is the output panorama here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "filers/SimFilers.h"
+
+namespace skyfold {
+
+enum TPanoImageSize : std::uint8_t {
+  ps256 = 0, ps512 = 1, ps1024 = 2, ps2048 = 3, ps4096 = 4, ps8192 = 5, ps16384 = 6
+};
+
+// The underscore scan (UTF-8: a byte of a multi-byte character is never '_').
+bool ContainsUnderscore(const std::string& s);
+int LastUnderscorePos(const std::string& s);  // 1-based, 0 when none
+std::string TextBeforeLastUnderscore(const std::string& s);
+std::string TextAfterLastUnderscore(const std::string& s);
+
+class TPanoFiler : public TSimFiler {
+ public:
+  // Output name, chosen face name, suffix rule, in that order.
+  bool CheckParameters() override;
+  // OutputSize = 256 << PanoImageSize (unchanged outside 0 … 6).
+  void PrepareImageSize() override;
+  void BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) override;
+  // The six face names derived from CubeImageFileName.
+  void BuildFileNames() override;
+
+  // These setters store on change and do not notify.
+  virtual std::string GetCubeImageFileName() const;
+  virtual void SetCubeImageFileName(const std::string& value);
+  virtual TPanoImageSize GetPanoImageSize() const;
+  virtual void SetPanoImageSize(TPanoImageSize value);
+
+  bool DetectCubeSuffix();
+  // Unfolds the six faces named in FileNames into bitmap (OutputSize wide).
+  void LoadCubeFaces(Bitmap& bitmap);
+
+ private:
+  std::string cubeImageFileName_;
+  TPanoImageSize panoImageSize_ = ps256;
+};
+
+}  // namespace skyfold

@@ -1,0 +1,129 @@
+// TSimFiler: the conversion job shared by both directions.
+//
+// A filer holds the inputs and options of one conversion, validates them
+// (ShowErrorMessage + false on the first failing check), computes its output
+// file names, loads the source, reports progress through OnProgress and
+// writes result bitmaps. It also carries the warp machinery: a mapping table
+// of one quarter strip (BuildMappingTable, virtual, so the inverse filer
+// supplies its own), ResampleStrip, WarpImage, and the forward face cutter
+// (SaveCubeFaces, AssemblePoleFace).
+//
+// Properties are pairs of virtual getters and setters so that a facade can
+// bind them to live window controls. Base setters store the value and call
+// Changed only when it differs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "filers/MappingTable.h"
+#include "filers/NotifyPersistent.h"
+#include "filers/SimDataHolders.h"
+#include "imaging/Bitmap.h"
+
+namespace skyfold {
+
+// Enumerations are exchanged by ordinal (settings file, radio-group item
+// indexes); the fixed underlying type lets any byte value travel.
+enum TCubeSuffix : std::uint8_t { csLeft = 0, csZero = 1 };
+enum TExtractImageType : std::uint8_t { eiBitmap = 0, eiJpeg = 1, eiTiff = 2 };
+enum TImageSizeMode : std::uint8_t { ismSmall = 0, ismNormal = 1, ismLarge = 2 };
+enum TSceneFormat : std::uint8_t { sfFMS = 0, sfRCP = 1 };
+enum TSceneType : std::uint8_t { stCube = 0, stSphere = 1 };
+enum TSimProgressMode : std::uint8_t { spAppend = 0, spUpdate = 1 };
+
+// Face index, in both directions.
+enum TFaceIndex : std::uint8_t { fiLeft = 0, fiFront = 1, fiRight = 2, fiBack = 3, fiTop = 4, fiBottom = 5 };
+
+class TSimFiler;
+
+// spAppend starts a new console line with S; spUpdate appends S to the last.
+// A callable bound to its receiver (capture the receiver in the lambda).
+using TSimProgressEvent =
+    std::function<void(TSimFiler* sender, const std::string& s, TSimProgressMode mode)>;
+
+// Face suffix of face index d (0 … 5) under a naming rule ("_left" / "_3" …).
+const char* CubeFaceSuffix(TCubeSuffix rule, int faceIndex);
+// ".bmp", ".jpg", ".tif"; "" for any other value.
+const char* ExtractImageTypeExt(TExtractImageType type);
+
+class TSimFiler : public TNotifyPersistent {
+ public:
+  TSimFiler();
+  ~TSimFiler() override;
+  TSimFiler(const TSimFiler&) = delete;
+  TSimFiler& operator=(const TSimFiler&) = delete;
+
+  // ---- properties (virtual accessor pairs) ----
+  virtual TCubeSuffix GetCubeSuffix() const;
+  virtual void SetCubeSuffix(TCubeSuffix value);
+  virtual TExtractImageType GetExtractImageType() const;
+  virtual void SetExtractImageType(TExtractImageType value);
+  virtual std::string GetImageFileName() const;
+  virtual void SetImageFileName(const std::string& value);
+  virtual TImageSizeMode GetImageSizeMode() const;
+  virtual void SetImageSizeMode(TImageSizeMode value);
+  virtual std::string GetSceneFilename() const;
+  virtual void SetSceneFilename(const std::string& value);
+  virtual TSceneFormat GetSceneFormat() const;
+  virtual void SetSceneFormat(TSceneFormat value);
+  virtual TSceneType GetSceneType() const;
+  virtual void SetSceneType(TSceneType value);
+  virtual std::string GetTextureBasename() const;
+  virtual void SetTextureBasename(const std::string& value);
+
+  // ---- virtual operations ----
+  // Folder part of SceneFilename (up to and including the last delimiter).
+  virtual std::string GetSceneFolder() const;
+  virtual void CreateDataHolders();
+  virtual bool CheckParameters();
+  virtual void PrepareImageSize();
+  // Writes bitmap in the ExtractImageType format; faceIndex is ignored here.
+  virtual void SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint8_t faceIndex);
+  // The forward table (2q columns × 4q rows, already sized by the caller).
+  virtual void BuildMappingTable(int quarterUnit, TmxCurrencyUV& table);
+  virtual void BuildFileNames();
+
+  // ---- non-virtual operations ----
+  void DoProgress(const std::string& text, TSimProgressMode mode);
+  std::string GetFirstFileName() const;
+  // Loads ImageFileName into bitmap and normalises its size. Returns false
+  // when nothing was loaded (missing file, or an extension the loader does
+  // not accept, after its message): the caller must stop the run.
+  bool LoadSourceImage(Bitmap& bitmap);
+  void FixImageSize(Bitmap& bitmap);
+  bool CheckSceneParameters();
+  void WarpImage(Bitmap& bitmap);
+  void ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurrencyUV& table);
+  void SaveCubeFaces(Bitmap& bitmap);
+  void AssemblePoleFace(Bitmap& face, const Bitmap& strip, int which);
+  // GetSceneFolder joined with fileName (one delimiter inserted only when the
+  // folder lacks a final one).
+  std::string OutputPath(const std::string& fileName) const;
+
+  TSimProgressEvent OnProgress;
+  // Output (forward) or input (inverse) file names, face order, extension
+  // included, no folder.
+  std::vector<std::string> FileNames;
+  std::int32_t OutputSize = 0;
+
+  TFMSDataHolder* FMSData() const { return fmsData_.get(); }
+  TRCPDataHolder* RCPData() const { return rcpData_.get(); }
+
+ private:
+  TCubeSuffix cubeSuffix_ = csLeft;
+  TExtractImageType extractImageType_ = eiBitmap;
+  std::string imageFileName_;
+  TImageSizeMode imageSizeMode_ = ismSmall;
+  std::string sceneFilename_;
+  TSceneFormat sceneFormat_ = sfFMS;
+  TSceneType sceneType_ = stCube;
+  std::string textureBasename_;
+  std::unique_ptr<TFMSDataHolder> fmsData_;
+  std::unique_ptr<TRCPDataHolder> rcpData_;
+};
+
+}  // namespace skyfold

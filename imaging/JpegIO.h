@@ -1,0 +1,25 @@
+// JPEG through libjpeg-turbo's libjpeg API. Fatal library errors become
+// CodecError "JPEG エラー #%d" (the library's message code); warnings are
+// ignored and decoding goes on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "imaging/Bitmap.h"
+
+namespace skyfold {
+
+// Decodes straight into B, G, R order (24 bits). A one-component (grey) JPEG
+// gives an 8-bit palette bitmap of at most 236 colours (libjpeg's two-pass
+// quantizer with Floyd–Steinberg dithering).
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
+void ReadJpegFile(const std::string& fileName, Bitmap& bitmap);
+
+// Encodes as a baseline JFIF at the given quality (the filers use 100):
+// YCbCr 4:2:0, sequential, standard Huffman tables. Throws FileError when the
+// file cannot be created or written, CodecError on a library error.
+void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int quality = 100);
+
+}  // namespace skyfold

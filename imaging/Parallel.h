@@ -1,0 +1,23 @@
+// Deterministic data parallelism for the pixel loops: a range of rows is cut
+// into one contiguous block per thread, each thread owns its rows, and
+// nothing is shared but read-only input. Results therefore never depend on
+// the thread count.
+#pragma once
+
+#include <functional>
+
+namespace skyfold {
+
+// Threads the pixel loops may use; defaults to the number of cores.
+// n ≤ 0 restores the default.
+void SetThreadCount(int n);
+int ThreadCount();
+
+// Calls body(first, last) for disjoint blocks [first, last) that cover
+// [begin, end), on up to ThreadCount() threads (the calling thread takes the
+// first block). Blocks smaller than minBlock are not split further.
+// An exception in any block is rethrown on the calling thread.
+void ParallelFor(int begin, int end, const std::function<void(int first, int last)>& body,
+                 int minBlock = 1);
+
+}  // namespace skyfold

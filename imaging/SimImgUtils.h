@@ -1,0 +1,40 @@
+// Image kind, loading and rotations.
+//
+// GetImageFileKind decides by extension; LoadImageFile reads BMP and JPEG
+// with our own readers and hands ".TIF"/".TIFF" names to the content-sniffing
+// decoder registry of codecs/. Decoder failures throw CodecError carrying the
+// user-facing message; an unknown extension shows "扱えない画像ファイルです。"
+// through ShowErrorMessage and returns normally.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "imaging/Bitmap.h"
+
+namespace skyfold {
+
+enum TImageFileKind : std::uint8_t { ikUnknown = 0, ikBitmap = 1, ikJpeg = 2, ikTiff = 3 };
+
+// As seen on screen with y growing downwards: clockwise moves the top edge to
+// the right edge, counter-clockwise moves it to the left edge.
+enum TRotateDirection : std::uint8_t { rdClockwise = 0, rdCounterClockwise = 1 };
+
+// ".BMP" → ikBitmap, ".JPG"/".JPEG" → ikJpeg, ".TIF"/".TIFF" → ikTiff, in any
+// case; anything else (or no extension) → ikUnknown. Never touches the file.
+TImageFileKind GetImageFileKind(const std::string& fileName);
+
+// Replaces bitmap by the decoded image, in the pixel format its decoder
+// produced. Returns true when the bitmap was loaded; false, with the bitmap
+// unchanged, when no file exists (silently) or the extension is not accepted
+// (after the message). Throws CodecError / MemoryError on decoder failures.
+bool LoadImageFile(Bitmap& bitmap, const std::string& fileName);
+
+// In-place quarter and half turns of 24- and 32-bit bitmaps (whole pixels,
+// fourth byte included). Other formats throw ArgumentError
+// "PixelFormat is not Available." before anything changes; on any failure
+// the bitmap is left untouched.
+void RotateBitmap90(Bitmap& bitmap, TRotateDirection direction);
+void RotateBitmap180(Bitmap& bitmap);
+
+}  // namespace skyfold

@@ -1,0 +1,36 @@
+# Shared by scripts/run and scripts/test: install what is missing, then
+# configure and build in ./build. Sourced, not run.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_DIR="${SKYFOLD_BUILD_DIR:-$ROOT/build}"
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  libjpeg62-turbo-dev libtiff-dev libpng-dev zlib1g-dev
+  qt6-base-dev libgl-dev libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang fonts-noto-cjk xvfb xauth
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+ensure_packages() {
+  local missing=()
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+configure_and_build() {
+  local werror="${1:-OFF}"
+  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKYFOLD_WERROR="$werror" >/dev/null
+  cmake --build "$BUILD_DIR" --parallel "$(nproc)"
+}
