@@ -80,10 +80,8 @@ void OutputFile::seek(long offset) {
 
 void OutputFile::checkStream() {
   if (file_ == nullptr) return;
-  if (std::ferror(file_)) {
-    errno = 0;
-    fail("に書き込めません。");
-  }
+  // errno still holds the reason of the write that set the flag.
+  if (std::ferror(file_)) fail("に書き込めません。");
 }
 
 void OutputFile::close() {
