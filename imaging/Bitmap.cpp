@@ -1,0 +1,121 @@
+#include "imaging/Bitmap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "imaging/Errors.h"
+
+namespace skyfold {
+
+bool IsIndexed(PixelFormat format) {
+  return format == PixelFormat::Indexed1 || format == PixelFormat::Indexed4 ||
+         format == PixelFormat::Indexed8;
+}
+
+int BytesPerPixel(PixelFormat format) {
+  switch (format) {
+    case PixelFormat::Bgr24:
+      return 3;
+    case PixelFormat::Bgrx32:
+      return 4;
+    default:
+      return 1;
+  }
+}
+
+bool BitmapSizeAllowed(std::int64_t width, std::int64_t height, PixelFormat format) {
+  if (width < 0 || height < 0 || width > kMaxBitmapSide || height > kMaxBitmapSide) return false;
+  return width * height * BytesPerPixel(format) <= kMaxBitmapBytes;
+}
+
+namespace {
+
+std::unique_ptr<std::uint8_t[]> Allocate(int width, int height, PixelFormat format) {
+  if (!BitmapSizeAllowed(width, height, format)) {
+    throw MemoryError("Out of memory: an image of " + std::to_string(width) + " x " +
+                      std::to_string(height) + " pixels is too large.");
+  }
+  const std::size_t bytes =
+      static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * BytesPerPixel(format);
+  if (bytes == 0) return nullptr;
+  try {
+    // Not value-initialised: the caller fills every byte once.
+    return std::make_unique_for_overwrite<std::uint8_t[]>(bytes);
+  } catch (const std::bad_alloc&) {
+    throw MemoryError("Out of memory");
+  }
+}
+
+}  // namespace
+
+Bitmap::Bitmap(int width, int height, PixelFormat format) { reset(width, height, format); }
+
+Bitmap Bitmap::clone() const {
+  Bitmap copy;
+  copy.data_ = Allocate(width_, height_, format_);
+  copy.width_ = width_;
+  copy.height_ = height_;
+  copy.format_ = format_;
+  copy.palette_ = palette_;
+  if (byteSize() != 0) std::memcpy(copy.data_.get(), data_.get(), byteSize());
+  return copy;
+}
+
+void Bitmap::reset(int width, int height, PixelFormat format) {
+  auto data = Allocate(width, height, format);
+  data_ = std::move(data);
+  width_ = width;
+  height_ = height;
+  format_ = format;
+  if (!IsIndexed(format)) palette_.clear();
+  if (byteSize() != 0) std::memset(data_.get(), whiteIndex(), byteSize());
+}
+
+void Bitmap::setSize(int width, int height) {
+  if (width == width_ && height == height_) return;
+  auto data = Allocate(width, height, format_);
+  const std::uint8_t white = whiteIndex();
+  const int bpp = bytesPerPixel();
+  const std::size_t newRow = static_cast<std::size_t>(width) * bpp;
+  const std::size_t keep = static_cast<std::size_t>(std::min(width, width_)) * bpp;
+  const int keepRows = std::min(height, height_);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* dst = data.get() + newRow * y;
+    if (y < keepRows) {
+      std::memcpy(dst, row(y), keep);
+      std::memset(dst + keep, white, newRow - keep);
+    } else {
+      std::memset(dst, white, newRow);
+    }
+  }
+  data_ = std::move(data);
+  width_ = width;
+  height_ = height;
+}
+
+std::uint8_t Bitmap::whiteIndex() const {
+  if (!IsIndexed(format_)) return 255;
+  const PaletteEntry white{255, 255, 255};
+  auto it = std::find(palette_.begin(), palette_.end(), white);
+  return it == palette_.end() ? 0 : static_cast<std::uint8_t>(it - palette_.begin());
+}
+
+PaletteEntry Bitmap::pixel(int x, int y) const {
+  const std::uint8_t* p = row(y) + static_cast<std::size_t>(x) * bytesPerPixel();
+  if (IsIndexed(format_)) {
+    return *p < palette_.size() ? palette_[*p] : PaletteEntry{};
+  }
+  return PaletteEntry{p[0], p[1], p[2]};
+}
+
+void Bitmap::swap(Bitmap& other) noexcept {
+  std::swap(width_, other.width_);
+  std::swap(height_, other.height_);
+  std::swap(format_, other.format_);
+  std::swap(data_, other.data_);
+  std::swap(palette_, other.palette_);
+}
+
+}  // namespace skyfold
