@@ -39,7 +39,11 @@ class TPanoFiler : public TSimFiler {
 
   bool DetectCubeSuffix();
   // Unfolds the six faces named in FileNames into bitmap (OutputSize wide).
-  void LoadCubeFaces(Bitmap& bitmap);
+  // Returns false after one message when the check fails or a face file is
+  // missing or of a kind the loader does not accept. Every face is checked
+  // before any is loaded (the bitmap is then unchanged), so a panorama is
+  // never built from a stale or blank cell.
+  bool LoadCubeFaces(Bitmap& bitmap);
 
  private:
   std::string cubeImageFileName_;

@@ -1,0 +1,145 @@
+// The inverse mapping table: for every pixel of one quarter strip of the
+// panorama, the position inside the same strip of the unfolded cube image
+// (LoadCubeFaces) whose colour it takes.
+//
+// Column 0 of a strip is the centre line of a side face P, column q its edge
+// with the next face Q; rows 0 … q−1 hold the band copy of the top face
+// (row 0 its centre), rows q … 3q−1 the side faces. Only the upper-left
+// quadrant is computed: its top rows are the gnomonic projection onto the
+// top face, its lower rows onto face P, falling back to the top face where
+// the side-face row would lie above the band edge. The other three quadrants
+// are the mirror images p → 2q − 1 − p and p → 4q − 1 − p.
+//
+// λ depends only on the column and θ only on the row, so their functions are
+// taken once per column and per row; the per-entry work is a few
+// multiplications, split over threads by rows (each entry is computed on its
+// own, so the result never depends on the thread count).
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "filers/PanoFiler.h"
+#include "imaging/Parallel.h"
+
+namespace skyfold {
+
+namespace {
+
+constexpr double kPi = 3.1415926535897932385;
+constexpr int kMinRowsPerBlock = 16;
+
+// n pixels of the quarter unit q are 45·n/q degrees.
+double AngleOf(int n, int q) { return (45.0 * n / q) * kPi / 180.0; }
+
+// Integer part toward zero, and the rest in ten-thousandths rounded to
+// nearest, ties to even (the default rounding mode); the rest may reach 10000.
+void Store(double x, std::int16_t& whole, std::int16_t& frac) {
+  const double t = std::trunc(x);
+  whole = static_cast<std::int16_t>(t);
+  frac = static_cast<std::int16_t>(std::nearbyint((x - t) * 10000.0));
+}
+
+struct ColumnTerms {
+  double sinL, cosL;
+  double t;  // q · tan λ: the column on face P
+  double s;  // √(t² + q²): the distance to that column's point on face P
+};
+
+}  // namespace
+
+void TPanoFiler::BuildMappingTable(int q, TmxCurrencyUV& table) {
+  DoProgress("座標を取得しています。", spAppend);
+  // Every entry is written below, so no entry is left in the "no source"
+  // state the warp would skip; the first step has nothing left to do.
+  DoProgress("....", spUpdate);
+
+  std::vector<ColumnTerms> columns(static_cast<std::size_t>(q));
+  for (int j = 0; j < q; ++j) {
+    const double lambda = AngleOf(j, q);
+    ColumnTerms& c = columns[static_cast<std::size_t>(j)];
+    c.sinL = std::sin(lambda);
+    c.cosL = std::cos(lambda);
+    c.t = q * std::tan(lambda);
+    c.s = std::sqrt(c.t * c.t + static_cast<double>(q * q));
+  }
+  std::vector<double> tanTheta(static_cast<std::size_t>(2 * q));
+  for (int i = 0; i < 2 * q; ++i) tanTheta[static_cast<std::size_t>(i)] = std::tan(AngleOf(i, q));
+
+  const auto topFace = [&](PackedUV& e, const ColumnTerms& c, double tanT) {
+    const double r = q * tanT;
+    Store(r * c.sinL, e.U, e.UFrac);
+    Store(r * c.cosL, e.V, e.VFrac);
+  };
+
+  // Top-face quadrant.
+  ParallelFor(
+      0, q,
+      [&](int first, int last) {
+        for (int i = first; i < last; ++i) {
+          PackedUV* row = table.Row(i);
+          const double tanT = tanTheta[static_cast<std::size_t>(i)];
+          for (int j = 0; j < q; ++j) topFace(row[j], columns[static_cast<std::size_t>(j)], tanT);
+        }
+      },
+      kMinRowsPerBlock);
+  DoProgress("....", spUpdate);
+
+  // Side-face quadrant; directions whose face-P row would lie above the band
+  // edge (v < q) belong to the top face.
+  ParallelFor(
+      q, 2 * q,
+      [&](int first, int last) {
+        for (int i = first; i < last; ++i) {
+          PackedUV* row = table.Row(i);
+          const double tanT = tanTheta[static_cast<std::size_t>(i)];
+          for (int j = 0; j < q; ++j) {
+            const ColumnTerms& c = columns[static_cast<std::size_t>(j)];
+            const double v = 2 * q - c.s / tanT;
+            if (v < q) {
+              topFace(row[j], c, tanT);
+            } else {
+              Store(c.t, row[j].U, row[j].UFrac);
+              Store(v, row[j].V, row[j].VFrac);
+            }
+          }
+        }
+      },
+      kMinRowsPerBlock);
+  DoProgress("....", spUpdate);
+
+  // Right half of the upper half: the column position p becomes 2q − 1 − p.
+  // A whole-number source gives a fraction of exactly 1 on the column before,
+  // which the warp reads as the same pixel.
+  ParallelFor(
+      0, 2 * q,
+      [&](int first, int last) {
+        for (int i = first; i < last; ++i) {
+          PackedUV* row = table.Row(i);
+          for (int j = q; j < 2 * q; ++j) {
+            const PackedUV& m = row[2 * q - 1 - j];
+            row[j] = PackedUV{static_cast<std::int16_t>(2 * q - 2 - m.U),
+                              static_cast<std::int16_t>(10000 - m.UFrac), m.V, m.VFrac};
+          }
+        }
+      },
+      kMinRowsPerBlock);
+  DoProgress("....", spUpdate);
+
+  // Lower half: the row position p becomes 4q − 1 − p.
+  ParallelFor(
+      2 * q, 4 * q,
+      [&](int first, int last) {
+        for (int i = first; i < last; ++i) {
+          PackedUV* row = table.Row(i);
+          const PackedUV* mirror = table.Row(4 * q - 1 - i);
+          for (int j = 0; j < 2 * q; ++j) {
+            const PackedUV& n = mirror[j];
+            row[j] = PackedUV{n.U, n.UFrac, static_cast<std::int16_t>(4 * q - 2 - n.V),
+                              static_cast<std::int16_t>(10000 - n.VFrac)};
+          }
+        }
+      },
+      kMinRowsPerBlock);
+}
+
+}  // namespace skyfold
