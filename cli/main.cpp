@@ -1,0 +1,118 @@
+// skyfold-cli: the command-line front end. Parses the two commands into the
+// job options of cli/Jobs.h and maps the outcome to the exit status: 0 every
+// job done, 1 a job refused, 2 a usage error, 3 a job failed while running.
+#include <CLI/CLI.hpp>
+#include <exception>
+#include <iostream>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cli/Jobs.h"
+#include "imaging/Parallel.h"
+#include "imaging/ShowErrorMessage.h"
+
+namespace skyfold::cli {
+
+// Until the to-pano job lands in its own file, the command exists but
+// refuses to run.
+__attribute__((weak)) int RunToPano(const ToPanoOptions&, std::ostream&, std::ostream& err) {
+  err << "to-pano is not available in this build.\n";
+  return kExitUsage;
+}
+
+namespace {
+
+constexpr const char* kVersion = "skyfold-cli 0.1.0";
+
+TExtractImageType TypeFromName(const std::string& name) {
+  if (name == "bmp") return eiBitmap;
+  if (name == "jpg") return eiJpeg;
+  return eiTiff;
+}
+
+int Run(int argc, char** argv) {
+  CLI::App app{"Converts an equirectangular panorama into six cube faces and back.",
+               "skyfold-cli"};
+  app.set_version_flag("--version", kVersion);
+  app.require_subcommand(1);
+
+  int threads = 0;
+  app.add_option("--threads", threads, "worker threads for the pixel loops (default: all cores)")
+      ->check(CLI::Range(1, 4096));
+
+  const std::vector<std::string> typeNames{"bmp", "jpg", "tif"};
+
+  ToCubeOptions cube;
+  std::string cubeType = "jpg";
+  CLI::App* toCube = app.add_subcommand("to-cube", "convert panoramas into six cube faces");
+  toCube->fallthrough();
+  toCube->add_option("PANORAMA", cube.panoramas, "the equirectangular panoramas")->required();
+  toCube->add_option("-o,--output-dir", cube.outputDir,
+                     "folder for the faces (default: the panorama's own folder)");
+  toCube->add_option("-n,--base-name", cube.baseName,
+                     "base name of the face files (default: the panorama's file name without "
+                     "its extension); only with a single PANORAMA");
+  toCube->add_option("-s,--size", cube.size, "face edge (default 1024)")
+      ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096}));
+  toCube->add_option("-t,--type", cubeType, "bmp, jpg or tif (default jpg)")
+      ->check(CLI::IsMember(typeNames, CLI::ignore_case));
+  toCube->add_flag("--digit-suffix", cube.digitSuffix,
+                   "name the faces _0 … _5 instead of _left … _bottom");
+  toCube->add_flag("--rotate-top", cube.rotateTop, "turn the top face by 180 degrees");
+  toCube->add_flag("--swap-left-right", cube.swapLeftRight,
+                   "exchange the left and right face file names");
+  toCube->add_flag("-f,--force", cube.force, "replace existing output files");
+  toCube->add_flag("-q,--quiet", cube.quiet, "print no progress lines");
+
+  ToPanoOptions pano;
+  std::string panoType;
+  CLI::App* toPano = app.add_subcommand("to-pano", "convert six cube faces into a panorama");
+  toPano->fallthrough();
+  toPano->add_option("FACE", pano.face, "any one of the six face files")->required();
+  toPano->add_option("-o,--output", pano.output, "the panorama file to write")->required();
+  toPano->add_option("-w,--width", pano.width, "panorama width (default 8192)")
+      ->check(CLI::IsMember({256, 512, 1024, 2048, 4096, 8192, 16384}));
+  toPano->add_option("-t,--type", panoType,
+                     "bmp, jpg or tif (default: from the extension of the output, else tif)")
+      ->check(CLI::IsMember(typeNames, CLI::ignore_case));
+  toPano->add_flag("-f,--force", pano.force, "replace an existing output file");
+  toPano->add_flag("-q,--quiet", pano.quiet, "print no progress lines");
+
+  try {
+    app.parse(argc, argv);
+    if (toCube->parsed() && !cube.baseName.empty() && cube.panoramas.size() > 1) {
+      throw CLI::ValidationError("--base-name", "only allowed with a single PANORAMA");
+    }
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    app.exit(e, std::cout, std::cerr);
+    return kExitUsage;
+  }
+
+  SetThreadCount(threads);
+  const ScopedErrorMessageSink sink(
+      [](const std::string& text) { std::cerr << text << '\n' << std::flush; });
+
+  if (toCube->parsed()) {
+    // IsMember with ignore_case hands back the listed spelling.
+    cube.type = TypeFromName(cubeType);
+    return RunToCube(cube, std::cout, std::cerr);
+  }
+  if (!panoType.empty()) pano.type = TypeFromName(panoType);
+  return RunToPano(pano, std::cout, std::cerr);
+}
+
+}  // namespace
+}  // namespace skyfold::cli
+
+int main(int argc, char** argv) {
+  try {
+    return skyfold::cli::Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "Out of memory\n";
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << '\n';
+  }
+  return skyfold::cli::kExitFailed;
+}
