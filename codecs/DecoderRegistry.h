@@ -1,0 +1,54 @@
+// The decoders consulted for ".TIF"/".TIFF" names, which are read by content,
+// not by name. Each decoder says whether it can read a stream from its first
+// bytes; the first one that accepts, in registration order, loads the file.
+// The registry is filled once, on first use (thread-safe), and only read
+// afterwards.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "imaging/Bitmap.h"
+
+namespace skyfold {
+
+class ImageDecoder {
+ public:
+  virtual ~ImageDecoder() = default;
+
+  // Short format name ("TIFF", "PNG", ...).
+  virtual const char* name() const = 0;
+  // True when the stream, from its current position, looks like this format.
+  // Leaves the stream's position as it found it.
+  virtual bool canRead(std::istream& stream) const = 0;
+  // Decodes the whole file into bitmap; throws CodecError / MemoryError.
+  virtual void load(const std::string& fileName, Bitmap& bitmap) const = 0;
+};
+
+// Registered decoders in order: TIFF, PNG, JPEG, BMP.
+const std::vector<std::unique_ptr<const ImageDecoder>>& RegisteredDecoders();
+
+// The first registered decoder that accepts the stream, or nullptr.
+const ImageDecoder* FindDecoder(std::istream& stream);
+
+// Opens fileName, picks a decoder by content, closes the file and loads it
+// with that decoder. A file no decoder accepts throws CodecError
+// "Cannot load image. Unknown image format.".
+void LoadImageByContent(const std::string& fileName, Bitmap& bitmap);
+
+// Reads up to count bytes from the current position and restores it; fewer
+// bytes come back near the end of the stream.
+std::vector<std::uint8_t> PeekBytes(std::istream& stream, std::size_t count);
+// Bytes from the current position to the end; the position is restored.
+std::uint64_t RemainingBytes(std::istream& stream);
+
+// The decoders themselves, one per file.
+std::unique_ptr<const ImageDecoder> MakeTiffDecoder();
+std::unique_ptr<const ImageDecoder> MakePngDecoder();
+std::unique_ptr<const ImageDecoder> MakeJpegDecoder();
+std::unique_ptr<const ImageDecoder> MakeBmpDecoder();
+
+}  // namespace skyfold

@@ -1,0 +1,466 @@
+// TIFF decoder over libtiff: the first directory only, both byte orders,
+// strips or tiles, every compression libtiff was built with.
+//
+// Grey and palette images become palette bitmaps (1-bit → Indexed1, 2–4-bit
+// → Indexed4, 8/16-bit → Indexed8), RGB becomes Bgr24 and RGB with a fourth
+// sample Bgrx32 with that sample (alpha) as the fourth byte; 16-bit samples
+// keep their high byte. Those are read as raw samples, one strip or one row
+// of tiles at a time, and converted row by row. CMYK, YCbCr and CIELab go
+// through libtiff's RGBA reader, which does the colour conversion.
+//
+// Each handle gets its own error handler that keeps the first message, so a
+// failure carries libtiff's own words and no process-wide state is touched.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "codecs/DecoderRegistry.h"
+#include "imaging/Errors.h"
+
+namespace skyfold {
+namespace {
+
+constexpr const char* kDepthMessage =
+    "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.";
+constexpr const char* kDirectoryMessage =
+    "Cannot load image. Invalid or unexpected TIF/TIFF image format.";
+// A tile is a unit of decoding; anything larger than this is a hostile header.
+constexpr std::uint64_t kMaxTileBytes = std::uint64_t{256} << 20;
+// Bound on any single allocation libtiff makes for one handle.
+constexpr tmsize_t kMaxLibtiffAlloc = tmsize_t{1} << 30;
+
+// Filled by libtiff's error callback; plain data, so the callback cannot
+// throw through libtiff's C frames.
+struct TiffMessages {
+  char first[512] = {};
+};
+
+int CollectError(TIFF*, void* userData, const char*, const char* fmt, va_list args) {
+  auto* messages = static_cast<TiffMessages*>(userData);
+  if (messages->first[0] == '\0') {
+    std::vsnprintf(messages->first, sizeof messages->first, fmt, args);
+  }
+  return 1;  // handled: keep libtiff's global handler quiet
+}
+
+int IgnoreWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct TiffCloser {
+  void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
+
+struct OptionsFree {
+  void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+[[noreturn]] void FailWith(const TiffMessages& messages, const char* fallback) {
+  throw CodecError(messages.first[0] != '\0' ? messages.first : fallback);
+}
+
+TiffPtr Open(const std::string& fileName, TiffMessages& messages) {
+  std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+  if (!options) throw MemoryError("Out of memory.");
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), CollectError, &messages);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreWarning, nullptr);
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxLibtiffAlloc);
+  // "m": read through stdio rather than mapping, so a file that shrinks
+  // under us cannot fault.
+  TiffPtr tif(TIFFOpenExt(fileName.c_str(), "rm", options.get()));
+  // libtiff reads the first directory while opening: a failure here is a
+  // directory that cannot be read.
+  if (!tif) throw CodecError(kDirectoryMessage);
+  return tif;
+}
+
+std::vector<std::uint8_t> AllocateBuffer(std::uint64_t bytes) {
+  if (bytes > static_cast<std::uint64_t>(kMaxBitmapBytes) * 2) {
+    throw MemoryError("Cannot load image. The image is too large.");
+  }
+  return std::vector<std::uint8_t>(static_cast<std::size_t>(bytes));
+}
+
+// The layout of the raw sample data of the first directory.
+struct Layout {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::uint16_t bitsPerSample = 1;
+  std::uint16_t samplesPerPixel = 1;
+  bool separate = false;  // one plane per sample
+};
+
+// Reads the raw samples of one plane in bands: a strip, or one row of tiles.
+// A band holds bandRows(y0) rows of planeRowBytes bytes each.
+class BandReader {
+ public:
+  BandReader(TIFF* tif, const TiffMessages& messages, const Layout& layout)
+      : tif_(tif), messages_(messages), layout_(layout) {
+    const std::uint64_t pixelBits =
+        std::uint64_t{layout.bitsPerSample} * (layout.separate ? 1 : layout.samplesPerPixel);
+    planeRowBytes_ = static_cast<std::size_t>((layout.width * pixelBits + 7) / 8);
+    tiled_ = TIFFIsTiled(tif) != 0;
+    if (tiled_) {
+      std::uint32_t tileWidth = 0, tileLength = 0;
+      TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
+      TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
+      if (tileWidth == 0 || tileLength == 0 || (tileWidth * pixelBits) % 8 != 0) {
+        throw CodecError(kDirectoryMessage);
+      }
+      tileWidth_ = tileWidth;
+      bandHeight_ = tileLength;
+      tileRowBytes_ = static_cast<std::size_t>(tileWidth * pixelBits / 8);
+      const std::uint64_t tileBytes = std::uint64_t{tileRowBytes_} * tileLength;
+      if (tileBytes > kMaxTileBytes) throw CodecError("Cannot load image. Tiles are too large.");
+      tile_ = AllocateBuffer(tileBytes);
+    } else {
+      std::uint32_t rowsPerStrip = 0;
+      TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+      bandHeight_ = rowsPerStrip == 0 ? layout.height : rowsPerStrip;
+    }
+    bandHeight_ = std::min(bandHeight_, layout.height);
+  }
+
+  std::uint32_t bandHeight() const { return bandHeight_; }
+  std::size_t planeRowBytes() const { return planeRowBytes_; }
+  std::uint32_t bandRows(std::uint32_t y0) const {
+    return std::min(bandHeight_, layout_.height - y0);
+  }
+
+  // Fills out with rows [y0, y0 + bandRows(y0)) of the given plane.
+  void read(std::uint32_t y0, std::uint16_t plane, std::uint8_t* out) {
+    const std::uint32_t rows = bandRows(y0);
+    const std::size_t bytes = std::size_t{rows} * planeRowBytes_;
+    if (!tiled_) {
+      const tmsize_t got = TIFFReadEncodedStrip(tif_, TIFFComputeStrip(tif_, y0, plane), out,
+                                                static_cast<tmsize_t>(bytes));
+      if (got < 0) FailWith(messages_, "Cannot load image. Reading a strip failed.");
+      // A short strip leaves its tail black rather than undefined.
+      if (static_cast<std::size_t>(got) < bytes) std::memset(out + got, 0, bytes - got);
+      return;
+    }
+    const std::size_t pixelBits =
+        std::size_t{layout_.bitsPerSample} * (layout_.separate ? 1 : layout_.samplesPerPixel);
+    for (std::uint32_t x = 0; x < layout_.width; x += tileWidth_) {
+      const tmsize_t got = TIFFReadEncodedTile(tif_, TIFFComputeTile(tif_, x, y0, 0, plane),
+                                               tile_.data(), static_cast<tmsize_t>(tile_.size()));
+      if (got < 0) FailWith(messages_, "Cannot load image. Reading a tile failed.");
+      if (static_cast<std::size_t>(got) < tile_.size()) {
+        std::memset(tile_.data() + got, 0, tile_.size() - got);
+      }
+      const std::size_t offset = std::size_t{x} * pixelBits / 8;
+      const std::size_t count = std::min(tileRowBytes_, planeRowBytes_ - offset);
+      for (std::uint32_t r = 0; r < rows; ++r) {
+        std::memcpy(out + r * planeRowBytes_ + offset, tile_.data() + r * tileRowBytes_, count);
+      }
+    }
+  }
+
+ private:
+  TIFF* tif_;
+  const TiffMessages& messages_;
+  Layout layout_;
+  bool tiled_ = false;
+  std::uint32_t bandHeight_ = 0;
+  std::uint32_t tileWidth_ = 0;
+  std::size_t planeRowBytes_ = 0;
+  std::size_t tileRowBytes_ = 0;
+  std::vector<std::uint8_t> tile_;
+};
+
+// Sample `index` of a row of packed samples, as its raw value (16-bit:
+// the high byte already taken; 1–4-bit: the value as stored).
+inline unsigned RawSample(const std::uint8_t* row, std::size_t index, int bits) {
+  switch (bits) {
+    case 8:
+      return row[index];
+    case 16: {
+      std::uint16_t v;
+      std::memcpy(&v, row + index * 2, 2);  // libtiff delivers native byte order
+      return v >> 8;
+    }
+    default: {
+      const std::size_t bit = index * static_cast<std::size_t>(bits);
+      const unsigned shift = 8 - static_cast<unsigned>(bits) - (bit & 7);
+      return (row[bit >> 3] >> shift) & ((1u << bits) - 1);
+    }
+  }
+}
+
+// RawSample scaled to 0–255.
+inline std::uint8_t Sample8(const std::uint8_t* row, std::size_t index, int bits) {
+  const unsigned v = RawSample(row, index, bits);
+  if (bits >= 8) return static_cast<std::uint8_t>(v);
+  return static_cast<std::uint8_t>(v * 255 / ((1u << bits) - 1));
+}
+
+// Calls convert(y, planeRows) for every row, where planeRows[p] points at
+// the raw row of plane p (contiguous data: planeRows[0] only).
+template <typename Convert>
+void ForEachRow(TIFF* tif, const TiffMessages& messages, const Layout& layout, int planes,
+                Convert convert) {
+  BandReader reader(tif, messages, layout);
+  const std::size_t bandBytes = std::size_t{reader.bandHeight()} * reader.planeRowBytes();
+  std::vector<std::vector<std::uint8_t>> bands;
+  for (int p = 0; p < planes; ++p) bands.push_back(AllocateBuffer(bandBytes));
+  const std::uint8_t* planeRows[4] = {};
+  for (std::uint32_t y0 = 0; y0 < layout.height; y0 += reader.bandHeight()) {
+    for (int p = 0; p < planes; ++p) reader.read(y0, static_cast<std::uint16_t>(p), bands[p].data());
+    const std::uint32_t rows = reader.bandRows(y0);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+      for (int p = 0; p < planes; ++p) planeRows[p] = bands[p].data() + r * reader.planeRowBytes();
+      convert(static_cast<int>(y0 + r), planeRows);
+    }
+  }
+}
+
+PixelFormat PaletteFormatFor(int bits) {
+  if (bits == 1) return PixelFormat::Indexed1;
+  if (bits <= 4) return PixelFormat::Indexed4;
+  return PixelFormat::Indexed8;
+}
+
+Bitmap NewBitmap(const Layout& layout, PixelFormat format) {
+  if (!BitmapSizeAllowed(layout.width, layout.height, format)) {
+    throw MemoryError("Cannot load image. The image is too large.");
+  }
+  return Bitmap(static_cast<int>(layout.width), static_cast<int>(layout.height), format);
+}
+
+// Grey (photometric 0/1) or palette (3) samples become indices. Extra samples
+// after the first (grey with alpha) are skipped.
+Bitmap ReadIndexed(TIFF* tif, const TiffMessages& messages, const Layout& layout,
+                   std::vector<PaletteEntry> palette) {
+  const int bits = layout.bitsPerSample;
+  const std::size_t stride = layout.separate ? 1 : layout.samplesPerPixel;
+  Bitmap bitmap = NewBitmap(layout, PaletteFormatFor(bits));
+  bitmap.setPalette(std::move(palette));
+  const int width = bitmap.width();
+  ForEachRow(tif, messages, layout, 1, [&](int y, const std::uint8_t* const* in) {
+    std::uint8_t* out = bitmap.row(y);
+    const std::uint8_t* row = in[0];
+    if (bits == 8 && stride == 1) {
+      std::memcpy(out, row, static_cast<std::size_t>(width));
+      return;
+    }
+    for (int x = 0; x < width; ++x) {
+      out[x] = static_cast<std::uint8_t>(RawSample(row, x * stride, bits));
+    }
+  });
+  return bitmap;
+}
+
+std::vector<PaletteEntry> GreyRamp(int bits, bool whiteIsZero) {
+  const int levels = 1 << std::min(bits, 8);
+  std::vector<PaletteEntry> ramp(static_cast<std::size_t>(levels));
+  for (int i = 0; i < levels; ++i) {
+    auto v = static_cast<std::uint8_t>(i * 255 / (levels - 1));
+    if (whiteIsZero) v = static_cast<std::uint8_t>(255 - v);
+    ramp[i] = {v, v, v};
+  }
+  return ramp;
+}
+
+// The ColorMap tag holds 16-bit values; some old writers stored 8-bit
+// values there, recognisable by every entry being below 256.
+std::vector<PaletteEntry> ReadColorMap(TIFF* tif, int bits) {
+  std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+  if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue)) {
+    throw CodecError("Cannot load image. The palette (ColorMap) is missing.");
+  }
+  const std::size_t count = std::size_t{1} << bits;
+  bool eightBit = true;
+  for (std::size_t i = 0; i < count && eightBit; ++i) {
+    eightBit = red[i] < 256 && green[i] < 256 && blue[i] < 256;
+  }
+  const int shift = eightBit ? 0 : 8;
+  std::vector<PaletteEntry> palette(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    palette[i] = {static_cast<std::uint8_t>(blue[i] >> shift),
+                  static_cast<std::uint8_t>(green[i] >> shift),
+                  static_cast<std::uint8_t>(red[i] >> shift)};
+  }
+  return palette;
+}
+
+// 16-bit palette indices cannot live in an 8-bit palette bitmap without
+// losing colours, so those images are expanded through the map to Bgr24.
+Bitmap ReadWidePalette(TIFF* tif, const TiffMessages& messages, const Layout& layout) {
+  const std::vector<PaletteEntry> map = ReadColorMap(tif, 16);
+  const std::size_t stride = layout.separate ? 1 : layout.samplesPerPixel;
+  Bitmap bitmap = NewBitmap(layout, PixelFormat::Bgr24);
+  const int width = bitmap.width();
+  ForEachRow(tif, messages, layout, 1, [&](int y, const std::uint8_t* const* in) {
+    std::uint8_t* out = bitmap.row(y);
+    for (int x = 0; x < width; ++x, out += 3) {
+      std::uint16_t index;
+      std::memcpy(&index, in[0] + x * stride * 2, 2);
+      const PaletteEntry& c = map[index];
+      out[0] = c.b;
+      out[1] = c.g;
+      out[2] = c.r;
+    }
+  });
+  return bitmap;
+}
+
+Bitmap ReadRgb(TIFF* tif, const TiffMessages& messages, const Layout& layout) {
+  const int bits = layout.bitsPerSample;
+  const bool alpha = layout.samplesPerPixel >= 4;
+  const int channels = alpha ? 4 : 3;
+  Bitmap bitmap = NewBitmap(layout, alpha ? PixelFormat::Bgrx32 : PixelFormat::Bgr24);
+  const int width = bitmap.width();
+  const std::size_t spp = layout.samplesPerPixel;
+  const int planes = layout.separate ? channels : 1;
+  ForEachRow(tif, messages, layout, planes, [&](int y, const std::uint8_t* const* in) {
+    std::uint8_t* out = bitmap.row(y);
+    if (!layout.separate && bits == 8) {
+      const std::uint8_t* s = in[0];
+      for (int x = 0; x < width; ++x, s += spp, out += channels) {
+        out[0] = s[2];
+        out[1] = s[1];
+        out[2] = s[0];
+        if (alpha) out[3] = s[3];
+      }
+      return;
+    }
+    for (int x = 0; x < width; ++x, out += channels) {
+      for (int c = 0; c < channels; ++c) {
+        // Output order is B, G, R, A; samples are R, G, B, A.
+        const int sample = c < 3 ? 2 - c : 3;
+        out[c] = layout.separate ? Sample8(in[sample], x, bits)
+                                 : Sample8(in[0], x * spp + sample, bits);
+      }
+    }
+  });
+  return bitmap;
+}
+
+// CMYK, YCbCr and CIELab through libtiff's RGBA reader.
+Bitmap ReadConverted(TIFF* tif, const TiffMessages& messages, const Layout& layout) {
+  char why[1024] = {};
+  if (!TIFFRGBAImageOK(tif, why)) throw CodecError(why[0] ? why : kDirectoryMessage);
+  // libtiff's RGBA raster is 4 bytes a pixel: check that size first.
+  if (!BitmapSizeAllowed(layout.width, layout.height, PixelFormat::Bgrx32)) {
+    throw MemoryError("Cannot load image. The image is too large.");
+  }
+  Bitmap bitmap = NewBitmap(layout, PixelFormat::Bgr24);
+  std::vector<std::uint32_t> raster(std::size_t{layout.width} * layout.height);
+  if (!TIFFReadRGBAImageOriented(tif, layout.width, layout.height, raster.data(),
+                                 ORIENTATION_TOPLEFT, 1)) {
+    FailWith(messages, "Cannot load image. Reading the image failed.");
+  }
+  const int width = bitmap.width();
+  for (int y = 0; y < bitmap.height(); ++y) {
+    const std::uint32_t* in = raster.data() + std::size_t{layout.width} * y;
+    std::uint8_t* out = bitmap.row(y);
+    for (int x = 0; x < width; ++x, out += 3) {
+      out[0] = static_cast<std::uint8_t>(TIFFGetB(in[x]));
+      out[1] = static_cast<std::uint8_t>(TIFFGetG(in[x]));
+      out[2] = static_cast<std::uint8_t>(TIFFGetR(in[x]));
+    }
+  }
+  return bitmap;
+}
+
+void LoadTiff(const std::string& fileName, Bitmap& bitmap) {
+  TiffMessages messages;  // outlives the handle that reports into it
+  TiffPtr handle = Open(fileName, messages);
+  TIFF* tif = handle.get();
+
+  Layout layout;
+  std::uint16_t planar = PLANARCONFIG_CONTIG, photometric = 0, sampleFormat = SAMPLEFORMAT_UINT;
+  if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &layout.width) ||
+      !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &layout.height) ||
+      !TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) {
+    throw CodecError(kDirectoryMessage);
+  }
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &layout.bitsPerSample);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &layout.samplesPerPixel);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+  layout.separate = planar == PLANARCONFIG_SEPARATE && layout.samplesPerPixel > 1;
+
+  const int bits = layout.bitsPerSample;
+  if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) {
+    throw CodecError(kDepthMessage);
+  }
+  if (layout.width == 0 || layout.height == 0 || layout.samplesPerPixel == 0) {
+    throw CodecError(kDirectoryMessage);
+  }
+  if (sampleFormat == SAMPLEFORMAT_IEEEFP || sampleFormat == SAMPLEFORMAT_COMPLEXIEEEFP ||
+      sampleFormat == SAMPLEFORMAT_COMPLEXINT) {
+    throw CodecError("Cannot load image. Floating-point and complex samples are not supported.");
+  }
+
+  Bitmap result;
+  switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+      result = ReadIndexed(tif, messages, layout,
+                           GreyRamp(bits, photometric == PHOTOMETRIC_MINISWHITE));
+      break;
+    case PHOTOMETRIC_PALETTE:
+      result = bits == 16 ? ReadWidePalette(tif, messages, layout)
+                          : ReadIndexed(tif, messages, layout, ReadColorMap(tif, bits));
+      break;
+    case PHOTOMETRIC_RGB:
+      if (layout.samplesPerPixel < 3) throw CodecError(kDirectoryMessage);
+      result = ReadRgb(tif, messages, layout);
+      break;
+    case PHOTOMETRIC_SEPARATED:
+    case PHOTOMETRIC_YCBCR:
+    case PHOTOMETRIC_CIELAB:
+      result = ReadConverted(tif, messages, layout);
+      break;
+    default: {
+      char text[128];
+      std::snprintf(text, sizeof text,
+                    "Cannot load image. Photometric interpretation %u is not supported.",
+                    static_cast<unsigned>(photometric));
+      throw CodecError(text);
+    }
+  }
+  bitmap.swap(result);
+}
+
+class TiffDecoder final : public ImageDecoder {
+ public:
+  const char* name() const override { return "TIFF"; }
+
+  // At least 9 bytes, "II" or "MM", 42 in that byte order, and a first
+  // directory offset inside the stream.
+  bool canRead(std::istream& stream) const override {
+    const std::uint64_t remaining = RemainingBytes(stream);
+    if (remaining < 9) return false;
+    const auto h = PeekBytes(stream, 8);
+    if (h.size() < 8) return false;
+    std::uint32_t magic = 0, offset = 0;
+    if (h[0] == 'I' && h[1] == 'I') {
+      magic = h[2] | h[3] << 8;
+      offset = std::uint32_t{h[4]} | std::uint32_t{h[5]} << 8 | std::uint32_t{h[6]} << 16 |
+               std::uint32_t{h[7]} << 24;
+    } else if (h[0] == 'M' && h[1] == 'M') {
+      magic = h[2] << 8 | h[3];
+      offset = std::uint32_t{h[4]} << 24 | std::uint32_t{h[5]} << 16 | std::uint32_t{h[6]} << 8 |
+               std::uint32_t{h[7]};
+    } else {
+      return false;
+    }
+    return magic == 42 && offset < remaining;
+  }
+
+  void load(const std::string& fileName, Bitmap& bitmap) const override {
+    LoadTiff(fileName, bitmap);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<const ImageDecoder> MakeTiffDecoder() { return std::make_unique<TiffDecoder>(); }
+
+}  // namespace skyfold

@@ -1,0 +1,351 @@
+// JPEG reading and writing through libjpeg-turbo's libjpeg API.
+//
+// libjpeg reports fatal errors by calling error_exit, which must not return.
+// Ours records the message code and longjmps back to RunGuarded, a frame that
+// holds nothing but the jmp_buf's owner; the lambdas it runs hold only
+// trivially destructible locals, so no C++ destructor is skipped. The C++
+// side then throws. Every libjpeg object is owned by an RAII wrapper that
+// destroys it on any exit path.
+//
+// Decoding writes scanlines straight into the bitmap's rows (JCS_EXT_BGR, or
+// quantized indices for grey images); encoding reads them straight from the
+// rows (JCS_EXT_BGR / JCS_EXT_BGRX) and writes through OutputFile.
+#include "imaging/JpegIO.h"
+
+// clang-format off
+#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
+
+#include <algorithm>
+#include <array>
+#include <csetjmp>
+#include <exception>
+#include <memory>
+#include <vector>
+
+#include "imaging/Errors.h"
+#include "imaging/OutputFile.h"
+
+namespace skyfold {
+namespace {
+
+// A progressive file with thousands of tiny scans decodes for minutes; no
+// real encoder writes more than a few dozen.
+constexpr int kMaxProgressiveScans = 1000;
+constexpr std::size_t kOutputChunk = 64 * 1024;
+constexpr int kRowsPerCall = 32;
+
+struct JpegErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+  int code = 0;
+  bool tooManyScans = false;
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+  err->code = cinfo->err->msg_code;
+  std::longjmp(err->jump, 1);
+}
+
+// Warnings (corrupt data, premature end of file) are ignored: decoding goes
+// on with what the library can recover.
+void EmitMessage(j_common_ptr, int) {}
+void OutputMessage(j_common_ptr) {}
+
+void InstallErrorManager(JpegErrorManager& err) {
+  jpeg_std_error(&err.pub);
+  err.pub.error_exit = ErrorExit;
+  err.pub.emit_message = EmitMessage;
+  err.pub.output_message = OutputMessage;
+}
+
+std::string JpegErrorText(int code) {
+  char text[64];
+  std::snprintf(text, sizeof text, "JPEG エラー #%d", code);
+  return text;
+}
+
+// Runs body under setjmp. Returns false when libjpeg's error_exit fired.
+// body must keep only trivially destructible locals.
+template <typename Body>
+bool RunGuarded(JpegErrorManager& err, Body& body) {
+  if (setjmp(err.jump) != 0) return false;
+  body();
+  return true;
+}
+
+template <typename Body>
+void Guarded(JpegErrorManager& err, Body body) {
+  if (!RunGuarded(err, body)) {
+    if (err.tooManyScans) throw CodecError("Cannot load image. Too many progressive scans.");
+    throw CodecError(JpegErrorText(err.code));
+  }
+}
+
+void ProgressMonitor(j_common_ptr cinfo) {
+  if (!cinfo->is_decompressor) return;
+  auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (dinfo->input_scan_number > kMaxProgressiveScans) {
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    err->tooManyScans = true;
+    std::longjmp(err->jump, 1);
+  }
+}
+
+class Decompressor {
+ public:
+  Decompressor() {
+    InstallErrorManager(err_);
+    cinfo_.err = &err_.pub;
+    progress_.progress_monitor = ProgressMonitor;
+    Guarded(err_, [this] { jpeg_create_decompress(&cinfo_); });
+    cinfo_.progress = &progress_;
+  }
+  ~Decompressor() { jpeg_destroy_decompress(&cinfo_); }
+  Decompressor(const Decompressor&) = delete;
+  Decompressor& operator=(const Decompressor&) = delete;
+
+  jpeg_decompress_struct* get() { return &cinfo_; }
+  JpegErrorManager& errors() { return err_; }
+
+ private:
+  // Zeroed, so destroying after a failed create is a no-op.
+  jpeg_decompress_struct cinfo_{};
+  JpegErrorManager err_{};
+  jpeg_progress_mgr progress_{};
+};
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Reads the header, sets the decoding parameters, allocates the bitmap and
+// reads every scanline into it. The source manager is already attached.
+void DecodeAttached(Decompressor& dec, Bitmap& bitmap) {
+  jpeg_decompress_struct* cinfo = dec.get();
+  JpegErrorManager& err = dec.errors();
+
+  Guarded(err, [cinfo] { jpeg_read_header(cinfo, TRUE); });
+  cinfo->scale_num = 1;
+  cinfo->scale_denom = 1;
+  cinfo->do_block_smoothing = TRUE;
+  const bool grey = cinfo->out_color_space == JCS_GRAYSCALE;
+  if (grey) {
+    cinfo->quantize_colors = TRUE;
+    cinfo->desired_number_of_colors = 236;
+    cinfo->two_pass_quantize = TRUE;
+    cinfo->dither_mode = JDITHER_FS;
+  } else {
+    cinfo->out_color_space = JCS_EXT_BGR;
+  }
+  const PixelFormat format = grey ? PixelFormat::Indexed8 : PixelFormat::Bgr24;
+
+  // The header's size is checked before libjpeg or we allocate anything
+  // for the image.
+  if (!BitmapSizeAllowed(cinfo->image_width, cinfo->image_height, format)) {
+    throw MemoryError("Cannot load image. The image is too large.");
+  }
+  Bitmap result(static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height),
+                format);
+
+  Guarded(err, [cinfo] { jpeg_start_decompress(cinfo); });
+  const int expectedComponents = grey ? 1 : 3;
+  if (cinfo->output_components != expectedComponents ||
+      cinfo->output_width != static_cast<JDIMENSION>(result.width()) ||
+      cinfo->output_height != static_cast<JDIMENSION>(result.height())) {
+    throw CodecError("Cannot load image. Unexpected JPEG output layout.");
+  }
+
+  std::vector<JSAMPROW> rows(static_cast<std::size_t>(result.height()));
+  for (int y = 0; y < result.height(); ++y) rows[y] = result.row(y);
+  JSAMPROW* rowArray = rows.data();
+  Guarded(err, [cinfo, rowArray] {
+    while (cinfo->output_scanline < cinfo->output_height) {
+      const JDIMENSION left = cinfo->output_height - cinfo->output_scanline;
+      const JDIMENSION count = left < kRowsPerCall ? left : JDIMENSION{kRowsPerCall};
+      jpeg_read_scanlines(cinfo, rowArray + cinfo->output_scanline, count);
+    }
+  });
+
+  if (grey) {
+    std::vector<PaletteEntry> palette(static_cast<std::size_t>(cinfo->actual_number_of_colors));
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+      const std::uint8_t v = cinfo->colormap[0][i];
+      palette[i] = {v, v, v};
+    }
+    result.setPalette(std::move(palette));
+  }
+  Guarded(err, [cinfo] { jpeg_finish_decompress(cinfo); });
+  bitmap.swap(result);
+}
+
+// --- encoding ---------------------------------------------------------------
+
+// Destination manager writing through OutputFile in 64 KB chunks. A write
+// failure cannot be thrown through libjpeg's C frames: it is kept here and
+// rethrown after the guarded call returns.
+struct OutputDestination {
+  jpeg_destination_mgr pub;
+  OutputFile* file;
+  std::array<JOCTET, kOutputChunk> buffer;
+  std::exception_ptr failure;
+};
+
+void InitDestination(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<OutputDestination*>(cinfo->dest);
+  dest->pub.next_output_byte = dest->buffer.data();
+  dest->pub.free_in_buffer = dest->buffer.size();
+}
+
+// Writes bytes; on failure keeps the exception and raises a libjpeg error so
+// that control returns to the guard. The catch block has ended before the
+// longjmp, so no live C++ object is skipped.
+void WriteOrFail(j_compress_ptr cinfo, const JOCTET* data, std::size_t size) {
+  auto* dest = reinterpret_cast<OutputDestination*>(cinfo->dest);
+  bool failed = false;
+  try {
+    dest->file->write(data, size);
+  } catch (...) {
+    dest->failure = std::current_exception();
+    failed = true;
+  }
+  if (failed) {
+    cinfo->err->msg_code = JERR_FILE_WRITE;
+    cinfo->err->error_exit(reinterpret_cast<j_common_ptr>(cinfo));
+  }
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<OutputDestination*>(cinfo->dest);
+  WriteOrFail(cinfo, dest->buffer.data(), dest->buffer.size());
+  dest->pub.next_output_byte = dest->buffer.data();
+  dest->pub.free_in_buffer = dest->buffer.size();
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<OutputDestination*>(cinfo->dest);
+  const std::size_t used = dest->buffer.size() - dest->pub.free_in_buffer;
+  if (used > 0) WriteOrFail(cinfo, dest->buffer.data(), used);
+}
+
+class Compressor {
+ public:
+  Compressor() {
+    InstallErrorManager(err_);
+    cinfo_.err = &err_.pub;
+    Guarded(err_, [this] { jpeg_create_compress(&cinfo_); });
+  }
+  ~Compressor() { jpeg_destroy_compress(&cinfo_); }
+  Compressor(const Compressor&) = delete;
+  Compressor& operator=(const Compressor&) = delete;
+
+  jpeg_compress_struct* get() { return &cinfo_; }
+  JpegErrorManager& errors() { return err_; }
+
+ private:
+  jpeg_compress_struct cinfo_{};
+  JpegErrorManager err_{};
+};
+
+}  // namespace
+
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
+  Decompressor dec;
+  jpeg_decompress_struct* cinfo = dec.get();
+  Guarded(dec.errors(), [cinfo, data, size] {
+    jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+  });
+  DecodeAttached(dec, bitmap);
+}
+
+void ReadJpegFile(const std::string& fileName, Bitmap& bitmap) {
+  FilePtr file(std::fopen(fileName.c_str(), "rb"));
+  if (!file) throw FileError("ファイル \"" + fileName + "\" を開けません。");
+  Decompressor dec;
+  jpeg_decompress_struct* cinfo = dec.get();
+  std::FILE* f = file.get();
+  Guarded(dec.errors(), [cinfo, f] { jpeg_stdio_src(cinfo, f); });
+  DecodeAttached(dec, bitmap);
+}
+
+void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int quality) {
+  OutputFile file(fileName);
+  Compressor comp;
+  jpeg_compress_struct* cinfo = comp.get();
+
+  auto dest = std::make_unique<OutputDestination>();
+  dest->pub.init_destination = InitDestination;
+  dest->pub.empty_output_buffer = EmptyOutputBuffer;
+  dest->pub.term_destination = TermDestination;
+  dest->file = &file;
+  cinfo->dest = &dest->pub;
+
+  const PixelFormat format = bitmap.format();
+  const bool indexed = IsIndexed(format);
+  const bool bgrx = format == PixelFormat::Bgrx32;
+  cinfo->image_width = static_cast<JDIMENSION>(bitmap.width());
+  cinfo->image_height = static_cast<JDIMENSION>(bitmap.height());
+  cinfo->input_components = bgrx ? 4 : 3;
+  cinfo->in_color_space = bgrx ? JCS_EXT_BGRX : JCS_EXT_BGR;
+
+  // Palette bitmaps are expanded one row at a time through a full table, so
+  // a stray index past the palette reads black instead of out of bounds.
+  // Direct formats are handed to libjpeg straight from the bitmap's rows
+  // (libjpeg never writes through its input rows).
+  std::array<PaletteEntry, 256> lut{};
+  std::vector<JSAMPLE> expanded;
+  std::vector<JSAMPROW> rows;
+  if (indexed) {
+    const auto& palette = bitmap.palette();
+    std::copy_n(palette.begin(), std::min<std::size_t>(palette.size(), lut.size()), lut.begin());
+    expanded.resize(static_cast<std::size_t>(bitmap.width()) * 3);
+  } else {
+    rows.resize(static_cast<std::size_t>(bitmap.height()));
+    for (int y = 0; y < bitmap.height(); ++y) rows[y] = const_cast<JSAMPLE*>(bitmap.row(y));
+  }
+  const PaletteEntry* table = lut.data();
+  JSAMPLE* expandedRow = expanded.data();
+  JSAMPROW* rowArray = rows.data();
+  const Bitmap* source = &bitmap;
+
+  auto body = [cinfo, quality, indexed, table, expandedRow, rowArray, source] {
+    jpeg_set_defaults(cinfo);
+    jpeg_set_quality(cinfo, quality, TRUE);
+    jpeg_start_compress(cinfo, TRUE);
+    const int width = source->width();
+    while (cinfo->next_scanline < cinfo->image_height) {
+      const JDIMENSION y = cinfo->next_scanline;
+      if (indexed) {
+        const std::uint8_t* in = source->row(static_cast<int>(y));
+        JSAMPLE* out = expandedRow;
+        for (int x = 0; x < width; ++x, out += 3) {
+          const PaletteEntry& c = table[in[x]];
+          out[0] = c.b;
+          out[1] = c.g;
+          out[2] = c.r;
+        }
+        JSAMPROW row = expandedRow;
+        jpeg_write_scanlines(cinfo, &row, 1);
+      } else {
+        const JDIMENSION left = cinfo->image_height - y;
+        const JDIMENSION count = left < kRowsPerCall ? left : JDIMENSION{kRowsPerCall};
+        jpeg_write_scanlines(cinfo, rowArray + y, count);
+      }
+    }
+    jpeg_finish_compress(cinfo);
+  };
+  if (!RunGuarded(comp.errors(), body)) {
+    // A failed write is reported as the file error it was, not as a codec
+    // error.
+    if (dest->failure) std::rethrow_exception(dest->failure);
+    throw CodecError(JpegErrorText(comp.errors().code));
+  }
+  file.close();
+}
+
+}  // namespace skyfold
