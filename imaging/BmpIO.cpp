@@ -169,7 +169,7 @@ Header ParseHeader(const Bytes& in) {
     paletteEnd = paletteStart + std::uint64_t{colors} * entrySize;
   }
   h.dataOffset = offBits != 0 ? offBits : paletteEnd;
-  if (h.dataOffset < kFileHeaderSize + headerSize) Invalid();
+  if (h.dataOffset < kFileHeaderSize + headerSize || h.dataOffset > in.size()) Invalid();
   return h;
 }
 
@@ -228,13 +228,23 @@ void UnpackIndexes(const std::uint8_t* src, std::uint8_t* dst, std::int64_t widt
   }
 }
 
+std::uint64_t StoredRowBytes(const Header& h) {
+  return (static_cast<std::uint64_t>(h.width) * h.bits + 31) / 32 * 4;
+}
+
+// Bytes of uncompressed pixel data (a non-empty image): the padding of the
+// last row may be missing, the pixels may not.
+std::uint64_t PixelDataBytes(const Header& h) {
+  const std::uint64_t used = (static_cast<std::uint64_t>(h.width) * h.bits + 7) / 8;
+  return StoredRowBytes(h) * (static_cast<std::uint64_t>(h.height) - 1) + used;
+}
+
 void DecodeUncompressed(const Bytes& in, const Header& h, Bitmap& bmp) {
   const std::uint64_t width = static_cast<std::uint64_t>(h.width);
   const std::uint64_t height = static_cast<std::uint64_t>(h.height);
-  const std::uint64_t stride = (width * h.bits + 31) / 32 * 4;
+  const std::uint64_t stride = StoredRowBytes(h);
   const std::uint64_t used = (width * h.bits + 7) / 8;
-  // The padding of the last row may be missing; the pixels may not.
-  const std::uint8_t* base = in.at(h.dataOffset, stride * (height - 1) + used);
+  const std::uint8_t* base = in.at(h.dataOffset, PixelDataBytes(h));
 
   const bool plain32 =
       h.bits == 32 && (!h.hasMasks || (h.masks[0] == 0x00FF0000u && h.masks[1] == 0x0000FF00u &&
@@ -385,10 +395,8 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
                                   size - std::min<std::uint64_t>(size, h.dataOffset)))) {
     Invalid();
   }
-  if (pixels > 0 && !rle) {
-    // Cheap early check that the pixels are present before allocating.
-    in.at(h.dataOffset, 1);
-  }
+  // Uncompressed pixels must all be in the file before we allocate for them.
+  if (pixels > 0 && !rle) in.at(h.dataOffset, PixelDataBytes(h));
 
   Bitmap result(static_cast<int>(h.width), static_cast<int>(h.height), format);
   if (IsIndexed(format)) result.setPalette(h.palette);
