@@ -40,15 +40,19 @@ TExtractImageType TypeFromExtension(const std::string& fileName) {
 }  // namespace
 
 int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err) {
-  ProgressPrinter progress(err, options.quiet);
-  ScopedErrorMessageSink sink([&progress](const std::string& text) { progress.Message(text); });
-
   const int ordinal = PanoSizeOrdinal(options.width);
   if (ordinal < 0) {
-    progress.Message("--width: " + std::to_string(options.width) +
-                     " is not one of 256, 512, 1024, 2048, 4096, 8192, 16384");
+    err << "--width: " << options.width << " not in {256,512,1024,2048,4096,8192,16384}\n";
     return kExitUsage;
   }
+  if (options.type && *options.type > eiTiff) {
+    err << "--type: not one of bmp, jpg or tif\n";
+    return kExitUsage;
+  }
+
+  ProgressPrinter progress(err, options.quiet);
+  // Validation messages share the stream with the progress lines.
+  const ScopedErrorMessageSink sink([&](const std::string& text) { progress.Message(text); });
 
   TPanoFiler filer;
   filer.OnProgress = progress.Event();
@@ -61,8 +65,8 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
 
   const std::string output = filer.GetImageFileName();
   if (!options.force && FileExists(output)) {
-    progress.Message("出力ファイルが既にあります（--force で置き換えます）。\n" +
-                     ExpandFileName(output));
+    ShowErrorMessage(ExpandFileName(output) +
+                     ": the file already exists (use --force to replace it)");
     return kExitRefused;
   }
 
@@ -71,7 +75,10 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
     Bitmap bitmap(0, 0, PixelFormat::Bgr24);
     filer.PrepareImageSize();
     filer.BuildFileNames();
-    if (!filer.LoadCubeFaces(bitmap)) return kExitRefused;
+    if (!filer.LoadCubeFaces(bitmap)) {
+      progress.Finish();
+      return kExitRefused;
+    }
     filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
     filer.WarpImage(bitmap);
     filer.DoProgress("出力中　" + output, spAppend);

@@ -17,7 +17,8 @@ std::uint8_t ItemOrdinal(const IRadioGroupControl& group) {
 }  // namespace
 
 TExtractImageType TCube2PanoFiler::GetExtractImageType() const {
-  if (ExtractImageTypeGroup) return static_cast<TExtractImageType>(ItemOrdinal(*ExtractImageTypeGroup));
+  if (ExtractImageTypeGroup)
+    return static_cast<TExtractImageType>(ItemOrdinal(*ExtractImageTypeGroup));
   return TPanoFiler::GetExtractImageType();
 }
 

@@ -8,6 +8,7 @@
 #include "filers/PanoFiler.h"
 
 #include <cstddef>
+#include <string_view>
 
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
@@ -61,14 +62,9 @@ bool TPanoFiler::DetectCubeSuffix() {
     return true;
   }
   // Only the first letter counts: "_Lake" and "_l2" name the left face too.
-  switch (first) {
-    case 'B': case 'F': case 'L': case 'R': case 'T':
-    case 'b': case 'f': case 'l': case 'r': case 't':
-      SetCubeSuffix(csLeft);
-      return true;
-    default:
-      return false;
-  }
+  if (std::string_view("BFLRTbflrt").find(first) == std::string_view::npos) return false;
+  SetCubeSuffix(csLeft);
+  return true;
 }
 
 bool TPanoFiler::CheckParameters() {
