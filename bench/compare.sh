@@ -10,7 +10,7 @@
 # Environment: WIDTHS ("8192 16384"), RUNS (5), DIRECTIONS ("forward inverse"),
 # WORK (/tmp/skyfold-compare: cached test images, outputs, results.md),
 # SKYFOLD_CLI (a built skyfold-cli; otherwise built in Release in build-bench),
-# THREADS (2: OpenCV and FFmpeg threads), TIMEOUT (900 s per run),
+# THREADS (2: threads of every tool), TIMEOUT (900 s per run),
 # PYTHON (/usr/bin/python3, the interpreter Debian's python3-opencv belongs to).
 # shellcheck disable=SC2034  # the *_ref namerefs set their caller's variable
 set -euo pipefail
@@ -86,6 +86,10 @@ else
     SKY="$(find "$BUILD_DIR" -type f -name skyfold-cli -perm -u+x -print -quit)"
   fi
   [ -n "$SKY" ] || note "skyfold-cli did not build (see $WORK/build.log); its rows say failed"
+fi
+SKY_THREADS=()  # the same thread budget as the others, when the binary takes one
+if [ -n "$SKY" ] && grep -q -- --threads <<<"$("$SKY" --help 2>&1)"; then
+  SKY_THREADS=(--threads "$THREADS")
 fi
 
 # --- timing -------------------------------------------------------------------
@@ -201,7 +205,7 @@ run_forward() {
 
   note "[$w forward] skyfold-cli"
   if [ -n "$SKY" ] &&
-     measure r skyfold "$SKY" to-cube -s "$n" -t jpg -f -q -o "$out/skyfold" "$pano"; then
+     measure r skyfold "$SKY" "${SKY_THREADS[@]}" to-cube -s "$n" -t jpg -f -q -o "$out/skyfold" "$pano"; then
     RESULT["$w forward skyfold"]="$r"
   fi
 
@@ -248,7 +252,7 @@ run_inverse() {
 
   note "[$w inverse] skyfold-cli"
   if [ -n "$SKY" ] &&
-     measure r skyfold "$SKY" to-pano -w "$w" -t jpg -f -q -o "$out/skyfold/pano.jpg" \
+     measure r skyfold "$SKY" "${SKY_THREADS[@]}" to-pano -w "$w" -t jpg -f -q -o "$out/skyfold/pano.jpg" \
        "$faces/${base}_front.jpg"; then
     RESULT["$w inverse skyfold"]="$r"
   fi
@@ -329,7 +333,7 @@ table() {
   done
   echo
   echo "Median of $RUNS run(s) per tool, each a whole process (CPU = user + system); $(nproc) CPU(s);"
-  echo "OpenCV and FFmpeg on $THREADS thread(s). Floor: djpeg of the source(s) plus cjpeg -quality 100"
+  echo "every tool on $THREADS thread(s). Floor: djpeg of the source(s) plus cjpeg -quality 100"
   echo "of the result(s), each timed alone and summed; its RSS is the largest single step. FFmpeg"
   echo "writes JPEG at -qmin 1 -q:v 1, its highest quality; the others at libjpeg quality 100."
   echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
