@@ -151,7 +151,8 @@ bool ModeAllowsWriting(const std::string& path, bool mustBeDirectory) {
 
 bool CanWrite(const std::string& fileName, bool fileExists) {
   const std::size_t slash = fileName.find_last_of("/\\");
-  std::string folder = slash == std::string::npos ? std::string(".") : fileName.substr(0, slash + 1);
+  std::string folder =
+      slash == std::string::npos ? std::string(".") : fileName.substr(0, slash + 1);
 #ifdef _WIN32
   const QFileInfo file(QString::fromUtf8(fileName));
   if (fileExists && !file.isWritable()) return false;
@@ -179,7 +180,9 @@ void Save(const std::string& fileName, const IniText& text) {
 }
 
 // A line break would split the entry and let the value forge other keys.
-bool FitsOneLine(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }
+bool FitsOneLine(const std::string& text) {
+  return text.find_first_of("\r\n") == std::string::npos;
+}
 
 std::string WithLineEnd(const std::string& line, const IniText& text) {
   return text.newline == "\r\n" ? line + '\r' : line;

@@ -82,15 +82,24 @@ struct NamedColor {
 
 // Qt's standard colour identifiers.
 constexpr NamedColor kColorNames[] = {
-    {"black", Qt::black},           {"white", Qt::white},
-    {"darkGray", Qt::darkGray},     {"gray", Qt::gray},
-    {"lightGray", Qt::lightGray},   {"red", Qt::red},
-    {"green", Qt::green},           {"blue", Qt::blue},
-    {"cyan", Qt::cyan},             {"magenta", Qt::magenta},
-    {"yellow", Qt::yellow},         {"darkRed", Qt::darkRed},
-    {"darkGreen", Qt::darkGreen},   {"darkBlue", Qt::darkBlue},
-    {"darkCyan", Qt::darkCyan},     {"darkMagenta", Qt::darkMagenta},
-    {"darkYellow", Qt::darkYellow}, {"transparent", Qt::transparent},
+    {"black", Qt::black},
+    {"white", Qt::white},
+    {"darkGray", Qt::darkGray},
+    {"gray", Qt::gray},
+    {"lightGray", Qt::lightGray},
+    {"red", Qt::red},
+    {"green", Qt::green},
+    {"blue", Qt::blue},
+    {"cyan", Qt::cyan},
+    {"magenta", Qt::magenta},
+    {"yellow", Qt::yellow},
+    {"darkRed", Qt::darkRed},
+    {"darkGreen", Qt::darkGreen},
+    {"darkBlue", Qt::darkBlue},
+    {"darkCyan", Qt::darkCyan},
+    {"darkMagenta", Qt::darkMagenta},
+    {"darkYellow", Qt::darkYellow},
+    {"transparent", Qt::transparent},
 };
 
 // The standard name of a colour, else "$" and eight hex digits AARRGGBB.
@@ -348,7 +357,8 @@ void TRegFiler::WriteBool(bool value) {
 
 std::int32_t TRegFiler::ReadInteger() {
   if (CurrentItem == nullptr) return 0;
-  return ParseInteger(ReadValue(CurrentItem->Section, CurrentItem->Ident, CurrentItem->DefaultValue))
+  return ParseInteger(
+             ReadValue(CurrentItem->Section, CurrentItem->Ident, CurrentItem->DefaultValue))
       .value_or(0);
 }
 
@@ -439,7 +449,8 @@ void TRegFiler::WriteStrings(const std::vector<std::string>* strings) {
   if (count == 0) return;
   WriteValue(section, stem + "_ItemCount", std::to_string(count));
   for (int n = 0; n < count; ++n) {
-    WriteValue(section, stem + "_Item" + std::to_string(n), (*strings)[static_cast<std::size_t>(n)]);
+    WriteValue(section, stem + "_Item" + std::to_string(n),
+               (*strings)[static_cast<std::size_t>(n)]);
   }
 }
 

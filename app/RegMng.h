@@ -65,8 +65,7 @@ class TRegItems {
   // Appends an item and returns it (the reference stays valid until the
   // next Add or Clear).
   TRegItem& Add(const TRegItem& item);
-  TRegItem& Add(std::string name, std::string section, std::string ident,
-                std::string defaultValue);
+  TRegItem& Add(std::string name, std::string section, std::string ident, std::string defaultValue);
   void Clear() { items_.clear(); }
 
   // The first item, in collection order, whose Name equals name without

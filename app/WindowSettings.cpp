@@ -13,9 +13,9 @@ void AddWindowSettingsItems(TRegManager& manager) {
     const char* defaultValue;
   };
   static constexpr Entry kItems[] = {
-      {"CubeImageType", "1"},     {"CheckOverWrite", "True"},   {"TopRotate", "False"},
-      {"CubeImageSize", "4"},     {"CubeSuffix", "0"},          {"ChangeLeftRight", "False"},
-      {"SameFolder", "True"},     {"PanoImageType", "2"},       {"PanoImageSize", "5"},
+      {"CubeImageType", "1"}, {"CheckOverWrite", "True"}, {"TopRotate", "False"},
+      {"CubeImageSize", "4"}, {"CubeSuffix", "0"},        {"ChangeLeftRight", "False"},
+      {"SameFolder", "True"}, {"PanoImageType", "2"},     {"PanoImageSize", "5"},
   };
   for (const Entry& item : kItems) {
     manager.RegItems().Add(item.name, kWindowSettingsSection, item.name, item.defaultValue);
