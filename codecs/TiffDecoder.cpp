@@ -209,7 +209,8 @@ void ForEachRow(TIFF* tif, const TiffMessages& messages, const Layout& layout, i
   for (int p = 0; p < planes; ++p) bands.push_back(AllocateBuffer(bandBytes));
   const std::uint8_t* planeRows[4] = {};
   for (std::uint32_t y0 = 0; y0 < layout.height; y0 += reader.bandHeight()) {
-    for (int p = 0; p < planes; ++p) reader.read(y0, static_cast<std::uint16_t>(p), bands[p].data());
+    for (int p = 0; p < planes; ++p)
+      reader.read(y0, static_cast<std::uint16_t>(p), bands[p].data());
     const std::uint32_t rows = reader.bandRows(y0);
     for (std::uint32_t r = 0; r < rows; ++r) {
       for (int p = 0; p < planes; ++p) planeRows[p] = bands[p].data() + r * reader.planeRowBytes();
@@ -332,8 +333,8 @@ Bitmap ReadRgb(TIFF* tif, const TiffMessages& messages, const Layout& layout) {
       for (int c = 0; c < channels; ++c) {
         // Output order is B, G, R, A; samples are R, G, B, A.
         const int sample = c < 3 ? 2 - c : 3;
-        out[c] = layout.separate ? Sample8(in[sample], x, bits)
-                                 : Sample8(in[0], x * spp + sample, bits);
+        out[c] =
+            layout.separate ? Sample8(in[sample], x, bits) : Sample8(in[0], x * spp + sample, bits);
       }
     }
   });
@@ -401,8 +402,8 @@ void LoadTiff(const std::string& fileName, Bitmap& bitmap) {
   switch (photometric) {
     case PHOTOMETRIC_MINISWHITE:
     case PHOTOMETRIC_MINISBLACK:
-      result = ReadIndexed(tif, messages, layout,
-                           GreyRamp(bits, photometric == PHOTOMETRIC_MINISWHITE));
+      result =
+          ReadIndexed(tif, messages, layout, GreyRamp(bits, photometric == PHOTOMETRIC_MINISWHITE));
       break;
     case PHOTOMETRIC_PALETTE:
       result = bits == 16 ? ReadWidePalette(tif, messages, layout)

@@ -257,9 +257,8 @@ class Compressor {
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
   Decompressor dec;
   jpeg_decompress_struct* cinfo = dec.get();
-  Guarded(dec.errors(), [cinfo, data, size] {
-    jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
-  });
+  Guarded(dec.errors(),
+          [cinfo, data, size] { jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size)); });
   DecodeAttached(dec, bitmap);
 }
 

@@ -196,7 +196,8 @@ TEST(JpegRead, GreyJpegGivesAPaletteOfAtMost236GreysCloseToTheSource) {
   const int w = 128, h = 32;
   Bytes grey(std::size_t{w} * h);
   for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) grey[static_cast<std::size_t>(y) * w + x] = static_cast<std::uint8_t>(x * 2);
+    for (int x = 0; x < w; ++x)
+      grey[static_cast<std::size_t>(y) * w + x] = static_cast<std::uint8_t>(x * 2);
   }
   const Bytes jpeg = EncodeWithLibjpeg(w, h, 1, grey, false);
   Bitmap b;

@@ -2,7 +2,6 @@
 // registry (".TIF"/".TIFF"), whose decoders are tried in registration order.
 // Every file is written to a temporary folder by a real writer.
 #include <gtest/gtest.h>
-
 #include <png.h>
 
 #include <cstdint>
