@@ -14,13 +14,6 @@
 
 namespace skyfold::cli {
 
-// Until the to-pano job lands in its own file, the command exists but
-// refuses to run.
-__attribute__((weak)) int RunToPano(const ToPanoOptions&, std::ostream&, std::ostream& err) {
-  err << "to-pano is not available in this build.\n";
-  return kExitUsage;
-}
-
 namespace {
 
 constexpr const char* kVersion = "skyfold-cli 0.1.0";
