@@ -1,0 +1,426 @@
+// The window's event handlers and its two run sequences. The layout lives in
+// Unit1.ui; this file binds the controls to the filers, keeps the two
+// overwrite boxes and the same-folder rule in step, and drives the runs.
+#include "app/Unit1.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <algorithm>
+#include <new>
+
+#include "app/BrowsDlg.h"
+#include "app/DialogSeam.h"
+#include "app/QtControls.h"
+#include "app/Unit3.h"
+#include "app/WindowSettings.h"
+#include "filers/Cube2PanoFiler.h"
+#include "filers/SkyfoldFiler.h"
+#include "imaging/PathUtils.h"
+#include "ui_Unit1.h"
+
+namespace skyfold {
+namespace {
+
+void SetTabOrderChain(const std::vector<QWidget*>& chain) {
+  for (std::size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+// Keyboard order enters a radio group through its buttons.
+void AppendGroup(std::vector<QWidget*>& chain, const TRadioGroup* group) {
+  for (QRadioButton* b : group->buttons()) chain.push_back(b);
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent),
+      ui(std::make_unique<Ui::TForm1>()),
+      errorSink_(
+          [this](const std::string& text) { ShowErrorBox(this, QString::fromStdString(text)); }),
+      settingsFileName_(DefaultSettingsFileName()) {
+  ui->setupUi(this);
+  move(0, 0);
+  setMinimumSize(616, 500);
+  ui->PageControl1->setCurrentWidget(ui->TabSheet1);
+  // The layout keeps the positions it was drawn with; captions in the wider
+  // Japanese font grow their controls to the right rather than being cut.
+  for (QLabel* label : ui->PageControl1->findChildren<QLabel*>()) {
+    label->adjustSize();
+    // A caption left of the edits ends before them (they start at 126).
+    if (label->x() == 16 && label->geometry().right() > 122)
+      label->move(123 - label->width(), label->y());
+  }
+  for (QCheckBox* box : ui->PageControl1->findChildren<QCheckBox*>()) {
+    box->resize(std::max(box->width(), box->sizeHint().width()), box->height());
+  }
+
+  SetTabOrderChain([this] {
+    std::vector<QWidget*> chain;
+    AppendGroup(chain, ui->RadioGroup_CubeSuffix);
+    AppendGroup(chain, ui->RadioGroup_ImageSize);
+    AppendGroup(chain, ui->RadioGroup_ExtractImageType);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             ui->Edit_ImageFileName, ui->Edit_DataFolder, ui->Edit_TextureBaseName,
+             ui->CheckBox_TopRotate, ui->CheckBox_ChangeLeftRight, ui->CheckBox_SameFolder,
+             ui->CheckBox_OverWrite}) {
+      chain.push_back(w);
+    }
+    return chain;
+  }());
+  SetTabOrderChain([this] {
+    std::vector<QWidget*> chain;
+    AppendGroup(chain, ui->RadioGroup_PanoImageType);
+    chain.push_back(ui->Edit_CubeImageFilename);
+    chain.push_back(ui->Edit_PanoFileName);
+    chain.push_back(ui->CheckBox_OverWrite2);
+    AppendGroup(chain, ui->RadioGroup_PanoImageSize);
+    return chain;
+  }());
+
+  OpenDialog1 = new QFileDialog(this);
+  OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+  OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
+  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+  OpenDialog1->setNameFilter(OpenDialogFilter());
+
+  SaveDialog1 = new QFileDialog(this);
+  SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+  SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
+  SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+  SaveDialog1->setNameFilters(SaveDialogFilters());
+  SaveDialog1->selectNameFilter(SaveDialogFilters().value(2));
+  connect(SaveDialog1, &QFileDialog::filterSelected, this, &TForm1::SaveDialog1TypeChange);
+
+  BrowseDialog1 = std::make_unique<TBrowseDialog>(this);
+
+  Reg1.RegType = rtIni;
+  AddWindowSettingsItems(Reg1);
+
+  connect(ui->SpeedButton_Image, &QToolButton::clicked, this, &TForm1::SpeedButton_ImageClick);
+  connect(ui->SpeedButton_Folder, &QToolButton::clicked, this, &TForm1::SpeedButton_FolderClick);
+  connect(ui->CheckBox_SameFolder, &QCheckBox::toggled, this, &TForm1::CheckBox_SameFolderClick);
+  connect(ui->CheckBox_OverWrite, &QCheckBox::toggled, this, &TForm1::CheckBox_OverWriteClick);
+  connect(ui->CheckBox_OverWrite2, &QCheckBox::toggled, this, &TForm1::CheckBox_OverWriteClick);
+  connect(ui->SpeedButton_Execute, &QToolButton::clicked, this, &TForm1::SpeedButton_ExecuteClick);
+  connect(ui->SpeedButton_CubeImage, &QToolButton::clicked, this,
+          &TForm1::SpeedButton_CubeImageClick);
+  connect(ui->SpeedButton_PanoFileName, &QToolButton::clicked, this,
+          &TForm1::SpeedButton_PanoFileNameClick);
+  connect(ui->RadioGroup_PanoImageType, &TRadioGroup::changed, this,
+          &TForm1::RadioGroup_PanoImageTypeClick);
+  connect(ui->SpeedButton_CubeToPanoExecute, &QToolButton::clicked, this,
+          &TForm1::SpeedButton_CubeToPanoExecuteClick);
+}
+
+TForm1::~TForm1() = default;
+
+std::string TForm1::DefaultSettingsFileName() {
+  const QByteArray overridden = qgetenv("SKYFOLD_INI");
+  if (!overridden.isEmpty()) return overridden.toStdString();
+  const QString executable = QCoreApplication::applicationFilePath();
+  if (!executable.isEmpty() && QFileInfo(QFileInfo(executable).absolutePath()).isWritable()) {
+    return SettingsFileNameFor(executable.toStdString());
+  }
+  return (QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+          QStringLiteral("/skyfold/skyfold.ini"))
+      .toStdString();
+}
+
+const QString& TForm1::OpenDialogFilter() {
+  static const QString filter =
+      QStringLiteral("画像ファイル (*.bmp *.tif *.tiff *.jpg *.jpeg);;すべてのファイル (*)");
+  return filter;
+}
+
+const QStringList& TForm1::SaveDialogFilters() {
+  static const QStringList filters{QStringLiteral("*.bmp"), QStringLiteral("*.jpg"),
+                                   QStringLiteral("*.tif")};
+  return filters;
+}
+
+// ---- show and close ----
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!forwardFiler_) FormShow();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    // The run's files are half written; close once it has finished.
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
+  if (forwardFiler_) FormClose();
+  event->accept();
+}
+
+void TForm1::FormShow() {
+  forwardFiler_ = std::make_unique<TSkyfoldFiler>();
+  auto progress = [this](TSimFiler* sender, const std::string& text, TSimProgressMode mode) {
+    FilerProgress(sender, text, mode);
+  };
+  forwardFiler_->OnProgress = progress;
+  dataFolderEdit_ = std::make_unique<QtEditControl>(ui->Edit_DataFolder);
+  imageFileNameEdit_ = std::make_unique<QtEditControl>(ui->Edit_ImageFileName);
+  textureBasenameEdit_ = std::make_unique<QtEditControl>(ui->Edit_TextureBaseName);
+  cubeSuffixGroup_ = std::make_unique<QtRadioGroupControl>(ui->RadioGroup_CubeSuffix);
+  extractImageTypeGroup_ = std::make_unique<QtRadioGroupControl>(ui->RadioGroup_ExtractImageType);
+  imageSizeGroup_ = std::make_unique<QtRadioGroupControl>(ui->RadioGroup_ImageSize);
+  topRotateCheckBox_ = std::make_unique<QtCheckBoxControl>(ui->CheckBox_TopRotate);
+  changeLeftRightCheckBox_ = std::make_unique<QtCheckBoxControl>(ui->CheckBox_ChangeLeftRight);
+  forwardFiler_->DataFolderEdit = dataFolderEdit_.get();
+  forwardFiler_->ImageFileNameEdit = imageFileNameEdit_.get();
+  forwardFiler_->TextureBasenameEdit = textureBasenameEdit_.get();
+  forwardFiler_->CubeSuffixGroup = cubeSuffixGroup_.get();
+  forwardFiler_->ExtractImageTypeGroup = extractImageTypeGroup_.get();
+  forwardFiler_->ImageSizeGroup = imageSizeGroup_.get();
+  forwardFiler_->TopRotateCheckBox = topRotateCheckBox_.get();
+  forwardFiler_->ChangeLeftRightCheckBox = changeLeftRightCheckBox_.get();
+
+  inverseFiler_ = std::make_unique<TCube2PanoFiler>();
+  inverseFiler_->OnProgress = progress;
+  cubeImageFileNameEdit_ = std::make_unique<QtEditControl>(ui->Edit_CubeImageFilename);
+  panoFileNameEdit_ = std::make_unique<QtEditControl>(ui->Edit_PanoFileName);
+  panoImageSizeGroup_ = std::make_unique<QtRadioGroupControl>(ui->RadioGroup_PanoImageSize);
+  panoImageTypeGroup_ = std::make_unique<QtRadioGroupControl>(ui->RadioGroup_PanoImageType);
+  inverseFiler_->CubeImageFileNameEdit = cubeImageFileNameEdit_.get();
+  inverseFiler_->ImageFileNameEdit = panoFileNameEdit_.get();
+  inverseFiler_->PanoImageSizeGroup = panoImageSizeGroup_.get();
+  inverseFiler_->ExtractImageTypeGroup = panoImageTypeGroup_.get();
+
+  LoadSettings();
+}
+
+void TForm1::FormClose() {
+  // A settings file that cannot be written must not keep the window open.
+  try {
+    SaveSettings();
+  } catch (const std::exception& e) {
+    ShowErrorBox(this, QString::fromStdString(e.what()));
+  }
+  forwardFiler_.reset();
+  inverseFiler_.reset();
+}
+
+// ---- settings ----
+
+void TForm1::LoadSettings() {
+  Reg1.IniFileName = settingsFileName_;
+  // Stored ordinals reach the enumerations as bytes, unchecked: the radio
+  // groups keep their selection within their items.
+  forwardFiler_->SetExtractImageType(
+      static_cast<TExtractImageType>(Reg1.ItemFiler("CubeImageType").ReadInteger()));
+  forwardFiler_->SetImageSize(
+      static_cast<TImageSize>(Reg1.ItemFiler("CubeImageSize").ReadInteger()));
+  SetCheckOverWrite(Reg1.ItemFiler("CheckOverWrite").ReadBool());
+  forwardFiler_->SetTopRotate(Reg1.ItemFiler("TopRotate").ReadBool());
+  forwardFiler_->SetCubeSuffix(
+      static_cast<TCubeSuffix>(Reg1.ItemFiler("CubeSuffix").ReadInteger()));
+  forwardFiler_->SetChangeLeftRight(Reg1.ItemFiler("ChangeLeftRight").ReadBool());
+  SetSameFolder(Reg1.ItemFiler("SameFolder").ReadBool());
+  inverseFiler_->SetPanoImageSize(
+      static_cast<TPanoImageSize>(Reg1.ItemFiler("PanoImageSize").ReadInteger()));
+  inverseFiler_->SetExtractImageType(
+      static_cast<TExtractImageType>(Reg1.ItemFiler("PanoImageType").ReadInteger()));
+}
+
+void TForm1::SaveSettings() {
+  Reg1.IniFileName = settingsFileName_;
+  const QString folder = QFileInfo(QString::fromStdString(settingsFileName_)).absolutePath();
+  QDir().mkpath(folder);  // the fallback location may not exist yet
+  Reg1.ItemFiler("CubeImageType").WriteInteger(forwardFiler_->GetExtractImageType());
+  Reg1.ItemFiler("CubeImageSize").WriteInteger(forwardFiler_->GetImageSize());
+  Reg1.ItemFiler("CheckOverWrite").WriteBool(GetCheckOverWrite());
+  Reg1.ItemFiler("TopRotate").WriteBool(forwardFiler_->GetTopRotate());
+  Reg1.ItemFiler("CubeSuffix").WriteInteger(forwardFiler_->GetCubeSuffix());
+  Reg1.ItemFiler("ChangeLeftRight").WriteBool(forwardFiler_->GetChangeLeftRight());
+  Reg1.ItemFiler("SameFolder").WriteBool(GetSameFolder());
+  Reg1.ItemFiler("PanoImageSize").WriteInteger(inverseFiler_->GetPanoImageSize());
+  Reg1.ItemFiler("PanoImageType").WriteInteger(inverseFiler_->GetExtractImageType());
+}
+
+// ---- the two shared check boxes and the folder rule ----
+
+bool TForm1::GetCheckOverWrite() const { return ui->CheckBox_OverWrite->isChecked(); }
+
+void TForm1::SetCheckOverWrite(bool value) {
+  ui->CheckBox_OverWrite->setChecked(value);
+  ui->CheckBox_OverWrite2->setChecked(value);
+}
+
+void TForm1::CheckBox_OverWriteClick(bool checked) { SetCheckOverWrite(checked); }
+
+bool TForm1::GetSameFolder() const { return ui->CheckBox_SameFolder->isChecked(); }
+
+void TForm1::SetSameFolder(bool value) {
+  ui->CheckBox_SameFolder->setChecked(value);  // may come back here once; harmless
+  ui->Edit_DataFolder->setText(value ? QString::fromStdString(GetImageFolder()) : QString());
+}
+
+void TForm1::CheckBox_SameFolderClick() { SetSameFolder(ui->CheckBox_SameFolder->isChecked()); }
+
+std::string TForm1::GetImageFolder() const {
+  std::string name = ui->Edit_ImageFileName->text().toStdString();
+  if (name.empty()) return {};
+  // A bare file name lives in the working folder, not in the root folder.
+  if (ExtractFilePath(name).empty()) name = ExpandFileName(name);
+  return IncludeTrailingPathDelimiter(ExtractFilePath(name));
+}
+
+// ---- choosing files and folders ----
+
+void TForm1::SpeedButton_ImageClick() {
+  if (ExecDialog(*OpenDialog1) != QDialog::Accepted) return;
+  const QString chosen = OpenDialog1->selectedFiles().value(0);
+  OpenDialog1->selectFile(chosen);
+  ui->Edit_ImageFileName->setText(QDir::toNativeSeparators(chosen));
+  if (GetSameFolder()) ui->Edit_DataFolder->setText(QString::fromStdString(GetImageFolder()));
+}
+
+void TForm1::SpeedButton_FolderClick() {
+  if (!BrowseDialog1->Execute()) return;
+  ui->Edit_DataFolder->setText(
+      QString::fromStdString(IncludeTrailingPathDelimiter(BrowseDialog1->Directory)));
+}
+
+void TForm1::SpeedButton_CubeImageClick() {
+  if (ExecDialog(*OpenDialog1) != QDialog::Accepted) return;
+  const QString chosen = OpenDialog1->selectedFiles().value(0);
+  OpenDialog1->selectFile(chosen);
+  ui->Edit_CubeImageFilename->setText(QDir::toNativeSeparators(chosen));
+}
+
+void TForm1::SpeedButton_PanoFileNameClick() {
+  const int type = ui->RadioGroup_PanoImageType->itemIndex();
+  if (type >= 0 && type < SaveDialogFilters().size()) {
+    SaveDialog1->selectNameFilter(SaveDialogFilters()[type]);
+  }
+  SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, !GetCheckOverWrite());
+  if (ExecDialog(*SaveDialog1) != QDialog::Accepted) return;
+  const QString chosen = SaveDialog1->selectedFiles().value(0);
+  SaveDialog1->selectFile(chosen);
+  ui->Edit_PanoFileName->setText(QDir::toNativeSeparators(chosen));
+  RadioGroup_PanoImageTypeClick();
+}
+
+void TForm1::SaveDialog1TypeChange(const QString& filter) {
+  const int index = SaveDialogFilters().indexOf(filter);
+  if (index >= 0) ui->RadioGroup_PanoImageType->setItemIndex(index);
+}
+
+void TForm1::RadioGroup_PanoImageTypeClick() {
+  const std::string name = ui->Edit_PanoFileName->text().toStdString();
+  if (name.empty()) return;
+  const auto type = static_cast<TExtractImageType>(ui->RadioGroup_PanoImageType->itemIndex());
+  const std::string ext = ExtractImageTypeExt(type);
+  if (ext.empty()) return;
+  ui->Edit_PanoFileName->setText(QString::fromStdString(ChangeFileExt(name, ext)));
+}
+
+// ---- the runs ----
+
+template <typename Run>
+void TForm1::RunFromPage(QWidget* page, Run run) {
+  if (running_ || !forwardFiler_) return;
+  running_ = true;
+  ui->SpeedButton_Execute->setEnabled(false);
+  ui->SpeedButton_CubeToPanoExecute->setEnabled(false);
+  ui->Editor1->Clear();
+  ui->PageControl1->setCurrentWidget(ui->TabSheet3);
+
+  QString error;
+  try {
+    run();  // its bitmap is freed on every way out
+  } catch (const std::bad_alloc&) {
+    error = QStringLiteral("メモリが不足しています。");
+  } catch (const std::exception& e) {
+    error = QString::fromStdString(e.what());
+  }
+
+  ui->PageControl1->setCurrentWidget(page);
+  ui->SpeedButton_Execute->setEnabled(true);
+  ui->SpeedButton_CubeToPanoExecute->setEnabled(true);
+  running_ = false;
+  if (!error.isEmpty()) ShowErrorBox(this, error);
+  if (closePending_) {
+    closePending_ = false;
+    close();
+  }
+}
+
+bool TForm1::ConfirmReplace(const std::string& path) {
+  if (!FileExists(path)) return true;
+  bool dontShowAgain = false;
+  const int answer = TForm3::ConfirmOverwrite(path, dontShowAgain);
+  SetCheckOverWrite(!dontShowAgain);
+  return answer == TForm3::kYes;
+}
+
+void TForm1::SpeedButton_ExecuteClick() {
+  RunFromPage(ui->TabSheet1, [this] {
+    forwardFiler_->BuildFileNames();
+    if (GetCheckOverWrite() &&
+        !ConfirmReplace(forwardFiler_->OutputPath(forwardFiler_->GetFirstFileName()))) {
+      return;
+    }
+    ExecutePanoToCube();
+  });
+}
+
+void TForm1::ExecutePanoToCube() {
+  if (!forwardFiler_->CheckParameters()) return;
+  Bitmap bitmap;
+  forwardFiler_->PrepareImageSize();
+  if (!forwardFiler_->LoadSourceImage(bitmap)) return;
+  forwardFiler_->DoProgress("正距円筒画像を立方体表面の画像へ変形します。", spAppend);
+  forwardFiler_->WarpImage(bitmap);
+  forwardFiler_->SaveCubeFaces(bitmap);
+}
+
+void TForm1::SpeedButton_CubeToPanoExecuteClick() {
+  RunFromPage(ui->TabSheet2, [this] {
+    if (GetCheckOverWrite() && !ConfirmReplace(inverseFiler_->GetImageFileName())) return;
+    ExecuteCubeToPano();
+  });
+}
+
+void TForm1::ExecuteCubeToPano() {
+  if (!inverseFiler_->CheckParameters()) return;
+  Bitmap bitmap;
+  inverseFiler_->PrepareImageSize();
+  inverseFiler_->BuildFileNames();
+  if (!inverseFiler_->LoadCubeFaces(bitmap)) return;
+  inverseFiler_->DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
+  inverseFiler_->WarpImage(bitmap);
+  const std::string output = inverseFiler_->GetImageFileName();
+  inverseFiler_->DoProgress("出力中　" + output, spAppend);
+  inverseFiler_->SaveImage(bitmap, output, 0);
+}
+
+// ---- console ----
+
+void TForm1::FilerProgress(TSimFiler* /*sender*/, const std::string& text, TSimProgressMode mode) {
+  TConsoleView* console = ui->Editor1;
+  if (mode == spAppend) {
+    console->AddLine(text);
+  } else if (mode == spUpdate) {
+    const int last = console->LineCount() - 1;
+    if (last >= 0) {
+      console->PutLine(last, console->GetLine(last) + text);
+    } else {
+      console->AddLine(text);  // nothing to extend: start a line
+    }
+  }
+  console->SetTopRow(console->RowCount() - console->VisibleRows() + 2);
+  repaint();
+  QCoreApplication::processEvents();
+}
+
+}  // namespace skyfold

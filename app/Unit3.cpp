@@ -1,0 +1,93 @@
+// Neither button is the dialog's default or cancel button: Enter presses the
+// focused button (Yes when the dialog opens) and Escape does nothing; only
+// the frame's close command gives the third answer.
+#include "app/Unit3.h"
+
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QStyle>
+#include <algorithm>
+
+#include "app/DialogSeam.h"
+#include "app/PathShortening.h"
+#include "ui_Unit3.h"
+
+namespace skyfold {
+
+TForm3::TForm3(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm3>()) {
+  QFont dialogFont(QStringLiteral("Noto Sans CJK JP"));
+  dialogFont.setPixelSize(12);
+  setFont(dialogFont);
+  ui->setupUi(this);
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(422, 150);
+
+  ui->Image1->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
+  QFont bold = ui->Label1->font();
+  bold.setBold(true);
+  ui->Label1->setFont(bold);
+  ui->Label2->adjustSize();
+  ui->CheckBox1->setChecked(false);
+  ui->CheckBox1->resize(std::max(ui->CheckBox1->width(), ui->CheckBox1->sizeHint().width()),
+                        ui->CheckBox1->height());
+
+  connect(ui->Button1, &QPushButton::clicked, this, [this] { done(kYes); });
+  connect(ui->Button2, &QPushButton::clicked, this, [this] { done(kNo); });
+  ui->Button1->setFocus();
+}
+
+TForm3::~TForm3() = default;
+
+QString TForm3::ShortenedFileName(const std::string& fileName) const {
+  // Measured in the regular font although Label1 is bold.
+  const QFontMetrics metrics(font());
+  const std::string shortened = ShortenPathForDisplay(
+      fileName,
+      [&metrics](const std::string& text) {
+        return metrics.horizontalAdvance(QString::fromStdString(text));
+      },
+      300);
+  return QString::fromStdString(shortened);
+}
+
+void TForm3::SetFileName(const std::string& fileName) {
+  ui->Label1->setText(ShortenedFileName(fileName));
+  ui->Label1->adjustSize();
+}
+
+int TForm3::ConfirmOverwrite(const std::string& FileName, bool& DontShowAgain) {
+  TForm3 form;
+  form.SetFileName(FileName);
+  const int result = ExecDialog(form);
+  DontShowAgain = form.ui->CheckBox1->isChecked();
+  return result;
+}
+
+void TForm3::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TForm3::closeEvent(QCloseEvent* event) {
+  done(kClosed);
+  event->accept();
+}
+
+void TForm3::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+  ui->Button1->setFocus();
+}
+
+}  // namespace skyfold
