@@ -25,8 +25,7 @@ TExtractImageType TypeFromName(const std::string& name) {
 }
 
 int Run(int argc, char** argv) {
-  CLI::App app{"Converts an equirectangular panorama into six cube faces and back.",
-               "skyfold-cli"};
+  CLI::App app{"Converts an equirectangular panorama into six cube faces and back.", "skyfold-cli"};
   app.set_version_flag("--version", kVersion);
   app.require_subcommand(1);
 
@@ -66,8 +65,9 @@ int Run(int argc, char** argv) {
   toPano->add_option("-o,--output", pano.output, "the panorama file to write")->required();
   toPano->add_option("-w,--width", pano.width, "panorama width (default 8192)")
       ->check(CLI::IsMember({256, 512, 1024, 2048, 4096, 8192, 16384}));
-  toPano->add_option("-t,--type", panoType,
-                     "bmp, jpg or tif (default: from the extension of the output, else tif)")
+  toPano
+      ->add_option("-t,--type", panoType,
+                   "bmp, jpg or tif (default: from the extension of the output, else tif)")
       ->check(CLI::IsMember(typeNames, CLI::ignore_case));
   toPano->add_flag("-f,--force", pano.force, "replace an existing output file");
   toPano->add_flag("-q,--quiet", pano.quiet, "print no progress lines");
@@ -84,8 +84,9 @@ int Run(int argc, char** argv) {
   }
 
   SetThreadCount(threads);
-  const ScopedErrorMessageSink sink(
-      [](const std::string& text) { std::cerr << text << '\n' << std::flush; });
+  const ScopedErrorMessageSink sink([](const std::string& text) {
+    std::cerr << text << '\n' << std::flush;
+  });
 
   if (toCube->parsed()) {
     // IsMember with ignore_case hands back the listed spelling.

@@ -238,8 +238,8 @@ void TSimFiler::ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurre
   DoProgress(".", spAppend);
 
   const int bytes = source.bytesPerPixel();
-  const bool direct = source.format() == PixelFormat::Bgr24 ||
-                      source.format() == PixelFormat::Bgrx32;
+  const bool direct =
+      source.format() == PixelFormat::Bgr24 || source.format() == PixelFormat::Bgrx32;
   const int minRows = MinRowsPerBlock(w);
   // One chunk per progress dot: the dot on this thread, then the chunk's
   // rows on all threads.

@@ -83,9 +83,8 @@ TEST(CubeFilerNames, LeftAndRightNamesExchange) {
   filer.SetCubeSuffix(csZero);
   filer.SetExtractImageType(eiJpeg);
   filer.BuildFileNames();
-  EXPECT_EQ(filer.FileNames,
-            (std::vector<std::string>{"pano_1.jpg", "pano_0.jpg", "pano_3.jpg", "pano_2.jpg",
-                                      "pano_4.jpg", "pano_5.jpg"}));
+  EXPECT_EQ(filer.FileNames, (std::vector<std::string>{"pano_1.jpg", "pano_0.jpg", "pano_3.jpg",
+                                                       "pano_2.jpg", "pano_4.jpg", "pano_5.jpg"}));
   filer.SetChangeLeftRight(false);
   filer.BuildFileNames();
   EXPECT_EQ(filer.FileNames[0], "pano_3.jpg");

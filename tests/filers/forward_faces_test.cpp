@@ -213,10 +213,13 @@ TEST(ForwardFaces, ProgressNamesEveryFileAndCountsThePieces) {
   ConvertToFaces(test::DrawTexturedPanorama(64), 16, &lines);
   ASSERT_GE(lines.size(), 7u);
   const std::vector<std::string> tail(lines.end() - 7, lines.end());
-  const std::vector<std::string> expected{
-      "画像ファイルを書き出しています。", "face_left.bmp",      "face_front.bmp",
-      "face_right.bmp",                   "face_back.bmp....",  "face_top.bmp....",
-      "face_bottom.bmp...."};
+  const std::vector<std::string> expected{"画像ファイルを書き出しています。",
+                                          "face_left.bmp",
+                                          "face_front.bmp",
+                                          "face_right.bmp",
+                                          "face_back.bmp....",
+                                          "face_top.bmp....",
+                                          "face_bottom.bmp...."};
   EXPECT_EQ(tail, expected);
 }
 

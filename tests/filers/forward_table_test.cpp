@@ -87,8 +87,11 @@ TEST(ForwardTable, ReportsFourProgressStepsAfterItsTitle) {
   };
   BuildTable(4, filer);
   const std::vector<std::pair<std::string, TSimProgressMode>> expected{
-      {"座標を取得しています。", spAppend}, {"....", spUpdate}, {"....", spUpdate},
-      {"....", spUpdate},                  {"....", spUpdate}};
+      {"座標を取得しています。", spAppend},
+      {"....", spUpdate},
+      {"....", spUpdate},
+      {"....", spUpdate},
+      {"....", spUpdate}};
   EXPECT_EQ(lines, expected);
 }
 

@@ -176,8 +176,8 @@ TEST(WarpImage, ProgressLinesInOrder) {
   Bitmap pano = test::DrawTexturedPanorama(96);
   filer.WarpImage(pano);
   const std::string strip = "." + std::string(48, '.');  // 48 rows: step 1
-  const std::vector<std::string> expected{"座標を取得しています。................", "処理中 ",
-                                          strip, strip, strip, strip};
+  const std::vector<std::string> expected{
+      "座標を取得しています。................", "処理中 ", strip, strip, strip, strip};
   EXPECT_EQ(lines, expected);
 }
 
@@ -212,8 +212,8 @@ TEST(WarpImage, SameBytesForAnyThreadCount) {
   }
   EXPECT_EQ(progress[0], progress[1]);
   ASSERT_EQ(result[0].byteSize(), result[1].byteSize());
-  EXPECT_TRUE(std::equal(result[0].data(), result[0].data() + result[0].byteSize(),
-                         result[1].data()));
+  EXPECT_TRUE(
+      std::equal(result[0].data(), result[0].data() + result[0].byteSize(), result[1].data()));
 }
 
 }  // namespace
