@@ -30,9 +30,9 @@ std::string S(const QString& text) { return text.toStdString(); }
 
 // Decimal 32-bit integer with an optional sign, nothing else.
 std::optional<std::int32_t> ParseInteger(const std::string& text) {
-  std::size_t start = 0;
-  if (!text.empty() && text[0] == '+') start = 1;
-  if (start < text.size() && start == 1 && text[1] == '-') return std::nullopt;
+  // from_chars takes a '-' but no '+'; "+-1" is not a number.
+  const std::size_t start = !text.empty() && text[0] == '+' ? 1 : 0;
+  if (start == 1 && text.size() > 1 && text[1] == '-') return std::nullopt;
   const char* first = text.data() + start;
   const char* last = text.data() + text.size();
   if (first == last) return std::nullopt;

@@ -223,6 +223,7 @@ TEST_F(RegManagerTest, IntegersThatDoNotParseGiveZeroNotTheDefault) {
       {"2147483647", 2147483647},
       {"2147483648", 0},
       {"0x10", 0},
+      {"+-1", 0},
   };
   for (const auto& [stored, expected] : cases) {
     WriteText(IniPath(), "[data]\nI=" + stored + "\n");
