@@ -336,6 +336,9 @@ table() {
   echo "every tool on $THREADS thread(s). Floor: djpeg of the source(s) plus cjpeg -quality 100"
   echo "of the result(s), each timed alone and summed; its RSS is the largest single step. FFmpeg"
   echo "writes JPEG at -qmin 1 -q:v 1, its highest quality; the others at libjpeg quality 100."
+  local held=""
+  for w in $WIDTHS; do held+=" $((w * w * 3 / 2 / 1048576)) MiB at $w,"; done
+  echo "The codecs stream rows; merely holding the panorama in 24 bits takes${held%,}."
   echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
   for w in $WIDTHS; do
     for d in $DIRECTIONS; do
