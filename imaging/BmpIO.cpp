@@ -10,6 +10,8 @@
 // hostile file can neither run outside the buffer nor hang it.
 #include "imaging/BmpIO.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -388,12 +390,9 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
 
   const bool rle = h.compression == kRle8 || h.compression == kRle4;
   const std::int64_t pixels = h.width * h.height;
-  if (rle && pixels > std::max<std::int64_t>(
-                          kMinRlePixelLimit,
-                          kMaxRlePixelsPerByte *
-                              static_cast<std::int64_t>(
-                                  size - std::min<std::uint64_t>(size, h.dataOffset)))) {
-    Invalid();
+  if (rle) {
+    const std::int64_t stored = static_cast<std::int64_t>(size - h.dataOffset);
+    if (pixels > std::max(kMinRlePixelLimit, kMaxRlePixelsPerByte * stored)) Invalid();
   }
   // Uncompressed pixels must all be in the file before we allocate for them.
   if (pixels > 0 && !rle) in.at(h.dataOffset, PixelDataBytes(h));
@@ -411,34 +410,35 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
   bitmap.swap(result);
 }
 
+namespace {
+
+[[noreturn]] void CannotRead(const std::string& fileName, const char* what, int error) {
+  std::string message = "ファイル \"" + ExpandFileName(fileName) + "\" " + what;
+  if (error != 0) message += std::strerror(error);
+  throw FileError(message);
+}
+
+}  // namespace
+
 void ReadBmpFile(const std::string& fileName, Bitmap& bitmap) {
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
-  if (!file) {
-    const int error = errno;
-    throw FileError("ファイル \"" + ExpandFileName(fileName) + "\" を開けません。" +
-                    std::strerror(error));
-  }
-  std::vector<std::uint8_t> buffer;
-  long size = -1;
-  if (std::fseek(file.get(), 0, SEEK_END) == 0) size = std::ftell(file.get());
-  if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) {
-    const int error = errno;
-    throw FileError("ファイル \"" + ExpandFileName(fileName) + "\" を読み込めません。" +
-                    std::strerror(error));
-  }
+  if (!file) CannotRead(fileName, "を開けません。", errno);
+  struct stat info {};
+  if (fstat(fileno(file.get()), &info) != 0) CannotRead(fileName, "を読み込めません。", errno);
+  if (S_ISDIR(info.st_mode)) CannotRead(fileName, "を読み込めません。", EISDIR);
+  if (!S_ISREG(info.st_mode) || info.st_size < 0) Invalid();
   // No valid BMP is much larger than the largest bitmap we allocate.
-  if (static_cast<std::uint64_t>(size) > static_cast<std::uint64_t>(kMaxBitmapBytes) + (1u << 20)) {
-    Invalid();
-  }
+  const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
+  if (size > static_cast<std::uint64_t>(kMaxBitmapBytes) + (1u << 20)) Invalid();
+  std::vector<std::uint8_t> buffer;
   try {
     buffer.resize(static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     throw MemoryError("Out of memory");
   }
-  if (size > 0 && std::fread(buffer.data(), 1, buffer.size(), file.get()) != buffer.size()) {
-    const int error = errno;
-    throw FileError("ファイル \"" + ExpandFileName(fileName) + "\" を読み込めません。" +
-                    std::strerror(error));
+  errno = 0;
+  if (std::fread(buffer.data(), 1, buffer.size(), file.get()) != buffer.size()) {
+    CannotRead(fileName, "を読み込めません。", errno);
   }
   file.reset();
   DecodeBmp(buffer.data(), buffer.size(), bitmap);

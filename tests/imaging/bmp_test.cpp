@@ -306,13 +306,27 @@ TEST_F(BmpFiles, Rle4AlternatesNibblesAndPadsAbsoluteRunsToWords) {
   EXPECT_EQ(Indexes(b, 0), (std::vector<std::uint8_t>{3, 4, 5, 6, 7, 8, 8}));
 }
 
-TEST_F(BmpFiles, AMissingFileIsAnErrorNamingIt) {
+TEST_F(BmpFiles, TwoBitPalettesReadAsFourBitFormat) {
+  BmpSpec s;
+  s.width = 5;
+  s.height = 1;
+  s.bits = 2;
+  s.palette = {kBlack, kRed, kGreen, kBlue};
+  s.pixels = Rows({{0b00011011, 0b10000000}});
+  Bitmap b = Load(s);
+  EXPECT_EQ(b.format(), PixelFormat::Indexed4);
+  EXPECT_EQ(Indexes(b, 0), (std::vector<std::uint8_t>{0, 1, 2, 3, 2}));
+}
+
+TEST_F(BmpFiles, MissingFilesAndFoldersAreErrorsNamingThem) {
   Bitmap b;
-  try {
-    ReadBmpFile(folder_.file("none.bmp"), b);
-    FAIL() << "no error";
-  } catch (const Error& e) {
-    EXPECT_NE(std::string(e.what()).find("none.bmp"), std::string::npos);
+  for (const std::string& name : {folder_.file("none.bmp"), folder_.file("")}) {
+    try {
+      ReadBmpFile(name, b);
+      ADD_FAILURE() << "no error for " << name;
+    } catch (const FileError& e) {
+      EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+    }
   }
 }
 
@@ -553,6 +567,15 @@ TEST_F(BmpFiles, WriterDropsTheFourthByteAndExpandsPalettes) {
   ReadBmpFile(name, back);
   EXPECT_EQ(back.format(), PixelFormat::Bgr24);
   ExpectSameColours(indexed, back);
+}
+
+TEST_F(BmpFiles, EmptyBitmapRoundTripsAsAHeaderOnlyFile) {
+  const std::string name = folder_.file("empty.bmp");
+  SaveBitmapAsBmp(name, Bitmap());
+  EXPECT_EQ(fs::file_size(name), 54u);
+  Bitmap back(3, 3);
+  ReadBmpFile(name, back);
+  EXPECT_TRUE(back.empty());
 }
 
 TEST_F(BmpFiles, WriterReplacesALargerFileCompletely) {
