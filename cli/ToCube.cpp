@@ -42,16 +42,21 @@ int ImageSizeOrdinal(int edge) {
   return -1;
 }
 
+// The folder asked for, else the panorama's own ("." for a bare name).
+std::string OutputFolder(const ToCubeOptions& options, const std::string& panorama) {
+  if (!options.outputDir.empty()) return options.outputDir;
+  const std::string folder = ExtractFilePath(panorama);
+  return folder.empty() ? std::string(1, '.') : folder;
+}
+
 int RunOne(const ToCubeOptions& options, const std::string& panorama, ProgressPrinter& printer,
            std::ostream& out) {
   ListingCubeFiler filer(out);
   filer.OnProgress = printer.Event();
   filer.SetImageFileName(panorama);
 
-  std::string folder = options.outputDir.empty() ? ExtractFilePath(panorama) : options.outputDir;
-  if (folder.empty()) folder = ".";
   // The base filer's output folder is the folder part of SceneFilename.
-  filer.SetSceneFilename(IncludeTrailingPathDelimiter(folder));
+  filer.SetSceneFilename(IncludeTrailingPathDelimiter(OutputFolder(options, panorama)));
   filer.SetTextureBasename(options.baseName.empty() ? ChangeFileExt(ExtractFileName(panorama), "")
                                                     : options.baseName);
   filer.SetCubeSuffix(options.digitSuffix ? csZero : csLeft);

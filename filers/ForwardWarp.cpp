@@ -60,6 +60,26 @@ void Split(long double v, std::int16_t& whole, std::int16_t& frac) {
   frac = static_cast<std::int16_t>(std::nearbyint((v - t) * 10000.0L));
 }
 
+// Split(AtanPixels(num / den, q)) with the extended-precision result, but
+// computed in double first: double's error here stays far below 1e-6 of a
+// ten-thousandth, so unless the value lies that close to an integer or to a
+// rounding midpoint both precisions split it alike. Only those rare values
+// are recomputed in extended precision — same table, a fraction of the time.
+void SplitAtan(long double num, long double den, int q, std::int16_t& whole, std::int16_t& frac) {
+  constexpr double kMargin = 1e-5;  // in ten-thousandths
+  double v = std::atan(static_cast<double>(num) / static_cast<double>(den));
+  v = v * 180.0 / std::numbers::pi * q / 45.0;
+  const double t = std::trunc(v);
+  const double f = (v - t) * 10000.0;
+  const double nearestHalf = std::floor(f) + 0.5;
+  if (f > kMargin && f < 10000.0 - kMargin && std::abs(f - nearestHalf) > kMargin) {
+    whole = static_cast<std::int16_t>(t);
+    frac = static_cast<std::int16_t>(std::nearbyint(f));
+    return;
+  }
+  Split(AtanPixels(num / den, q), whole, frac);
+}
+
 // n / 10^8 rounded to nearest, ties to even, for n ≥ 0; capped at 255.
 inline std::uint8_t RoundLevel(std::uint64_t n) {
   constexpr std::uint64_t kDiv = 100000000;
@@ -141,11 +161,9 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
         e.U = 0;
         e.UFrac = 0;
       } else {
-        Split(AtanPixels(static_cast<long double>(x) / static_cast<long double>(y), q), e.U,
-              e.UFrac);
+        SplitAtan(x, y, q, e.U, e.UFrac);
       }
-      const long double radius = std::sqrt(static_cast<long double>(x * x + y * y));
-      Split(AtanPixels(radius / static_cast<long double>(q), q), e.V, e.VFrac);
+      SplitAtan(std::sqrt(static_cast<long double>(x * x + y * y)), q, q, e.V, e.VFrac);
     }
   };
   ParallelFor(
@@ -168,10 +186,8 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
           const long double height = static_cast<long double>(2 * q - y);
           for (int x = 0; x < q; ++x) {
             PackedUV& e = row[x];
-            Split(AtanPixels(static_cast<long double>(x) / static_cast<long double>(q), q), e.U,
-                  e.UFrac);
-            const long double radius = std::sqrt(static_cast<long double>(q * q + x * x));
-            Split(AtanPixels(radius / height, q), e.V, e.VFrac);
+            SplitAtan(x, q, q, e.U, e.UFrac);
+            SplitAtan(std::sqrt(static_cast<long double>(q * q + x * x)), height, q, e.V, e.VFrac);
           }
         }
       },

@@ -1,0 +1,98 @@
+// The forward conversion's stages at full size (8192 × 4096): the mapping
+// table, one strip's resampling, the whole warp, and the face cutting (faces
+// kept in memory, so disk speed does not blur the figure).
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "filers/SimFilers.h"
+#include "imaging/Parallel.h"
+
+namespace skyfold {
+namespace {
+
+constexpr int kWidth = 8192;
+constexpr int kQ = kWidth / 8;
+
+Bitmap Patterned(int width, int height) {
+  Bitmap b(width, height);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* p = b.row(y);
+    for (int x = 0; x < width; ++x, p += 3) {
+      p[0] = static_cast<std::uint8_t>(x * 7 + y);
+      p[1] = static_cast<std::uint8_t>(x ^ y);
+      p[2] = static_cast<std::uint8_t>(y * 3);
+    }
+  }
+  return b;
+}
+
+Bitmap Panorama(int width) { return Patterned(width, width / 2); }
+
+void ApplyThreads(const benchmark::State& state) {
+  SetThreadCount(static_cast<int>(state.range(0)));
+}
+
+void BM_BuildMappingTable(benchmark::State& state) {
+  ApplyThreads(state);
+  TSimFiler filer;
+  TmxCurrencyUV table;
+  table.SetSize(2 * kQ, 4 * kQ);
+  for (auto _ : state) {
+    filer.BuildMappingTable(kQ, table);
+    benchmark::DoNotOptimize(table.Row(0));
+  }
+}
+BENCHMARK(BM_BuildMappingTable)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ResampleStrip(benchmark::State& state) {
+  ApplyThreads(state);
+  TSimFiler filer;
+  TmxCurrencyUV table;
+  table.SetSize(2 * kQ, 4 * kQ);
+  filer.BuildMappingTable(kQ, table);
+  const Bitmap source = Patterned(2 * kQ, 4 * kQ);
+  Bitmap dest(2 * kQ, 4 * kQ);
+  for (auto _ : state) {
+    filer.ResampleStrip(dest, source, table);
+    benchmark::DoNotOptimize(dest.data());
+  }
+  state.SetItemsProcessed(state.iterations() * 2 * kQ * 4 * kQ);
+}
+BENCHMARK(BM_ResampleStrip)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_WarpImage(benchmark::State& state) {
+  ApplyThreads(state);
+  TSimFiler filer;
+  const Bitmap original = Panorama(kWidth);
+  for (auto _ : state) {
+    state.PauseTiming();
+    Bitmap pano = original.clone();
+    state.ResumeTiming();
+    filer.WarpImage(pano);
+    benchmark::DoNotOptimize(pano.data());
+  }
+}
+BENCHMARK(BM_WarpImage)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+class FaceKeepingFiler : public TSimFiler {
+ public:
+  void SaveImage(Bitmap& bitmap, const std::string&, std::uint8_t faceIndex) override {
+    benchmark::DoNotOptimize(bitmap.row(0)[faceIndex]);
+  }
+};
+
+void BM_SaveCubeFacesCutting(benchmark::State& state) {
+  FaceKeepingFiler filer;
+  filer.SetTextureBasename("bench");
+  filer.BuildFileNames();
+  filer.OutputSize = static_cast<int>(state.range(0));
+  Bitmap pano = Panorama(kWidth);
+  for (auto _ : state) filer.SaveCubeFaces(pano);
+}
+BENCHMARK(BM_SaveCubeFacesCutting)->Arg(2048)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace skyfold
