@@ -59,8 +59,12 @@ Bytes PackRow(const TiffSpec& spec, int y, int plane, const SampleFn& sample) {
     } else if (spec.bits == 8) {
       row[i] = static_cast<std::uint8_t>(v);
     } else {
-      const std::size_t bit = i * spec.bits;
-      row[bit >> 3] |= static_cast<std::uint8_t>(v << (8 - spec.bits - (bit & 7)));
+      // Bit by bit, most significant first: 3-bit samples straddle bytes.
+      for (int k = 0; k < spec.bits; ++k) {
+        const std::size_t bit = i * spec.bits + k;
+        if ((v >> (spec.bits - 1 - k)) & 1)
+          row[bit >> 3] |= static_cast<std::uint8_t>(0x80 >> (bit & 7));
+      }
     }
   }
   return row;
