@@ -1,12 +1,12 @@
 // TmxCurrencyUV: the mapping table of one quarter strip, 2q columns by 4q
-// rows, indexed [column][row] as the design reads it. Each entry names the
+// rows, indexed [column][row] by its users. Each entry names the
 // source position (U + UFrac/10000, V + VFrac/10000) inside the strip;
 // U = −1 marks "no source".
 //
 // Storage is compact: every value fits 16 bits (U ≤ 2q − 2 ≤ 8190,
 // V ≤ 4q − 2 ≤ 16382, fractions −10000 … 10000), so an entry is 8 bytes
 // instead of 24, and entries are kept row by row so that the warp walks
-// memory in order. Get/Set convert to and from the design's full entry.
+// memory in order. Get/Set convert to and from the full TCurrencyUV entry.
 #pragma once
 
 #include <cstdint>
