@@ -2,7 +2,9 @@
 # Side-by-side timing of skyfold-cli and what users pick instead: an OpenCV
 # cv2.remap script and FFmpeg's v360 filter, with the bare JPEG codec work
 # (djpeg + cjpeg) as the floor nobody can beat. Every tool runs as a whole
-# process; the table shows the median wall time and peak RSS of RUNS runs.
+# process; the table shows the median wall time, CPU time and peak RSS of
+# RUNS runs. The floor decodes to PNM, which djpeg streams row by row (BMP
+# output would make it buffer the whole image), so it is the decode alone.
 #
 #   bench/compare.sh                         # both widths, both directions, 5 runs
 #   WIDTHS=8192 RUNS=1 bench/compare.sh      # quick look
@@ -103,10 +105,14 @@ run_once() {
   shift
   local tfile="$WORK/time.txt" efile="$WORK/stderr.txt" start end status=0
   start="$EPOCHREALTIME"
-  timeout "$TIMEOUT" /usr/bin/time -v -o "$tfile" "$@" >/dev/null 2>"$efile" || status=$?
+  # timeout inside time, so a hung tool itself is killed; time's figures take
+  # in the reaped child.
+  /usr/bin/time -v -o "$tfile" timeout -k 10 "$TIMEOUT" "$@" >/dev/null 2>"$efile" || status=$?
   end="$EPOCHREALTIME"
   if [ "$status" -ne 0 ]; then
-    { echo "FAILED (exit $status): $*"; tail -n 20 "$efile"; } >>"$LOG"
+    local why="exit $status"
+    [ "$status" -eq 124 ] && why="timed out after $TIMEOUT s"
+    { echo "FAILED ($why): $*"; tail -n 20 "$efile"; } >>"$LOG"
     return 1
   fi
   result_ref="$(awk -F': ' -v s="$start" -v e="$end" '
@@ -193,7 +199,7 @@ cube_faces() {
 # These run with errexit off (called under `|| true`): every step that matters
 # is checked, and a failing tool only marks its own row.
 
-declare -A RESULT  # "W direction tool" -> "seconds kb"; missing means failed
+declare -A RESULT  # "W direction tool" -> "wall cpu kb"; missing means failed
 declare -A FLOOR_NOTE
 
 run_forward() {
@@ -205,7 +211,8 @@ run_forward() {
 
   note "[$w forward] skyfold-cli"
   if [ -n "$SKY" ] &&
-     measure r skyfold "$SKY" "${SKY_THREADS[@]}" to-cube -s "$n" -t jpg -f -q -o "$out/skyfold" "$pano"; then
+     measure r skyfold "$SKY" "${SKY_THREADS[@]}" to-cube -s "$n" -t jpg -f -q \
+       -o "$out/skyfold" "$pano"; then
     RESULT["$w forward skyfold"]="$r"
   fi
 
@@ -217,7 +224,8 @@ run_forward() {
     FLOOR_NOTE["$w forward"]="encodes the test faces, as skyfold-cli wrote none"
   fi
   for s in "${SUFFIXES[@]}"; do
-    djpeg -pnm "$src/${base}$s.jpg" >"$out/floor/face$s.ppm" 2>>"$LOG" && encodes+=("$out/floor/face$s.ppm")
+    djpeg -pnm "$src/${base}$s.jpg" >"$out/floor/face$s.ppm" 2>>"$LOG" &&
+      encodes+=("$out/floor/face$s.ppm")
   done
   if [ ${#encodes[@]} -eq 6 ] && measure_floor r floor "$pano" -- "${encodes[@]}"; then
     RESULT["$w forward floor"]="$r"
@@ -337,7 +345,7 @@ table() {
   echo "of the result(s), each timed alone and summed; its RSS is the largest single step. FFmpeg"
   echo "writes JPEG at -qmin 1 -q:v 1, its highest quality; the others at libjpeg quality 100."
   local held=""
-  for w in $WIDTHS; do held+=" $((w * w * 3 / 2 / 1048576)) MiB at $w,"; done
+  for w in $WIDTHS; do held+=" $(awk -v w="$w" 'BEGIN {printf "%.3g", w * w * 1.5 / 1048576}') MiB at $w,"; done
   echo "The codecs stream rows; merely holding the panorama in 24 bits takes${held%,}."
   echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
   for w in $WIDTHS; do
