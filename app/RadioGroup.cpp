@@ -111,7 +111,7 @@ void TRadioGroup::paintEvent(QPaintEvent* /*event*/) {
 
 void TRadioGroup::arrangeButtons() {
   if (buttons_.empty()) return;
-  const QRect area = rect().adjusted(8, fontMetrics().height(), -4, -3);
+  const QRect area = rect().adjusted(6, fontMetrics().height(), -2, -3);
   const int columns = std::min(columns_, count());
   const int rows = (count() + columns - 1) / columns;
   const int columnWidth = std::max(1, area.width() / columns);

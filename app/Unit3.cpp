@@ -32,8 +32,12 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
   ui->Label1->setFont(bold);
   ui->Label2->adjustSize();
   ui->CheckBox1->setChecked(false);
-  ui->CheckBox1->resize(std::max(ui->CheckBox1->width(), ui->CheckBox1->sizeHint().width()),
-                        ui->CheckBox1->height());
+  // The caption is wider in this font than the box the layout gives it;
+  // the box grows, and moves left only as far as it must to clear Yes.
+  QCheckBox* box = ui->CheckBox1;
+  box->resize(std::max(box->width(), box->sizeHint().width()), box->height());
+  const int room = ui->Button1->x() - 4;
+  if (box->geometry().right() > room) box->move(std::max(4, room - box->width()), box->y());
 
   connect(ui->Button1, &QPushButton::clicked, this, [this] { done(kYes); });
   connect(ui->Button2, &QPushButton::clicked, this, [this] { done(kNo); });
