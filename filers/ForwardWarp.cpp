@@ -21,6 +21,10 @@
 #include <numbers>
 #include <string>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "filers/SimFilers.h"
 #include "imaging/Errors.h"
 #include "imaging/Parallel.h"
@@ -80,7 +84,8 @@ void SplitAtan(long double num, long double den, int q, std::int16_t& whole, std
   Split(AtanPixels(num / den, q), whole, frac);
 }
 
-// n / 10^8 rounded to nearest, ties to even, for n ≥ 0; capped at 255.
+// n / 10^8 rounded to nearest, ties to even, for n ≥ 0; capped at 255. The
+// constant division compiles to a multiply.
 inline std::uint8_t RoundLevel(std::uint64_t n) {
   constexpr std::uint64_t kDiv = 100000000;
   std::uint64_t q = n / kDiv;
@@ -89,41 +94,132 @@ inline std::uint8_t RoundLevel(std::uint64_t n) {
   return static_cast<std::uint8_t>(std::min<std::uint64_t>(q, 255));
 }
 
-// Bilinear blend of rows [first, last) of one strip. upper and lower are
-// exact integers (levels × 10^4), so only the final division rounds.
+// The pixels one strip is read from: pixel (x, y) at data + y·stride +
+// x·bytes. The stride may be a whole panorama's row, so a strip is read in
+// place without copying it out first.
+struct StripView {
+  const std::uint8_t* data;
+  std::size_t stride;
+  int width;
+  int height;
+};
+
+// The blend of one pixel, straight from the definition: upper and lower are
+// exact integers (levels × 10^4; |value| < 2^25 for any int16 weights), n is
+// exact in 64 bits, so only the final division rounds.
+inline void BlendPixel(std::uint8_t* out, const std::uint8_t* p00, std::size_t right,
+                       std::size_t down, const PackedUV& e) {
+  const std::uint8_t* p10 = p00 + down;
+  const std::int32_t fu = e.UFrac;
+  const std::int32_t gu = kFracOne - fu;
+  const std::int64_t fv = e.VFrac;
+  const std::int64_t gv = kFracOne - fv;
+  for (int ch = 0; ch < 3; ++ch) {
+    const std::int32_t upper = p00[ch] * gu + p00[ch + right] * fu;
+    const std::int32_t lower = p10[ch] * gu + p10[ch + right] * fu;
+    const std::int64_t n = upper * gv + lower * fv;
+    out[ch] = RoundLevel(static_cast<std::uint64_t>(std::max<std::int64_t>(n, 0)));
+  }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define SKYFOLD_BLEND_AVX2 1
+
+// The same blend, the three channels of one pixel in the lanes of a vector.
+// It gives exactly BlendPixel's bytes: upper and lower are exact in 32 bits;
+// upper·gv and lower·fv are integers below 2^53 and so exact in double, as
+// is their sum n; the division by 10^8 is correctly rounded, and since n is
+// an integer the true quotient is either exactly k + 0.5 (then representable
+// and returned exactly) or at least 10^-8 away from it, far beyond the
+// division's error; rounding to nearest-even then gives the definition's
+// half-to-even result. Pixels whose eight-byte loads would cross the end of
+// a row, and those with clamped neighbours, take BlendPixel.
 template <int kBytes>
-void BlendRows(Bitmap& dest, const Bitmap& source, const TmxCurrencyUV& table, int first,
-               int last) {
-  const int w = source.width();
-  const int h = source.height();
-  const std::uint8_t* src = source.data();
-  const std::size_t stride = source.rowBytes();
+__attribute__((target("avx2"))) void BlendRowsAvx2(std::uint8_t* destData,
+                                                     std::size_t destStride,
+                                                     const StripView& src,
+                                                     const TmxCurrencyUV& table, int first,
+                                                     int last) {
+  const int w = src.width;
+  const int h = src.height;
+  const std::size_t stride = src.stride;
+  const __m256d scale = _mm256_set1_pd(1e8);
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d full = _mm256_set1_pd(255.0);
   for (int y = first; y < last; ++y) {
     const PackedUV* entries = table.Row(y);
-    std::uint8_t* out = dest.row(y);
-    for (int x = 0; x < w; ++x) {
+    std::uint8_t* out = destData + destStride * static_cast<std::size_t>(y);
+    for (int x = 0; x < w; ++x, out += kBytes) {
+      const PackedUV e = entries[x];
+      if (e.U < 0) continue;  // no source: the pixel keeps what dest holds
+      const int c0 = std::min<int>(e.U, w - 1);
+      const int r0 = std::clamp<int>(e.V, 0, h - 1);
+      const std::uint8_t* p00 = src.data + stride * static_cast<std::size_t>(r0) +
+                                static_cast<std::size_t>(c0) * kBytes;
+      if (c0 + 3 > w || r0 + 1 >= h) {
+        BlendPixel(out, p00, c0 + 1 < w ? kBytes : 0, r0 + 1 < h ? stride : 0, e);
+        continue;
+      }
+      const __m128i top = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p00));
+      const __m128i bottom = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p00 + stride));
+      const __m128i fu = _mm_set1_epi32(e.UFrac);
+      const __m128i gu = _mm_set1_epi32(kFracOne - e.UFrac);
+      const __m128i upper =
+          _mm_add_epi32(_mm_mullo_epi32(_mm_cvtepu8_epi32(top), gu),
+                        _mm_mullo_epi32(_mm_cvtepu8_epi32(_mm_srli_si128(top, kBytes)), fu));
+      const __m128i lower =
+          _mm_add_epi32(_mm_mullo_epi32(_mm_cvtepu8_epi32(bottom), gu),
+                        _mm_mullo_epi32(_mm_cvtepu8_epi32(_mm_srli_si128(bottom, kBytes)), fu));
+      const __m256d n =
+          _mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(upper),
+                                      _mm256_set1_pd(static_cast<double>(kFracOne - e.VFrac))),
+                        _mm256_mul_pd(_mm256_cvtepi32_pd(lower),
+                                      _mm256_set1_pd(static_cast<double>(e.VFrac))));
+      __m256d v = _mm256_round_pd(_mm256_div_pd(n, scale),
+                                  _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+      v = _mm256_min_pd(_mm256_max_pd(v, zero), full);
+      const __m128i levels = _mm256_cvtpd_epi32(v);
+      const __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(levels, levels), levels);
+      const std::uint32_t bgr = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
+      out[0] = static_cast<std::uint8_t>(bgr);
+      out[1] = static_cast<std::uint8_t>(bgr >> 8);
+      out[2] = static_cast<std::uint8_t>(bgr >> 16);
+    }
+  }
+}
+
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+#endif
+
+// Bilinear blend of rows [first, last) of one strip into dest (dest row y at
+// destData + y·destStride).
+template <int kBytes>
+void BlendRows(std::uint8_t* destData, std::size_t destStride, const StripView& src,
+               const TmxCurrencyUV& table, int first, int last) {
+#ifdef SKYFOLD_BLEND_AVX2
+  if (HasAvx2()) {
+    BlendRowsAvx2<kBytes>(destData, destStride, src, table, first, last);
+    return;
+  }
+#endif
+  const int w = src.width;
+  const int h = src.height;
+  const std::size_t stride = src.stride;
+  for (int y = first; y < last; ++y) {
+    const PackedUV* entries = table.Row(y);
+    std::uint8_t* out = destData + destStride * static_cast<std::size_t>(y);
+    for (int x = 0; x < w; ++x, out += kBytes) {
       const PackedUV e = entries[x];
       if (e.U < 0) continue;  // no source: the pixel keeps what dest holds
       // Neighbours are clamped to the strip, never taken from the next one.
       const int c0 = std::min<int>(e.U, w - 1);
-      const int c1 = std::min(c0 + 1, w - 1);
       const int r0 = std::clamp<int>(e.V, 0, h - 1);
-      const int r1 = std::min(r0 + 1, h - 1);
-      const std::int64_t fu = e.UFrac;
-      const std::int64_t gu = kFracOne - fu;
-      const std::int64_t fv = e.VFrac;
-      const std::int64_t gv = kFracOne - fv;
-      const std::uint8_t* p00 = src + stride * r0 + c0 * kBytes;
-      const std::uint8_t* p01 = src + stride * r0 + c1 * kBytes;
-      const std::uint8_t* p10 = src + stride * r1 + c0 * kBytes;
-      const std::uint8_t* p11 = src + stride * r1 + c1 * kBytes;
-      std::uint8_t* d = out + x * kBytes;
-      for (int ch = 0; ch < 3; ++ch) {
-        const std::int64_t upper = p00[ch] * gu + p01[ch] * fu;
-        const std::int64_t lower = p10[ch] * gu + p11[ch] * fu;
-        const std::int64_t n = upper * gv + lower * fv;
-        d[ch] = RoundLevel(static_cast<std::uint64_t>(std::max<std::int64_t>(n, 0)));
-      }
+      const std::uint8_t* p00 = src.data + stride * static_cast<std::size_t>(r0) +
+                                static_cast<std::size_t>(c0) * kBytes;
+      BlendPixel(out, p00, c0 + 1 < w ? kBytes : 0, r0 + 1 < h ? stride : 0, e);
     }
   }
 }
@@ -236,6 +332,39 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
       MinRowsPerBlock(2 * q));
 }
 
+namespace {
+
+// The resampling loop of ResampleStrip: a line with one dot per chunk of
+// rows, each chunk blended on all threads after its dot.
+template <typename Progress>
+void ResampleRows(Progress&& dot, Bitmap& dest, const StripView& src, int bytes,
+                  const TmxCurrencyUV& table) {
+  const int h = src.height;
+  const int step = std::max(1, h / 40);  // strips under 40 rows: a dot per row
+  dot(spAppend);
+  const int minRows = MinRowsPerBlock(src.width);
+  std::uint8_t* destData = dest.data();
+  const std::size_t destStride = dest.rowBytes();
+  for (int y0 = 0; y0 < h; y0 += step) {
+    dot(spUpdate);
+    if (bytes != 3 && bytes != 4) continue;  // other formats leave dest unwritten
+    if (src.width == 0) continue;
+    const int y1 = std::min(y0 + step, h);
+    ParallelFor(
+        y0, y1,
+        [&](int first, int last) {
+          if (bytes == 3) {
+            BlendRows<3>(destData, destStride, src, table, first, last);
+          } else {
+            BlendRows<4>(destData, destStride, src, table, first, last);
+          }
+        },
+        minRows);
+  }
+}
+
+}  // namespace
+
 void TSimFiler::ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurrencyUV& table) {
   const int w = source.width();
   const int h = source.height();
@@ -249,40 +378,20 @@ void TSimFiler::ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurre
   } else {
     dest.setSize(w, h);
   }
-  // Strips lower than 40 rows still get a dot per row.
-  const int step = std::max(1, h / 40);
-  DoProgress(".", spAppend);
-
-  const int bytes = source.bytesPerPixel();
   const bool direct =
       source.format() == PixelFormat::Bgr24 || source.format() == PixelFormat::Bgrx32;
-  const int minRows = MinRowsPerBlock(w);
-  // One chunk per progress dot: the dot on this thread, then the chunk's
-  // rows on all threads.
-  for (int y0 = 0; y0 < h; y0 += step) {
-    DoProgress(".", spUpdate);
-    if (!direct || w == 0) continue;
-    const int y1 = std::min(y0 + step, h);
-    ParallelFor(
-        y0, y1,
-        [&](int first, int last) {
-          if (bytes == 3) {
-            BlendRows<3>(dest, source, table, first, last);
-          } else {
-            BlendRows<4>(dest, source, table, first, last);
-          }
-        },
-        minRows);
-  }
+  ResampleRows([this](TSimProgressMode mode) { DoProgress(".", mode); }, dest,
+               StripView{source.data(), source.rowBytes(), w, h},
+               direct ? source.bytesPerPixel() : 0, table);
 }
 
 void TSimFiler::WarpImage(Bitmap& bitmap) {
   const int q4 = bitmap.width() / 4;
   const int h = bitmap.height();
-  Bitmap a(q4, h, PixelFormat::Bgr24);
   // B is shared by the four strips: the pixels without a source are the
   // same in every strip and keep the white B was created with, which the
-  // polar face assembly relies on.
+  // polar face assembly relies on. Each strip is read in place from the
+  // panorama (it is not written until its resampled copy is complete).
   Bitmap b(q4, h, PixelFormat::Bgr24);
 
   const int q = q4 / 2;
@@ -291,10 +400,23 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
   BuildMappingTable(q, table);
 
   DoProgress("処理中 ", spAppend);
+  if (table.Columns() < q4 || table.Rows() < h) {
+    throw ArgumentError("The mapping table does not cover the strip.");
+  }
+  const bool direct = bitmap.format() == PixelFormat::Bgr24;
   for (int k = 0; k < 4; ++k) {
-    CopyRect(a, 0, 0, bitmap, k * q4, 0, q4, h);
-    ResampleStrip(b, a, table);
-    CopyRect(bitmap, k * q4, 0, b, 0, 0, q4, h);
+    if (direct) {
+      const StripView strip{bitmap.data() + static_cast<std::size_t>(k) * q4 * 3,
+                            bitmap.rowBytes(), q4, h};
+      ResampleRows([this](TSimProgressMode mode) { DoProgress(".", mode); }, b, strip, 3, table);
+      CopyRect(bitmap, k * q4, 0, b, 0, 0, q4, h);
+    } else {
+      // Another format is converted to 24 bits on the way out and back.
+      Bitmap a(q4, h, PixelFormat::Bgr24);
+      CopyRect(a, 0, 0, bitmap, k * q4, 0, q4, h);
+      ResampleStrip(b, a, table);
+      CopyRect(bitmap, k * q4, 0, b, 0, 0, q4, h);
+    }
   }
 }
 
