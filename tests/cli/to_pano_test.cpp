@@ -17,30 +17,14 @@
 #include "imaging/BmpIO.h"
 #include "imaging/JpegIO.h"
 #include "imaging/SimImgUtils.h"
+#include "support/TempDir.h"
 
 namespace skyfold {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "skyfold-topano-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string Path(const std::string& name = "") const {
-    return name.empty() ? path_.string() : (path_ / name).string();
-  }
-
- private:
-  fs::path path_;
-};
+using TempFolder = test::TempDir;
 
 struct Result {
   int status = -1;
@@ -54,9 +38,9 @@ std::string ReadFile(const std::string& path) {
 
 // Runs skyfold-cli with the given arguments inside folder.
 Result RunCli(const TempFolder& folder, const std::string& args) {
-  const std::string errFile = folder.Path("stderr.txt");
+  const std::string errFile = folder.file("stderr.txt");
   const std::string command =
-      "cd '" + folder.Path() + "' && '" SKYFOLD_CLI_PATH "' " + args + " 2>'" + errFile + "'";
+      "cd '" + folder.path() + "' && '" SKYFOLD_CLI_PATH "' " + args + " 2>'" + errFile + "'";
   Result r;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) throw std::runtime_error("popen failed");
@@ -85,7 +69,7 @@ void WriteFaces(const TempFolder& folder, const std::string& base) {
         p[x + 2] = 100;
       }
     }
-    SaveBitmapAsJpeg(folder.Path(base + kWordSuffixes[d] + ".jpg"), face);
+    SaveBitmapAsJpeg(folder.file(base + kWordSuffixes[d] + ".jpg"), face);
   }
 }
 
@@ -110,9 +94,9 @@ class ToPano : public ::testing::Test {
 TEST_F(ToPano, WritesThePanoramaListsItAndReportsEachStep) {
   const Result r = RunCli(folder, "to-pano -w 256 -o pano.jpg hall_front.jpg");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, folder.Path("pano.jpg") + "\n");
+  EXPECT_EQ(r.out, folder.file("pano.jpg") + "\n");
   Bitmap pano;
-  ASSERT_TRUE(LoadImageFile(pano, folder.Path("pano.jpg")));
+  ASSERT_TRUE(LoadImageFile(pano, folder.file("pano.jpg")));
   EXPECT_EQ(pano.width(), 256);
   EXPECT_EQ(pano.height(), 128);
 
@@ -129,13 +113,13 @@ TEST_F(ToPano, WritesThePanoramaListsItAndReportsEachStep) {
 TEST_F(ToPano, TheFaceNameIsJudgedAsTypedAndTheDigitRuleWorksToo) {
   for (int d = 0; d < 6; ++d) {
     static const char* digits[6] = {"_3", "_0", "_1", "_2", "_4", "_5"};
-    fs::copy_file(folder.Path(std::string("hall") + kWordSuffixes[d] + ".jpg"),
-                  folder.Path(std::string("cube") + digits[d] + ".jpg"));
+    fs::copy_file(folder.file(std::string("hall") + kWordSuffixes[d] + ".jpg"),
+                  folder.file(std::string("cube") + digits[d] + ".jpg"));
   }
   const Result r = RunCli(folder, "to-pano -q -w 512 -o sub.bmp cube_4.jpg");
   ASSERT_EQ(r.status, 0) << r.err;
   Bitmap pano;
-  ASSERT_TRUE(LoadImageFile(pano, folder.Path("sub.bmp")));
+  ASSERT_TRUE(LoadImageFile(pano, folder.file("sub.bmp")));
   EXPECT_EQ(pano.width(), 512);
   // The front face's centre lies in the middle column of the horizon.
   EXPECT_NEAR(pano.pixel(256, 128).b, 40, 3);
@@ -156,31 +140,31 @@ TEST_F(ToPano, TheTypeFollowsTheOutputsExtensionUnlessGiven) {
     const Result r = RunCli(folder, std::string("to-pano -q -w 256 ") + c.args + " hall_top.jpg");
     ASSERT_EQ(r.status, 0) << c.args << "\n" << r.err;
     EXPECT_EQ(r.err, "") << c.args;
-    EXPECT_EQ(ReadFile(folder.Path(c.file)).substr(0, std::string(c.magic).size()), c.magic)
+    EXPECT_EQ(ReadFile(folder.file(c.file)).substr(0, std::string(c.magic).size()), c.magic)
         << c.args;
   }
 }
 
 TEST_F(ToPano, AnExistingOutputIsKeptUnlessForced) {
-  std::ofstream(folder.Path("pano.bmp")) << "keep me";
+  std::ofstream(folder.file("pano.bmp")) << "keep me";
   const Result refused = RunCli(folder, "to-pano -w 256 -o pano.bmp hall_left.jpg");
   EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.err.find(folder.Path("pano.bmp")), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find(folder.file("pano.bmp")), std::string::npos) << refused.err;
   EXPECT_EQ(refused.out, "");
-  EXPECT_EQ(ReadFile(folder.Path("pano.bmp")), "keep me");
+  EXPECT_EQ(ReadFile(folder.file("pano.bmp")), "keep me");
 
   const Result forced = RunCli(folder, "to-pano -f -q -w 256 -o pano.bmp hall_left.jpg");
   EXPECT_EQ(forced.status, 0) << forced.err;
-  EXPECT_EQ(ReadFile(folder.Path("pano.bmp")).substr(0, 2), "BM");
+  EXPECT_EQ(ReadFile(folder.file("pano.bmp")).substr(0, 2), "BM");
 }
 
 TEST_F(ToPano, AMissingFaceRefusesTheJobNamingTheFile) {
-  fs::remove(folder.Path("hall_back.jpg"));
+  fs::remove(folder.file("hall_back.jpg"));
   const Result r = RunCli(folder, "to-pano -w 256 -o pano.jpg hall_front.jpg");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Cube 画像ファイルがありません。\n" + folder.Path("hall_back.jpg") + "\n");
+  EXPECT_EQ(r.err, "Cube 画像ファイルがありません。\n" + folder.file("hall_back.jpg") + "\n");
   EXPECT_EQ(r.out, "");
-  EXPECT_FALSE(fs::exists(folder.Path("pano.jpg")));
+  EXPECT_FALSE(fs::exists(folder.file("pano.jpg")));
 }
 
 TEST_F(ToPano, ValidationFailuresRefuseWithTheFilersMessages) {
@@ -192,30 +176,30 @@ TEST_F(ToPano, ValidationFailuresRefuseWithTheFilersMessages) {
   EXPECT_EQ(noOutput.status, 1);
   EXPECT_EQ(noOutput.err, "画像ファイル名：が指定されていません。\n");
 
-  EXPECT_FALSE(fs::exists(folder.Path("pano.jpg")));
+  EXPECT_FALSE(fs::exists(folder.file("pano.jpg")));
 }
 
 TEST_F(ToPano, AFaceOfAnUnacceptedKindIsRefusedAfterTheLoadersMessage) {
   for (const char* s : kWordSuffixes) {
-    fs::copy_file(folder.Path(std::string("hall") + s + ".jpg"),
-                  folder.Path(std::string("odd") + s + ".gif"));
+    fs::copy_file(folder.file(std::string("hall") + s + ".jpg"),
+                  folder.file(std::string("odd") + s + ".gif"));
   }
   const Result r = RunCli(folder, "to-pano -w 256 -o pano.jpg odd_left.gif");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "扱えない画像ファイルです。\n");
-  EXPECT_FALSE(fs::exists(folder.Path("pano.jpg")));
+  EXPECT_FALSE(fs::exists(folder.file("pano.jpg")));
 }
 
 TEST_F(ToPano, UsageErrorsAndDecoderFailuresHaveTheirOwnStatus) {
   EXPECT_EQ(RunCli(folder, "to-pano -w 300 -o pano.jpg hall_left.jpg").status, 2);
   EXPECT_EQ(RunCli(folder, "to-pano hall_left.jpg").status, 2);
 
-  std::ofstream(folder.Path("hall_right.jpg"), std::ios::binary | std::ios::trunc) << "not a jpeg";
+  std::ofstream(folder.file("hall_right.jpg"), std::ios::binary | std::ios::trunc) << "not a jpeg";
   const Result r = RunCli(folder, "to-pano -q -w 256 -o pano.jpg hall_left.jpg");
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err, "");
   EXPECT_EQ(r.out, "");
-  EXPECT_FALSE(fs::exists(folder.Path("pano.jpg")));
+  EXPECT_FALSE(fs::exists(folder.file("pano.jpg")));
 }
 
 }  // namespace

@@ -17,28 +17,14 @@
 #include "imaging/BmpIO.h"
 #include "imaging/Errors.h"
 #include "imaging/ShowErrorMessage.h"
+#include "support/TempDir.h"
 
 namespace skyfold {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "skyfold-faces-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string Path(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
+using TempFolder = test::TempDir;
 
 enum Quadrant { TL = 0, TR = 1, BL = 2, BR = 3 };
 
@@ -109,8 +95,8 @@ const Block kLayout[4][8] = {
 class FaceLoading : public ::testing::Test {
  protected:
   FaceLoading() : sink_([this](const std::string& t) { messages.push_back(t); }) {
-    filer.SetImageFileName(folder.Path("pano.bmp"));
-    filer.SetCubeImageFileName(folder.Path("cube_front.bmp"));
+    filer.SetImageFileName(folder.file("pano.bmp"));
+    filer.SetCubeImageFileName(folder.file("cube_front.bmp"));
     filer.SetPanoImageSize(ps256);
     filer.OnProgress = [this](TSimFiler*, const std::string& s, TSimProgressMode mode) {
       if (mode == spAppend) lines.emplace_back();
@@ -121,7 +107,7 @@ class FaceLoading : public ::testing::Test {
   // Writes the six faces, face d as a sizes[d] quadrant face.
   void WriteFaces(const std::array<std::array<int, 2>, 6>& sizes, const std::string& ext = ".bmp") {
     for (int d = 0; d < 6; ++d) {
-      SaveBitmapAsBmp(folder.Path(std::string("cube") + kSuffixes[d] + ext),
+      SaveBitmapAsBmp(folder.file(std::string("cube") + kSuffixes[d] + ext),
                       QuadrantFace(d, sizes[d][0], sizes[d][1]));
     }
   }
@@ -186,18 +172,18 @@ TEST_F(FaceLoading, ReportsOneLinePerFaceEndingInFourDots) {
 
 TEST_F(FaceLoading, AMissingFaceStopsTheJobBeforeAnythingIsLoaded) {
   WriteFaces({{{8, 8}, {8, 8}, {8, 8}, {8, 8}, {8, 8}, {8, 8}}});
-  fs::remove(folder.Path("cube_top.bmp"));
+  fs::remove(folder.file("cube_top.bmp"));
   Bitmap bitmap(3, 2);
   EXPECT_FALSE(Load(bitmap));
   EXPECT_EQ(messages, std::vector<std::string>{"Cube 画像ファイルがありません。\n" +
-                                               folder.Path("cube_top.bmp")});
+                                               folder.file("cube_top.bmp")});
   EXPECT_TRUE(lines.empty());
   EXPECT_EQ(bitmap.width(), 3);
   EXPECT_EQ(bitmap.height(), 2);
 }
 
 TEST_F(FaceLoading, AFaceOfAnUnacceptedKindStopsTheJobAfterTheLoadersMessage) {
-  filer.SetCubeImageFileName(folder.Path("cube_front.png"));
+  filer.SetCubeImageFileName(folder.file("cube_front.png"));
   WriteFaces({{{8, 8}, {8, 8}, {8, 8}, {8, 8}, {8, 8}, {8, 8}}}, ".png");
   Bitmap bitmap(3, 2);
   EXPECT_FALSE(Load(bitmap));
@@ -207,7 +193,7 @@ TEST_F(FaceLoading, AFaceOfAnUnacceptedKindStopsTheJobAfterTheLoadersMessage) {
 }
 
 TEST_F(FaceLoading, AFailedCheckLeavesTheBitmapAlone) {
-  filer.SetCubeImageFileName(folder.Path("cube.bmp"));
+  filer.SetCubeImageFileName(folder.file("cube.bmp"));
   Bitmap bitmap(3, 2);
   filer.PrepareImageSize();
   EXPECT_FALSE(filer.LoadCubeFaces(bitmap));
@@ -217,7 +203,7 @@ TEST_F(FaceLoading, AFailedCheckLeavesTheBitmapAlone) {
 
 TEST_F(FaceLoading, AFaceThatCannotBeDecodedRaisesTheDecodersError) {
   WriteFaces({{{8, 8}, {8, 8}, {8, 8}, {8, 8}, {8, 8}, {8, 8}}});
-  std::ofstream(folder.Path("cube_right.bmp"), std::ios::binary | std::ios::trunc)
+  std::ofstream(folder.file("cube_right.bmp"), std::ios::binary | std::ios::trunc)
       << "BM not a bitmap";
   Bitmap bitmap;
   EXPECT_THROW(Load(bitmap), CodecError);

@@ -16,6 +16,7 @@
 #include "filers/PanoFiler.h"
 #include "imaging/BmpIO.h"
 #include "imaging/SimImgUtils.h"
+#include "support/TempDir.h"
 
 namespace skyfold {
 namespace {
@@ -24,22 +25,7 @@ namespace fs = std::filesystem;
 
 constexpr double kPi = 3.14159265358979323846;
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "skyfold-trip-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string Path(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
+using TempFolder = test::TempDir;
 
 // Each channel follows one coordinate of the viewing direction, so the
 // picture is smooth across the seam and the poles and has no symmetry that
@@ -64,7 +50,7 @@ void MakeFaces(const TempFolder& folder, const std::string& panorama, TImageSize
                TExtractImageType type, TCubeSuffix rule) {
   TCubeFiler forward;
   forward.SetImageFileName(panorama);
-  forward.SetSceneFilename(folder.Path("scene"));  // its folder receives the faces
+  forward.SetSceneFilename(folder.file("scene"));  // its folder receives the faces
   forward.SetTextureBasename("trip");
   forward.SetCubeSuffix(rule);
   forward.SetExtractImageType(type);
@@ -80,8 +66,8 @@ void MakeFaces(const TempFolder& folder, const std::string& panorama, TImageSize
 
 Bitmap MakePanorama(const TempFolder& folder, const std::string& chosenFace, TPanoImageSize size) {
   TPanoFiler inverse;
-  inverse.SetCubeImageFileName(folder.Path(chosenFace));
-  inverse.SetImageFileName(folder.Path("back.bmp"));
+  inverse.SetCubeImageFileName(folder.file(chosenFace));
+  inverse.SetImageFileName(folder.file("back.bmp"));
   inverse.SetPanoImageSize(size);
   inverse.SetExtractImageType(eiBitmap);
   EXPECT_TRUE(inverse.CheckParameters());
@@ -122,8 +108,8 @@ Difference Compare(const Bitmap& a, const Bitmap& b) {
 TEST(RoundTrip, FacesMadeFromAPanoramaGiveThePanoramaBack) {
   TempFolder folder;
   const Bitmap original = SmoothPanorama(256);
-  SaveBitmapAsBmp(folder.Path("pano.bmp"), original);
-  MakeFaces(folder, folder.Path("pano.bmp"), is64, eiBitmap, csLeft);  // 1:1 faces
+  SaveBitmapAsBmp(folder.file("pano.bmp"), original);
+  MakeFaces(folder, folder.file("pano.bmp"), is64, eiBitmap, csLeft);  // 1:1 faces
   const Bitmap back = MakePanorama(folder, "trip_top.bmp", ps256);
   ASSERT_EQ(back.width(), 256);
   ASSERT_EQ(back.height(), 128);
@@ -138,8 +124,8 @@ TEST(RoundTrip, FacesMadeFromAPanoramaGiveThePanoramaBack) {
 TEST(RoundTrip, LargerJpegFacesAreScaledDownIntoTheirCells) {
   TempFolder folder;
   const Bitmap original = SmoothPanorama(256);
-  SaveBitmapAsBmp(folder.Path("pano.bmp"), original);
-  MakeFaces(folder, folder.Path("pano.bmp"), is128, eiJpeg, csZero);  // doubled
+  SaveBitmapAsBmp(folder.file("pano.bmp"), original);
+  MakeFaces(folder, folder.file("pano.bmp"), is128, eiJpeg, csZero);  // doubled
   const Bitmap back = MakePanorama(folder, "trip_5.jpg", ps256);
   const Difference d = Compare(original, back);
   RecordProperty("max_difference", d.max);

@@ -10,34 +10,21 @@
 
 #include "filers/SimFilers.h"
 #include "imaging/ShowErrorMessage.h"
+#include "support/TempDir.h"
 
 namespace skyfold {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A private folder under the system's temporary folder, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "skyfold-filer-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  // The folder with a final delimiter, as the window supplies it.
-  std::string Folder() const { return path_.string() + "/"; }
-  std::string Touch(const std::string& name) const {
-    std::ofstream(path_ / name) << "x";
-    return (path_ / name).string();
-  }
+using TempFolder = test::TempDir;
 
- private:
-  fs::path path_;
-};
+// Helpers over the shared temporary folder.
+std::string FolderOf(const test::TempDir& dir) { return dir.path() + "/"; }  // as the window supplies it
+std::string Touch(const test::TempDir& dir, const std::string& name) {
+  std::ofstream(dir.file(name)) << "x";
+  return dir.file(name);
+}
 
 // Records every message the filer shows.
 class MessageLog {
@@ -224,8 +211,8 @@ TEST(FilerSizes, BaseSizeTableBySceneTypeAndSizeMode) {
 class FilerValidation : public ::testing::Test {
  protected:
   void SetUp() override {
-    filer.SetImageFileName(temp.Touch("pano.bmp"));
-    filer.SetSceneFilename(temp.Folder() + "scene.fms");
+    filer.SetImageFileName(Touch(temp, "pano.bmp"));
+    filer.SetSceneFilename(FolderOf(temp) + "scene.fms");
     filer.SetTextureBasename("tex");
   }
   TempFolder temp;
@@ -245,13 +232,13 @@ TEST_F(FilerValidation, SourceChecksComeFirstAndShowOneMessage) {
   EXPECT_EQ(log.texts, (Names{"画像ファイル名：が指定されていません。"}));
 
   log.texts.clear();
-  filer.SetImageFileName(temp.Folder() + "missing.bmp");
+  filer.SetImageFileName(FolderOf(temp) + "missing.bmp");
   EXPECT_FALSE(filer.CheckParameters());
   EXPECT_EQ(log.texts, (Names{"画像ファイル名で指定されたファイルがありません。"}));
 
   // A folder is not a source file.
   log.texts.clear();
-  filer.SetImageFileName(temp.Folder());
+  filer.SetImageFileName(FolderOf(temp));
   EXPECT_FALSE(filer.CheckParameters());
   EXPECT_EQ(log.texts, (Names{"画像ファイル名で指定されたファイルがありません。"}));
 }
@@ -264,7 +251,7 @@ TEST_F(FilerValidation, SceneChecksRunInOrderAfterTheSource) {
 
   const std::string missingFolder = "シーンフィアル名：で指定されたフォルダがありません。";
   log.texts.clear();
-  filer.SetSceneFilename(temp.Folder() + "no-such-folder/scene.fms");
+  filer.SetSceneFilename(FolderOf(temp) + "no-such-folder/scene.fms");
   EXPECT_FALSE(filer.CheckParameters());
   EXPECT_EQ(log.texts, (Names{missingFolder}));
 
@@ -275,7 +262,7 @@ TEST_F(FilerValidation, SceneChecksRunInOrderAfterTheSource) {
   EXPECT_EQ(log.texts, (Names{missingFolder}));
 
   log.texts.clear();
-  filer.SetSceneFilename(temp.Folder() + "scene.fms");
+  filer.SetSceneFilename(FolderOf(temp) + "scene.fms");
   EXPECT_FALSE(filer.CheckParameters());
   EXPECT_EQ(log.texts, (Names{"出力画像の基本名：が指定されていません。"}));
 
@@ -317,9 +304,9 @@ TEST(FilerPaths, SceneChecksAskTheOverriddenFolder) {
   FolderFiler filer;
   filer.SetSceneFilename("/no/such/place/scene.fms");
   filer.SetTextureBasename("tex");
-  filer.folder = temp.Folder();
+  filer.folder = FolderOf(temp);
   EXPECT_TRUE(filer.CheckSceneParameters());
-  filer.folder = temp.Folder() + "gone";
+  filer.folder = FolderOf(temp) + "gone";
   EXPECT_FALSE(filer.CheckSceneParameters());
   EXPECT_EQ(log.texts.size(), 1u);
 }

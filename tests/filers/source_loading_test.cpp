@@ -19,6 +19,7 @@
 #include "imaging/Raster.h"
 #include "imaging/ShowErrorMessage.h"
 #include "imaging/SimImgUtils.h"
+#include "support/TempDir.h"
 
 namespace skyfold {
 namespace {
@@ -27,22 +28,7 @@ namespace fs = std::filesystem;
 
 const PaletteEntry kRed{0, 0, 255}, kGreen{0, 255, 0}, kBlue{255, 0, 0}, kBlack{0, 0, 0};
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "skyfold-load-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string Path(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
+using TempFolder = test::TempDir;
 
 struct ProgressLine {
   std::string text;
@@ -145,7 +131,7 @@ class SourceLoading : public ::testing::Test {
 
   // Writes source as a BMP, points the filer at it and loads it.
   bool LoadFromBmp(const Bitmap& source, Bitmap& loaded) {
-    const std::string name = temp.Path("pano.bmp");
+    const std::string name = temp.file("pano.bmp");
     SaveBitmapAsBmp(name, source);
     filer.SetImageFileName(name);
     return filer.LoadSourceImage(loaded);
@@ -222,7 +208,7 @@ TEST_F(SourceLoading, MultiplesOf8ThatAreNotTwoToOneAreNormalisedToo) {
 }
 
 TEST_F(SourceLoading, APaletteSourceArrivesIn24Bits) {
-  const std::string name = temp.Path("grey.bmp");
+  const std::string name = temp.file("grey.bmp");
   WritePaletteBmp(name);
   filer.SetImageFileName(name);
   Bitmap loaded;
@@ -238,7 +224,7 @@ TEST_F(SourceLoading, APaletteSourceArrivesIn24Bits) {
 }
 
 TEST_F(SourceLoading, AnUnacceptedExtensionStopsTheRunWithTheBitmapEmpty) {
-  const std::string name = temp.Path("pano.png");
+  const std::string name = temp.file("pano.png");
   SaveBitmapAsBmp(name, Quadrants(96, 48));  // real pixels, wrong extension
   filer.SetImageFileName(name);
   Bitmap loaded;
@@ -249,7 +235,7 @@ TEST_F(SourceLoading, AnUnacceptedExtensionStopsTheRunWithTheBitmapEmpty) {
 }
 
 TEST_F(SourceLoading, AMissingFileGivesNoLineNoMessageAndLeavesTheBitmap) {
-  filer.SetImageFileName(temp.Path("missing.bmp"));
+  filer.SetImageFileName(temp.file("missing.bmp"));
   Bitmap kept = Quadrants(24, 8);
   EXPECT_FALSE(filer.LoadSourceImage(kept));
   EXPECT_TRUE(progress.empty());
@@ -264,9 +250,9 @@ class ResultWriting : public SourceLoading {
   Bitmap SaveAndLoad(TExtractImageType type, const std::string& name) {
     filer.SetExtractImageType(type);
     Bitmap source = Gradient(96, 48);
-    filer.SaveImage(source, temp.Path(name), fiFront);
+    filer.SaveImage(source, temp.file(name), fiFront);
     Bitmap back;
-    EXPECT_TRUE(LoadImageFile(back, temp.Path(name)));
+    EXPECT_TRUE(LoadImageFile(back, temp.file(name)));
     return back;
   }
 };
@@ -279,7 +265,7 @@ TEST_F(ResultWriting, BitmapAndTiffResultsLoadBackExactly) {
     ConvertToBgr24(back);
     ASSERT_EQ(back.width(), 96) << name;
     ASSERT_EQ(back.height(), 48) << name;
-    const auto bytes = ReadBytes(temp.Path(name));
+    const auto bytes = ReadBytes(temp.file(name));
     ASSERT_GE(bytes.size(), magic.size());
     EXPECT_TRUE(std::equal(magic.begin(), magic.end(), bytes.begin())) << name;
     for (int y = 0; y < 48; ++y) {
@@ -295,7 +281,7 @@ TEST_F(ResultWriting, JpegResultIsCloseToTheSource) {
   ASSERT_EQ(back.format(), PixelFormat::Bgr24);
   ASSERT_EQ(back.width(), 96);
   ASSERT_EQ(back.height(), 48);
-  const auto bytes = ReadBytes(temp.Path("face.jpg"));
+  const auto bytes = ReadBytes(temp.file("face.jpg"));
   ASSERT_GE(bytes.size(), 2u);
   EXPECT_EQ(bytes[0], 0xFF);
   EXPECT_EQ(bytes[1], 0xD8);
@@ -310,7 +296,7 @@ TEST_F(ResultWriting, JpegResultIsCloseToTheSource) {
 }
 
 TEST_F(ResultWriting, AnExistingFileIsReplaced) {
-  std::ofstream(temp.Path("face.bmp")) << "old contents that are not a bitmap";
+  std::ofstream(temp.file("face.bmp")) << "old contents that are not a bitmap";
   Bitmap back = SaveAndLoad(eiBitmap, "face.bmp");
   EXPECT_EQ(back.width(), 96);
 }
@@ -318,8 +304,8 @@ TEST_F(ResultWriting, AnExistingFileIsReplaced) {
 TEST_F(ResultWriting, AnUnknownTypeWritesNothing) {
   filer.SetExtractImageType(static_cast<TExtractImageType>(3));
   Bitmap source = Gradient(96, 48);
-  filer.SaveImage(source, temp.Path("face.xyz"), fiTop);
-  EXPECT_FALSE(fs::exists(temp.Path("face.xyz")));
+  filer.SaveImage(source, temp.file("face.xyz"), fiTop);
+  EXPECT_FALSE(fs::exists(temp.file("face.xyz")));
   EXPECT_TRUE(messages.empty());
 }
 

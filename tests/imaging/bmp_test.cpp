@@ -16,6 +16,7 @@
 #include "imaging/Bitmap.h"
 #include "imaging/BmpIO.h"
 #include "imaging/Errors.h"
+#include "support/TempDir.h"
 
 namespace skyfold {
 namespace {
@@ -23,22 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() / ("skyfold_bmp_" + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
+using TempFolder = test::TempDir;
 
 void Put16(Bytes& b, std::size_t at, std::uint32_t v) {
   b[at] = static_cast<std::uint8_t>(v);

@@ -18,6 +18,7 @@
 #include "imaging/Bitmap.h"
 #include "imaging/Bmp2Tiff.h"
 #include "imaging/Errors.h"
+#include "support/TempDir.h"
 
 namespace skyfold {
 namespace {
@@ -25,22 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() / ("skyfold_tiff_" + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
+using TempFolder = test::TempDir;
 
 Bytes ReadAll(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
