@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <numbers>
 #include <string>
+#include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -64,24 +65,38 @@ void Split(long double v, std::int16_t& whole, std::int16_t& frac) {
   frac = static_cast<std::int16_t>(std::nearbyint((v - t) * 10000.0L));
 }
 
-// Split(AtanPixels(num / den, q)) with the extended-precision result, but
-// computed in double first: double's error here stays far below 1e-6 of a
-// ten-thousandth, so unless the value lies that close to an integer or to a
-// rounding midpoint both precisions split it alike. Only those rare values
-// are recomputed in extended precision — same table, a fraction of the time.
-void SplitAtan(long double num, long double den, int q, std::int16_t& whole, std::int16_t& frac) {
+// Split(AtanPixels(ratio, q)) computed in double: double's error here
+// (a few units in the last place, far below 1e-6 of a ten-thousandth) can
+// only matter when the value lies that close to an integer or to a rounding
+// midpoint of the fraction. Returns false for those rare values, which the
+// caller recomputes in extended precision — same table, a fraction of the
+// time. k is the radians-to-pixels factor 180 / π · q / 45.
+inline bool SplitAtanFast(double ratio, double k, std::int16_t& whole, std::int16_t& frac) {
   constexpr double kMargin = 1e-5;  // in ten-thousandths
-  double v = std::atan(static_cast<double>(num) / static_cast<double>(den));
-  v = v * 180.0 / std::numbers::pi * q / 45.0;
-  const double t = std::trunc(v);
+  const double v = std::atan(ratio) * k;
+  const int t = static_cast<int>(v);  // v ≥ 0: truncation
   const double f = (v - t) * 10000.0;
-  const double nearestHalf = std::floor(f) + 0.5;
-  if (f > kMargin && f < 10000.0 - kMargin && std::abs(f - nearestHalf) > kMargin) {
-    whole = static_cast<std::int16_t>(t);
-    frac = static_cast<std::int16_t>(std::nearbyint(f));
-    return;
-  }
-  Split(AtanPixels(num / den, q), whole, frac);
+  const int below = static_cast<int>(f);
+  const double part = f - below;
+  if (!(f > kMargin && f < 10000.0 - kMargin && std::abs(part - 0.5) > kMargin)) return false;
+  whole = static_cast<std::int16_t>(t);
+  frac = static_cast<std::int16_t>(part > 0.5 ? below + 1 : below);
+  return true;
+}
+
+// Split(AtanPixels(num / den, q)) for integer num and den.
+void SplitAtanRatio(int num, int den, int q, double k, std::int16_t& whole, std::int16_t& frac) {
+  if (SplitAtanFast(static_cast<double>(num) / den, k, whole, frac)) return;
+  Split(AtanPixels(static_cast<long double>(num) / static_cast<long double>(den), q), whole, frac);
+}
+
+// Split(AtanPixels(√sumSquares / den, q)), the square root taken in extended
+// precision where it matters.
+void SplitAtanHypot(std::int64_t sumSquares, double root, int den, int q, double k,
+                    std::int16_t& whole, std::int16_t& frac) {
+  if (SplitAtanFast(root / den, k, whole, frac)) return;
+  const long double exact = std::sqrt(static_cast<long double>(sumSquares));
+  Split(AtanPixels(exact / static_cast<long double>(den), q), whole, frac);
 }
 
 // n / 10^8 rounded to nearest, ties to even, for n ≥ 0; capped at 255. The
@@ -247,6 +262,8 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
       MinRowsPerBlock(q));
   DoProgress("....", spUpdate);
 
+  const double k = 180.0 / std::numbers::pi * q / 45.0;
+
   // Top band, one half triangle: x ≤ y. Row y costs y + 1 entries, so rows
   // are processed in pairs (y, q − 1 − y) to give every block the same work.
   auto topRow = [&](int y) {
@@ -257,9 +274,10 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
         e.U = 0;
         e.UFrac = 0;
       } else {
-        SplitAtan(x, y, q, e.U, e.UFrac);
+        SplitAtanRatio(x, y, q, k, e.U, e.UFrac);
       }
-      SplitAtan(std::sqrt(static_cast<long double>(x * x + y * y)), q, q, e.V, e.VFrac);
+      const std::int64_t sum = std::int64_t{x} * x + std::int64_t{y} * y;
+      SplitAtanHypot(sum, std::sqrt(static_cast<double>(sum)), q, q, k, e.V, e.VFrac);
     }
   };
   ParallelFor(
@@ -273,17 +291,26 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
       MinRowsPerBlock(q));
   DoProgress("....", spUpdate);
 
-  // Side band, upper left quarter.
+  // Side band, upper left quarter. U and the distance √(q² + x²) depend on
+  // the column only.
+  std::vector<PackedUV> columnU(static_cast<std::size_t>(q));
+  std::vector<double> distance(static_cast<std::size_t>(q));
+  for (int x = 0; x < q; ++x) {
+    SplitAtanRatio(x, q, q, k, columnU[x].U, columnU[x].UFrac);
+    distance[x] = std::sqrt(static_cast<double>(std::int64_t{q} * q + std::int64_t{x} * x));
+  }
   ParallelFor(
       q, 2 * q,
       [&](int first, int last) {
         for (int y = first; y < last; ++y) {
           PackedUV* row = table.Row(y);
-          const long double height = static_cast<long double>(2 * q - y);
+          const int height = 2 * q - y;
           for (int x = 0; x < q; ++x) {
             PackedUV& e = row[x];
-            SplitAtan(x, q, q, e.U, e.UFrac);
-            SplitAtan(std::sqrt(static_cast<long double>(q * q + x * x)), height, q, e.V, e.VFrac);
+            e.U = columnU[x].U;
+            e.UFrac = columnU[x].UFrac;
+            SplitAtanHypot(std::int64_t{q} * q + std::int64_t{x} * x, distance[x], height, q, k,
+                           e.V, e.VFrac);
           }
         }
       },
