@@ -11,15 +11,7 @@
 namespace skyfold {
 
 bool TCubeFiler::CheckParameters() {
-  const std::string imageFileName = GetImageFileName();
-  if (imageFileName.empty()) {
-    ShowErrorMessage("画像ファイル名：が指定されていません。");
-    return false;
-  }
-  if (!FileExists(imageFileName)) {
-    ShowErrorMessage("画像ファイル名で指定されたファイルがありません。");
-    return false;
-  }
+  if (!CheckImageFileName()) return false;
   const std::string folder = GetSceneFolder();
   if (folder.empty()) {
     ShowErrorMessage("出力先が指定されていません。");

@@ -101,7 +101,7 @@ void TSimFiler::CreateDataHolders() {
   rcpData_ = std::make_unique<TRCPDataHolder>();
 }
 
-bool TSimFiler::CheckParameters() {
+bool TSimFiler::CheckImageFileName() {
   const std::string imageFileName = GetImageFileName();
   if (imageFileName.empty()) {
     ShowErrorMessage("画像ファイル名：が指定されていません。");
@@ -111,8 +111,10 @@ bool TSimFiler::CheckParameters() {
     ShowErrorMessage("画像ファイル名で指定されたファイルがありません。");
     return false;
   }
-  return CheckSceneParameters();
+  return true;
 }
+
+bool TSimFiler::CheckParameters() { return CheckImageFileName() && CheckSceneParameters(); }
 
 bool TSimFiler::CheckSceneParameters() {
   if (GetSceneFilename().empty()) {

@@ -113,6 +113,11 @@ class TSimFiler : public TNotifyPersistent {
   TFMSDataHolder* FMSData() const { return fmsData_.get(); }
   TRCPDataHolder* RCPData() const { return rcpData_.get(); }
 
+ protected:
+  // The source-file checks every forward validation starts with: a name is
+  // given and names an existing file.
+  bool CheckImageFileName();
+
  private:
   TCubeSuffix cubeSuffix_ = csLeft;
   TExtractImageType extractImageType_ = eiBitmap;
