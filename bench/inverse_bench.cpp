@@ -69,8 +69,8 @@ class FaceSet {
       for (int y = 0; y < kFaceEdge; ++y) {
         std::uint8_t* p = face.row(y);
         for (int x = 0; x < kFaceEdge; ++x, p += 3) {
-          std::uint32_t grain = static_cast<std::uint32_t>(x) * 73856093u ^
-                                static_cast<std::uint32_t>(y) * 19349663u;
+          std::uint32_t grain =
+              static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u;
           grain = (grain ^ (grain >> 13)) * 0x5bd1e995u;
           const int g = static_cast<int>((grain >> 24) & 15) - 8;
           const int shade = (x + y) * 160 / (2 * kFaceEdge) + ((x / 97 + y / 61) % 5) * 12;

@@ -5,17 +5,32 @@
 // back's right half, left, front, right and back's left half; the top band
 // (rows 0 … q−1) and the bottom band (rows 3q … 4q−1) hold, above and below
 // each side face, the half of the polar face that borders it, turned so that
-// the shared edge touches that face. The four turned copies come from one
-// F × F square turned a quarter at a time and are copied straight into the
-// band, wrapping at the image edge, so no band-sized temporary is needed.
+// the shared edge touches that face.
 //
 // Every face file is checked before any is loaded: a missing face or one of
 // a kind the loader does not read stops the job with nothing drawn.
+//
+// Speed: decoding dominates, so with two or more threads the next face is
+// decoded on a worker while the current one is placed; at most two decoded
+// faces are held at once. Progress lines, messages and errors stay on the
+// calling thread and in face order: a decoder's exception surfaces when its
+// face's turn comes, exactly as if the faces were decoded one by one.
+// Placement is nearest-neighbour sampling (destination pixel i takes source
+// pixel i · srcW / dstW) split over threads by rows. The four band copies of
+// a polar face are the face scaled to F × F and turned 0, 1, 2 and 3 quarter
+// turns; each copy reads its pixels straight from the decoded face through
+// the composed index map instead of scaling and turning a square.
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <future>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "filers/PanoFiler.h"
 #include "imaging/Errors.h"
+#include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
 #include "imaging/Raster.h"
 #include "imaging/ShowErrorMessage.h"
@@ -26,6 +41,13 @@ namespace skyfold {
 namespace {
 
 constexpr int kFaceCount = 6;
+// Pixels one thread of a placement loop takes at least.
+constexpr int kMinPixelsPerBlock = 1 << 16;
+// Edge of the square tiles the turned copies walk, so that reading a face
+// column by column stays within the cache.
+constexpr int kTile = 64;
+
+int MinRowsPerBlock(int width) { return std::max(1, kMinPixelsPerBlock / std::max(1, width)); }
 
 // All six names must name files the loader will read.
 bool FaceFilesReadable(const std::vector<std::string>& names) {
@@ -42,14 +64,179 @@ bool FaceFilesReadable(const std::vector<std::string>& names) {
   return true;
 }
 
-// Copies the F × q rectangle of square at (0, srcTop) to column x of the
-// band starting at bandTop, wrapping past the right edge to column 0.
-void CopyWrapped(Bitmap& target, int x, int bandTop, const Bitmap& square, int srcTop, int q) {
+struct DecodedFace {
+  Bitmap bitmap;        // 24 bits
+  bool loaded = false;  // false: the file was gone by the time it was read
+};
+
+// Runs on a worker thread: touches nothing but its own name and bitmap. The
+// kind was checked by name beforehand, so the loader shows no message here.
+DecodedFace DecodeFace(const std::string& name) {
+  DecodedFace face;
+  face.loaded = LoadImageFile(face.bitmap, name);
+  if (face.loaded) ConvertToBgr24(face.bitmap);
+  return face;
+}
+
+// Hands out the decoded faces in list order. With more than one thread, the
+// face after the one being handed out is decoded ahead on a worker; a face
+// is only started once the face two before it has been given up, so at most
+// two decoded faces exist at a time. Destruction waits for any worker.
+class FaceDecoder {
+ public:
+  FaceDecoder(const std::vector<std::string>& names, bool ahead) : names_(names), ahead_(ahead) {
+    if (ahead_) Start(0);
+  }
+  FaceDecoder(const FaceDecoder&) = delete;
+  FaceDecoder& operator=(const FaceDecoder&) = delete;
+
+  // Face d, for d = 0, 1, … in turn; rethrows its decoder's exception.
+  DecodedFace Take(int d) {
+    const auto i = static_cast<std::size_t>(d);
+    if (!ahead_) return DecodeFace(names_[i]);
+    if (d + 1 < static_cast<int>(names_.size())) Start(d + 1);
+    return pending_[i].get();
+  }
+
+ private:
+  void Start(int d) {
+    const auto i = static_cast<std::size_t>(d);
+    pending_[i] = std::async(std::launch::async, DecodeFace, names_[i]);
+  }
+
+  std::vector<std::string> names_;  // copies: workers never read the filer
+  bool ahead_;
+  std::future<DecodedFace> pending_[kFaceCount];
+};
+
+// Scales srcRect of src over dstRect of dst (both 24 bits) by point sampling,
+// the raster's StretchRect rule, with the rows split over threads. Empty or
+// out-of-range source rectangles draw nothing, as there.
+void ScaleRect(Bitmap& dst, const Rect& dstRect, const Bitmap& src, const Rect& srcRect) {
+  if (dstRect.width <= 0 || dstRect.height <= 0 || srcRect.width <= 0 || srcRect.height <= 0) {
+    return;
+  }
+  if (srcRect.left < 0 || srcRect.top < 0 || srcRect.left + srcRect.width > src.width() ||
+      srcRect.top + srcRect.height > src.height()) {
+    return;
+  }
+  const int x0 = std::max(0, dstRect.left);
+  const int x1 = std::min(dst.width(), dstRect.left + dstRect.width);
+  const int y0 = std::max(0, dstRect.top);
+  const int y1 = std::min(dst.height(), dstRect.top + dstRect.height);
+  if (x0 >= x1 || y0 >= y1) return;
+
+  const int n = x1 - x0;
+  const bool sameWidth = srcRect.width == dstRect.width;
+  std::vector<std::size_t> srcOffset(static_cast<std::size_t>(n));
+  for (int x = x0; x < x1; ++x) {
+    const std::int64_t sx =
+        srcRect.left + std::int64_t{x - dstRect.left} * srcRect.width / dstRect.width;
+    srcOffset[static_cast<std::size_t>(x - x0)] = static_cast<std::size_t>(sx) * 3;
+  }
+  ParallelFor(
+      y0, y1,
+      [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+          const int sy = static_cast<int>(srcRect.top + std::int64_t{y - dstRect.top} *
+                                                            srcRect.height / dstRect.height);
+          const std::uint8_t* s = src.row(sy);
+          std::uint8_t* d = dst.row(y) + static_cast<std::size_t>(x0) * 3;
+          if (sameWidth) {
+            std::memcpy(d, s + srcOffset[0], static_cast<std::size_t>(n) * 3);
+            continue;
+          }
+          for (int i = 0; i < n; ++i, d += 3) {
+            const std::uint8_t* p = s + srcOffset[static_cast<std::size_t>(i)];
+            d[0] = p[0];
+            d[1] = p[1];
+            d[2] = p[2];
+          }
+        }
+      },
+      MinRowsPerBlock(n));
+}
+
+// One polar face as the F × F square S it is scaled to: S(a, b) is the face
+// pixel at column a · w / F, row b · h / F.
+struct ScaledSquare {
+  std::vector<const std::uint8_t*> rows;  // by b
+  std::vector<std::size_t> columns;       // byte offset by a
+};
+
+ScaledSquare SquareOf(const Bitmap& face, int f) {
+  ScaledSquare s;
+  s.rows.resize(static_cast<std::size_t>(f));
+  s.columns.resize(static_cast<std::size_t>(f));
+  for (int i = 0; i < f; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    s.rows[k] = face.row(static_cast<int>(std::int64_t{i} * face.height() / f));
+    s.columns[k] = static_cast<std::size_t>(std::int64_t{i} * face.width() / f) * 3;
+  }
+  return s;
+}
+
+// Where pixel (x, Y) of S turned k quarter turns comes from in S: (a, b) =
+// (a0 + ax·x + aY·Y, b0 + bx·x + bY·Y). A clockwise turn of an N × N square
+// takes new (x, y) from old (y, N−1−x), a counter-clockwise one from old
+// (N−1−y, x); composing those k times gives the four maps.
+struct Turn {
+  int a0, ax, aY, b0, bx, bY;
+};
+
+Turn TurnOf(int k, bool clockwise, int n) {
+  const int m = n - 1;
+  if (k == 2) return Turn{m, -1, 0, m, 0, -1};
+  if (k == 0) return Turn{0, 1, 0, 0, 0, 1};
+  // One clockwise quarter turn is three counter-clockwise ones.
+  if ((k == 1) == clockwise) return Turn{0, 0, 1, m, -1, 0};  // (Y, N−1−x)
+  return Turn{m, 0, -1, 0, 1, 0};                             // (N−1−Y, x)
+}
+
+// Rows srcTop … srcTop + q − 1 of S turned by turn, written to rows
+// bandTop … bandTop + q − 1 of target from column x on, wrapping past the
+// right edge to column 0.
+void CopyTurned(Bitmap& target, int x, int bandTop, const ScaledSquare& s, const Turn& turn,
+                int srcTop, int q) {
   const int w = target.width();
-  const int f = square.width();
-  const int first = std::min(f, w - x);
-  CopyRect(target, x, bandTop, square, 0, srcTop, first, q);
-  if (first < f) CopyRect(target, 0, bandTop, square, first, srcTop, f - first, q);
+  const int f = static_cast<int>(s.rows.size());
+  const int beforeWrap = std::min(f, w - x);
+  ParallelFor(
+      0, q,
+      [&](int first, int last) {
+        for (int ty = first; ty < last; ty += kTile) {
+          const int tyEnd = std::min(ty + kTile, last);
+          for (int tx = 0; tx < f; tx += kTile) {
+            const int txEnd = std::min(tx + kTile, f);
+            for (int y = ty; y < tyEnd; ++y) {
+              const int sy = srcTop + y;
+              std::uint8_t* out = target.row(bandTop + y);
+              int a = turn.a0 + turn.ax * tx + turn.aY * sy;
+              int b = turn.b0 + turn.bx * tx + turn.bY * sy;
+              for (int i = tx; i < txEnd; ++i, a += turn.ax, b += turn.bx) {
+                const int col = i < beforeWrap ? x + i : i - beforeWrap;
+                const std::uint8_t* p =
+                    s.rows[static_cast<std::size_t>(b)] + s.columns[static_cast<std::size_t>(a)];
+                std::uint8_t* d = out + static_cast<std::size_t>(col) * 3;
+                d[0] = p[0];
+                d[1] = p[1];
+                d[2] = p[2];
+              }
+            }
+          }
+        }
+      },
+      MinRowsPerBlock(f));
+}
+
+// Rows [top, top + height) of target set to white.
+void FillWhite(Bitmap& target, int top, int height) {
+  ParallelFor(
+      top, top + height,
+      [&](int first, int last) {
+        for (int y = first; y < last; ++y) std::memset(target.row(y), 255, target.rowBytes());
+      },
+      MinRowsPerBlock(target.width()));
 }
 
 }  // namespace
@@ -69,53 +256,58 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
     bitmap.reset(w, h, PixelFormat::Bgr24);
   }
 
-  Bitmap face;
+  FaceDecoder decoder(FileNames, ThreadCount() > 1);
   for (int d = 0; d < kFaceCount; ++d) {
     const std::string& name = FileNames[static_cast<std::size_t>(d)];
     DoProgress("読み込んでいます。　" + ExtractFileName(name), spAppend);
+    const DecodedFace decoded = decoder.Take(d);
     // Checked above; a file removed since then still must not leave a cell
     // showing the previous face.
-    if (!LoadImageFile(face, name)) {
+    if (!decoded.loaded) {
       ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
       return false;
     }
+    const Bitmap& face = decoded.bitmap;
+    const int fw = face.width();
+    const int fh = face.height();
 
     switch (d) {
       case fiLeft:
       case fiFront:
       case fiRight:
         DoProgress("....", spUpdate);
-        StretchDraw(bitmap, Rect{q + d * f, q, f, f}, face);
+        ScaleRect(bitmap, Rect{q + d * f, q, f, f}, face, Rect{0, 0, fw, fh});
         break;
 
       case fiBack: {
         // The back face straddles the seam: its left half ends the row, its
         // right half starts it. An odd middle column goes with the right half.
-        const int fw = face.width();
-        const int fh = face.height();
         const int leftWidth = std::max(fw / 2, 1);
         const int rightLeft = fw / 2;
         DoProgress("..", spUpdate);
-        StretchRect(bitmap, Rect{7 * q, q, q, f}, face, Rect{0, 0, leftWidth, fh});
+        ScaleRect(bitmap, Rect{7 * q, q, q, f}, face, Rect{0, 0, leftWidth, fh});
         DoProgress("..", spUpdate);
-        StretchRect(bitmap, Rect{0, q, q, f}, face, Rect{rightLeft, 0, fw - rightLeft, fh});
+        ScaleRect(bitmap, Rect{0, q, q, f}, face, Rect{rightLeft, 0, fw - rightLeft, fh});
         break;
       }
 
       default: {
         const bool top = d == fiTop;
-        Bitmap square(f, f, PixelFormat::Bgr24);
-        StretchDraw(square, Rect{0, 0, f, f}, face);
-        face = Bitmap();  // the turns below need the memory more
         // The half that borders the side faces: the lower half of the top
         // face, the upper half of the bottom face.
         const int srcTop = top ? q : 0;
         const int bandTop = top ? 0 : 3 * q;
+        // An empty face scales to nothing, leaving the square white.
+        const bool blank = fw == 0 || fh == 0;
+        const ScaledSquare square = blank ? ScaledSquare{} : SquareOf(face, f);
         // Copy k lies above/below front, right, back, left: column 3q + k·F.
         for (int k = 0; k < 4; ++k) {
           DoProgress(".", spUpdate);
-          CopyWrapped(bitmap, (3 * q + k * f) % w, bandTop, square, srcTop, q);
-          if (k < 3) RotateBitmap90(square, top ? rdClockwise : rdCounterClockwise);
+          if (blank) {
+            if (k == 0) FillWhite(bitmap, bandTop, q);
+            continue;
+          }
+          CopyTurned(bitmap, (3 * q + k * f) % w, bandTop, square, TurnOf(k, top, f), srcTop, q);
         }
         break;
       }
