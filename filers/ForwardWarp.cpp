@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -447,17 +448,118 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
   }
 }
 
+namespace {
+
+// One polar band of the unfolded panorama as the pole assembly reads it:
+// column c of piece p, row r, is pixel (column (first + p·q4 + c) mod wrap,
+// row top + r) of a 24-bit source.
+struct PolarBand {
+  const Bitmap* source;
+  int top;
+  int rows;
+  int first;
+  int wrap;
+};
+
+// Draws piece p of the band onto the face (N × N, 24 bits, N = q4) with pure
+// white transparent, straight at the place where the step-by-step assembly
+// leaves it: there the piece is drawn at row `rows` (top face, which = 0)
+// or row 0 (bottom face) and then turned with the face by the quarter turns
+// that follow it — 3 − p clockwise for the top face, 3 − p counter-clockwise
+// for the bottom face. Rows are split across threads in tiles; every piece
+// pixel has its own destination pixel, so the result is the same for any
+// thread count.
+void DrawPieceTurned(Bitmap& face, const PolarBand& band, int p, int which) {
+  constexpr int kTile = 64;
+  const int n = face.width();
+  const int off = which == 0 ? band.rows : 0;
+  const int rows = std::min(band.rows, n - off);  // clipped like a plain draw
+  if (n <= 0 || rows <= 0) return;
+  const int clockwiseTurns = which == 0 ? 3 - p : (p + 1) % 4;
+  // Destination of piece pixel (c, r) before the turns is (c, r + off);
+  // each turn is linear, so the address is base + c·dc + r·dr.
+  const auto stride = static_cast<std::ptrdiff_t>(face.rowBytes());
+  const std::ptrdiff_t last = n - 1;
+  std::ptrdiff_t base = 0, dc = 0, dr = 0;
+  switch (clockwiseTurns) {
+    case 0:  // (c, r + off)
+      base = off * stride, dc = 3, dr = stride;
+      break;
+    case 1:  // (N − 1 − (r + off), c)
+      base = (last - off) * 3, dc = stride, dr = -3;
+      break;
+    case 2:  // (N − 1 − c, N − 1 − (r + off))
+      base = (last - off) * stride + last * 3, dc = -3, dr = -stride;
+      break;
+    default:  // (r + off, N − 1 − c)
+      base = off * 3 + last * stride, dc = -stride, dr = 3;
+      break;
+  }
+  std::uint8_t* origin = face.data() + base;
+  // The band's columns of this piece, in at most two runs around the wrap.
+  const int start = (band.first + p * n) % band.wrap;
+  const int firstRun = std::min(n, band.wrap - start);
+  const Bitmap& src = *band.source;
+  auto drawRun = [&](int r0, int r1, int c0, int c1, int sourceColumn) {
+    for (int r = r0; r < r1; ++r) {
+      const std::uint8_t* s = src.row(band.top + r) + static_cast<std::size_t>(sourceColumn) * 3;
+      std::uint8_t* d = origin + c0 * dc + r * dr;
+      for (int c = c0; c < c1; ++c, s += 3, d += dc) {
+        if ((s[0] & s[1] & s[2]) != 255) {
+          d[0] = s[0];
+          d[1] = s[1];
+          d[2] = s[2];
+        }
+      }
+    }
+  };
+  ParallelFor(
+      0, (rows + kTile - 1) / kTile,
+      [&](int firstTile, int lastTile) {
+        for (int t = firstTile; t < lastTile; ++t) {
+          const int r0 = t * kTile, r1 = std::min(rows, r0 + kTile);
+          for (int c0 = 0; c0 < n; c0 += kTile) {
+            const int c1 = std::min(n, c0 + kTile);
+            if (c0 < firstRun) drawRun(r0, r1, c0, std::min(c1, firstRun), start + c0);
+            if (c1 > firstRun) {
+              const int from = std::max(c0, firstRun);
+              drawRun(r0, r1, from, c1, from - firstRun);
+            }
+          }
+        }
+      },
+      4);
+}
+
+}  // namespace
+
 void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
   const int q4 = bitmap.width() / 4;
   const int q = q4 / 2;
   const int size = OutputSize;
   DoProgress("画像ファイルを書き出しています。", spAppend);
+  // A 24-bit panorama of exactly 8q × 4q (what loading produces) covers
+  // every face completely: faces need no white fill and the polar pieces
+  // are read from it in place.
+  const bool regular = bitmap.format() == PixelFormat::Bgr24 && bitmap.width() == 8 * q &&
+                       bitmap.height() == 4 * q;
 
+  // The face and output bitmaps are reused from face to face (a face of
+  // 4096 is 48 MB of fresh pages otherwise); each is rewritten whole, or
+  // made white again, before it is used.
+  Bitmap face;
+  Bitmap out;
   for (std::size_t i = 0; i < FileNames.size(); ++i) {
     DoProgress(FileNames[i], spAppend);
     if (i >= 6) continue;  // sphere names beyond the six faces: nothing to cut
     const std::string path = OutputPath(FileNames[i]);
-    Bitmap face(q4, q4, PixelFormat::Bgr24);
+    if (face.width() != q4 || face.height() != q4 || face.format() != PixelFormat::Bgr24) {
+      face = Bitmap(q4, q4, PixelFormat::Bgr24, Uninitialised{});
+    }
+    // Only a face copied whole out of a regular panorama skips the white.
+    if (!(regular && i <= 3) && face.byteSize() != 0) {
+      std::memset(face.data(), 255, face.byteSize());
+    }
 
     if (i <= 2) {
       const int left = (2 * static_cast<int>(i) + 1) * q;
@@ -469,9 +571,16 @@ void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
       DoProgress("..", spUpdate);
       CopyRect(face, q, 0, bitmap, 0, q, q, q4);
       DoProgress("..", spUpdate);
-    } else {
+    } else if (regular) {
       // The polar band rotated left by 5q, so that its quarters are centred
       // on the right, back, left and front faces in that order.
+      const int which = static_cast<int>(i) - 4;
+      const PolarBand band{&bitmap, which == 0 ? 0 : 3 * q, q, 5 * q, 8 * q};
+      for (int p = 0; p < 4; ++p) {
+        DrawPieceTurned(face, band, p, which);
+        DoProgress(".", spUpdate);
+      }
+    } else {
       const int top = i == 4 ? 0 : 3 * q;
       Bitmap strip(bitmap.width(), q, PixelFormat::Bgr24);
       CopyRect(strip, 0, 0, bitmap, 5 * q, top, 3 * q, q);
@@ -484,7 +593,11 @@ void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
       // A 1:1 stretch is a copy; save the face itself.
       SaveImage(face, path, faceIndex);
     } else {
-      Bitmap out(size, size, PixelFormat::Bgr24);
+      // The stretch writes every pixel of out unless the face is empty.
+      if (out.width() != size || out.height() != size || out.format() != PixelFormat::Bgr24) {
+        out = Bitmap(size, size, PixelFormat::Bgr24, Uninitialised{});
+      }
+      if (face.empty() && out.byteSize() != 0) std::memset(out.data(), 255, out.byteSize());
       StretchDraw(out, Rect{0, 0, size, size}, face);
       SaveImage(out, path, faceIndex);
     }
@@ -499,13 +612,23 @@ void TSimFiler::AssemblePoleFace(Bitmap& face, const Bitmap& strip, int which) {
   } else {
     face.setSize(q4, q4);
   }
-  Bitmap piece(q4, h, PixelFormat::Bgr24);
   // Each piece is a triangle on white; drawing it with white as the
-  // transparent colour lets the four triangles tile the face.
+  // transparent colour lets the four triangles tile the face. The face is
+  // built as if it were turned a quarter after each of the first three
+  // pieces: what it held before takes all three turns at once (one turn the
+  // other way), and each piece is drawn straight where its turns would take
+  // it.
+  RotateBitmap90(face, which == 0 ? rdCounterClockwise : rdClockwise);
+  Bitmap converted;
+  const Bitmap* source = &strip;
+  if (strip.format() != PixelFormat::Bgr24) {
+    converted = strip.clone();
+    ConvertToBgr24(converted);
+    source = &converted;
+  }
+  const PolarBand band{source, 0, h, 0, std::max(1, source->width())};
   for (int p = 0; p < 4; ++p) {
-    CopyRect(piece, 0, 0, strip, p * q4, 0, q4, h);
-    DrawTransparent(face, 0, which == 0 ? h : 0, piece);
-    if (p < 3) RotateBitmap90(face, which == 0 ? rdClockwise : rdCounterClockwise);
+    DrawPieceTurned(face, band, p, which);
     DoProgress(".", spUpdate);
   }
 }

@@ -52,6 +52,11 @@ std::unique_ptr<std::uint8_t[]> Allocate(int width, int height, PixelFormat form
 
 Bitmap::Bitmap(int width, int height, PixelFormat format) { reset(width, height, format); }
 
+Bitmap::Bitmap(int width, int height, PixelFormat format, Uninitialised)
+    : width_(width), height_(height), format_(format) {
+  data_ = Allocate(width, height, format);
+}
+
 Bitmap Bitmap::clone() const {
   Bitmap copy;
   copy.data_ = Allocate(width_, height_, format_);

@@ -50,12 +50,19 @@ inline constexpr int kMaxBitmapSide = 1 << 18;
 // 64 bits, so overflowing headers are caught.
 bool BitmapSizeAllowed(std::int64_t width, std::int64_t height, PixelFormat format);
 
+// Marks a bitmap whose every byte its creator writes at once: it is not
+// filled with white first (the contents are undefined until written).
+struct Uninitialised {};
+
 class Bitmap {
  public:
   Bitmap() = default;  // 0 × 0, Bgr24
   // A white bitmap; throws MemoryError when the size is not allowed or the
   // allocation fails.
   Bitmap(int width, int height, PixelFormat format = PixelFormat::Bgr24);
+  // The same without the white fill, for a creator that overwrites every
+  // byte (a rotation's target, a face copied out whole).
+  Bitmap(int width, int height, PixelFormat format, Uninitialised);
 
   Bitmap(Bitmap&&) noexcept = default;
   Bitmap& operator=(Bitmap&&) noexcept = default;

@@ -158,6 +158,21 @@ void DrawTransparent(Bitmap& dst, int x, int y, const Bitmap& src) {
   const int h = std::min(src.height(), dst.height() - y);
   const int sb = src.bytesPerPixel();
   const int db = dst.bytesPerPixel();
+  if (src.format() == PixelFormat::Bgr24 && dst.format() == PixelFormat::Bgr24) {
+    // The common case, without the per-pixel format dispatch.
+    for (int sy = sy0; sy < h; ++sy) {
+      const std::uint8_t* s = src.row(sy) + static_cast<std::size_t>(sx0) * 3;
+      std::uint8_t* d = dst.row(y + sy) + static_cast<std::size_t>(x + sx0) * 3;
+      for (int sx = sx0; sx < w; ++sx, s += 3, d += 3) {
+        if ((s[0] & s[1] & s[2]) != 255) {
+          d[0] = s[0];
+          d[1] = s[1];
+          d[2] = s[2];
+        }
+      }
+    }
+    return;
+  }
   for (int sy = sy0; sy < h; ++sy) {
     const std::uint8_t* s = src.row(sy);
     std::uint8_t* d = dst.row(y + sy);

@@ -79,7 +79,8 @@ void Turn180(const Bitmap& src, Bitmap& dst) {
 
 void RotateBitmap90(Bitmap& bitmap, TRotateDirection direction) {
   CheckFormat(bitmap);
-  Bitmap turned(bitmap.height(), bitmap.width(), bitmap.format());
+  // Every pixel of the target is written: no white fill first.
+  Bitmap turned(bitmap.height(), bitmap.width(), bitmap.format(), Uninitialised{});
   if (!bitmap.empty()) {
     if (bitmap.format() == PixelFormat::Bgr24) {
       Turn90<3>(bitmap, turned, direction);
@@ -92,7 +93,7 @@ void RotateBitmap90(Bitmap& bitmap, TRotateDirection direction) {
 
 void RotateBitmap180(Bitmap& bitmap) {
   CheckFormat(bitmap);
-  Bitmap turned(bitmap.width(), bitmap.height(), bitmap.format());
+  Bitmap turned(bitmap.width(), bitmap.height(), bitmap.format(), Uninitialised{});
   if (!bitmap.empty()) {
     if (bitmap.format() == PixelFormat::Bgr24) {
       Turn180<3>(bitmap, turned);
