@@ -111,20 +111,20 @@ class FaceDecoder {
 
 // Scales srcRect of src over dstRect of dst (both 24 bits) by point sampling,
 // the raster's StretchRect rule, with the rows split over threads. Empty or
-// out-of-range source rectangles draw nothing, as there.
-void ScaleRect(Bitmap& dst, const Rect& dstRect, const Bitmap& src, const Rect& srcRect) {
+// out-of-range source rectangles draw nothing, as there; returns false then.
+bool ScaleRect(Bitmap& dst, const Rect& dstRect, const Bitmap& src, const Rect& srcRect) {
   if (dstRect.width <= 0 || dstRect.height <= 0 || srcRect.width <= 0 || srcRect.height <= 0) {
-    return;
+    return false;
   }
   if (srcRect.left < 0 || srcRect.top < 0 || srcRect.left + srcRect.width > src.width() ||
       srcRect.top + srcRect.height > src.height()) {
-    return;
+    return false;
   }
   const int x0 = std::max(0, dstRect.left);
   const int x1 = std::min(dst.width(), dstRect.left + dstRect.width);
   const int y0 = std::max(0, dstRect.top);
   const int y1 = std::min(dst.height(), dstRect.top + dstRect.height);
-  if (x0 >= x1 || y0 >= y1) return;
+  if (x0 >= x1 || y0 >= y1) return false;
 
   const int n = x1 - x0;
   const bool sameWidth = srcRect.width == dstRect.width;
@@ -155,6 +155,7 @@ void ScaleRect(Bitmap& dst, const Rect& dstRect, const Bitmap& src, const Rect& 
         }
       },
       MinRowsPerBlock(n));
+  return true;
 }
 
 // One polar face as the F × F square S it is scaled to: S(a, b) is the face
@@ -229,15 +230,35 @@ void CopyTurned(Bitmap& target, int x, int bandTop, const ScaledSquare& s, const
       MinRowsPerBlock(f));
 }
 
-// Rows [top, top + height) of target set to white.
-void FillWhite(Bitmap& target, int top, int height) {
+// rect of target (inside it) set to white.
+void FillWhite(Bitmap& target, const Rect& rect) {
   ParallelFor(
-      top, top + height,
+      rect.top, rect.top + rect.height,
       [&](int first, int last) {
-        for (int y = first; y < last; ++y) std::memset(target.row(y), 255, target.rowBytes());
+        for (int y = first; y < last; ++y) {
+          std::memset(target.row(y) + static_cast<std::size_t>(rect.left) * 3, 255,
+                      static_cast<std::size_t>(rect.width) * 3);
+        }
       },
-      MinRowsPerBlock(target.width()));
+      MinRowsPerBlock(rect.width));
 }
+
+// Empties a freshly allocated panorama unless the unfolding completes, so
+// that a failed run never hands back undefined pixels.
+class ReleaseUnlessDone {
+ public:
+  ReleaseUnlessDone(Bitmap& bitmap, bool armed) : bitmap_(bitmap), armed_(armed) {}
+  ~ReleaseUnlessDone() {
+    if (armed_) bitmap_ = Bitmap();
+  }
+  ReleaseUnlessDone(const ReleaseUnlessDone&) = delete;
+  ReleaseUnlessDone& operator=(const ReleaseUnlessDone&) = delete;
+  void Done() { armed_ = false; }
+
+ private:
+  Bitmap& bitmap_;
+  bool armed_;
+};
 
 }  // namespace
 
@@ -251,10 +272,19 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
   const int h = w / 2;
   const int f = w / 4;
   const int q = f / 2;
-  if (bitmap.width() != w || bitmap.height() != h || bitmap.format() != PixelFormat::Bgr24) {
+  // A new raster is not filled white first: the faces cover every pixel,
+  // and a cell that an empty face leaves undrawn is whitened on its own. A
+  // raster of the right size is reused as it is.
+  const bool fresh =
+      bitmap.width() != w || bitmap.height() != h || bitmap.format() != PixelFormat::Bgr24;
+  if (fresh) {
     bitmap = Bitmap();  // release the old raster before the new one is allocated
-    bitmap.reset(w, h, PixelFormat::Bgr24);
+    bitmap = Bitmap(w, h, PixelFormat::Bgr24, Uninitialised{});
   }
+  ReleaseUnlessDone release(bitmap, fresh);
+  const auto scale = [&](const Rect& cell, const Bitmap& face, const Rect& part) {
+    if (!ScaleRect(bitmap, cell, face, part) && fresh) FillWhite(bitmap, cell);
+  };
 
   FaceDecoder decoder(FileNames, ThreadCount() > 1);
   for (int d = 0; d < kFaceCount; ++d) {
@@ -276,7 +306,7 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
       case fiFront:
       case fiRight:
         DoProgress("....", spUpdate);
-        ScaleRect(bitmap, Rect{q + d * f, q, f, f}, face, Rect{0, 0, fw, fh});
+        scale(Rect{q + d * f, q, f, f}, face, Rect{0, 0, fw, fh});
         break;
 
       case fiBack: {
@@ -285,9 +315,9 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
         const int leftWidth = std::max(fw / 2, 1);
         const int rightLeft = fw / 2;
         DoProgress("..", spUpdate);
-        ScaleRect(bitmap, Rect{7 * q, q, q, f}, face, Rect{0, 0, leftWidth, fh});
+        scale(Rect{7 * q, q, q, f}, face, Rect{0, 0, leftWidth, fh});
         DoProgress("..", spUpdate);
-        ScaleRect(bitmap, Rect{0, q, q, f}, face, Rect{rightLeft, 0, fw - rightLeft, fh});
+        scale(Rect{0, q, q, f}, face, Rect{rightLeft, 0, fw - rightLeft, fh});
         break;
       }
 
@@ -304,7 +334,7 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
         for (int k = 0; k < 4; ++k) {
           DoProgress(".", spUpdate);
           if (blank) {
-            if (k == 0) FillWhite(bitmap, bandTop, q);
+            if (k == 0) FillWhite(bitmap, Rect{0, bandTop, w, q});
             continue;
           }
           CopyTurned(bitmap, (3 * q + k * f) % w, bandTop, square, TurnOf(k, top, f), srcTop, q);
@@ -313,6 +343,7 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
       }
     }
   }
+  release.Done();
   return true;
 }
 

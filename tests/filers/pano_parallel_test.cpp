@@ -262,6 +262,8 @@ TEST_F(ParallelUnfolding, TheFirstFaceInListOrderThatCannotBeDecodedRaisesItsErr
     } catch (const CodecError& e) {
       EXPECT_EQ(e.what(), rightError) << threads << " threads";
     }
+    // Half an unfolding is not handed back.
+    EXPECT_TRUE(bitmap.empty());
     // The right face's line is the last one: nothing after the failure.
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back(), (Event{"読み込んでいます。　cube_right.jpg", spAppend}));
@@ -282,26 +284,45 @@ TEST_F(ParallelUnfolding, TheFirstFaceInListOrderThatCannotBeDecodedRaisesItsErr
   EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(ParallelUnfolding, AnEmptyPolarFaceLeavesItsBandWhite) {
+bool AllWhite(const Bitmap& b, int left, int top, int width, int height) {
+  for (int y = top; y < top + height; ++y) {
+    const std::uint8_t* row = b.row(y) + left * 3;
+    if (!std::all_of(row, row + width * 3, [](std::uint8_t v) { return v == 255; })) return false;
+  }
+  return true;
+}
+
+TEST_F(ParallelUnfolding, EmptyFacesLeaveTheirCellsWhite) {
   for (int d = 0; d < 6; ++d) SaveBitmapAsBmp(FaceName(d, ".bmp"), GrainFace(d, 24, 24));
+  SaveBitmapAsBmp(FaceName(0, ".bmp"), Bitmap(0, 0));
+  SaveBitmapAsBmp(FaceName(3, ".bmp"), Bitmap(0, 0));
   SaveBitmapAsBmp(FaceName(5, ".bmp"), Bitmap(0, 0));
   Bitmap empty;
   ASSERT_TRUE(LoadImageFile(empty, FaceName(5, ".bmp")));
   ASSERT_TRUE(empty.empty());
 
+  // A new panorama is not filled before the faces are drawn, so the cells
+  // of the empty left and back faces and the bottom band must be whitened
+  // on purpose.
   const Bitmap reference = ReferenceUnfolding(FaceNames(".bmp"), 256);
+  ASSERT_TRUE(AllWhite(reference, 32, 32, 64, 64));
   for (const int threads : {1, 3}) {
-    // Start from a bitmap of the right size holding something else, so the
-    // band must really be painted white.
-    Bitmap bitmap = GrainFace(9, 256, 128);
+    Bitmap bitmap;
     ASSERT_TRUE(Load(bitmap, threads, ".bmp", ps256));
     EXPECT_TRUE(SameBytes(bitmap, reference)) << threads << " threads";
-    for (int y = 96; y < 128; ++y) {
-      const std::uint8_t* row = bitmap.row(y);
-      ASSERT_TRUE(
-          std::all_of(row, row + bitmap.rowBytes(), [](std::uint8_t v) { return v == 255; }))
-          << "row " << y;
-    }
+  }
+
+  // A panorama of the right size is drawn over as it is: the polar band of
+  // an empty face still turns white, the cell of an empty side face keeps
+  // what it showed.
+  SaveBitmapAsBmp(FaceName(0, ".bmp"), GrainFace(0, 24, 24));
+  SaveBitmapAsBmp(FaceName(3, ".bmp"), GrainFace(3, 24, 24));
+  const Bitmap reused = ReferenceUnfolding(FaceNames(".bmp"), 256);
+  for (const int threads : {1, 3}) {
+    Bitmap bitmap = GrainFace(9, 256, 128);
+    ASSERT_TRUE(Load(bitmap, threads, ".bmp", ps256));
+    EXPECT_TRUE(SameBytes(bitmap, reused)) << threads << " threads";
+    EXPECT_TRUE(AllWhite(bitmap, 0, 96, 256, 32));
   }
 }
 
