@@ -1,8 +1,10 @@
 // The forward conversion's stages at full size (8192 × 4096): the mapping
-// table, one strip's resampling, the whole warp, and the face cutting (faces
-// kept in memory, so disk speed does not blur the figure).
+// table, one strip's resampling, the whole warp, the polar face assembly and
+// the face cutting (faces kept in memory, so disk speed does not blur the
+// figure). Thread counts 1 and 2: the stages should scale with cores.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -77,6 +79,27 @@ void BM_WarpImage(benchmark::State& state) {
 }
 BENCHMARK(BM_WarpImage)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+void BM_AssemblePoleFace(benchmark::State& state) {
+  ApplyThreads(state);
+  TSimFiler filer;
+  // The top band of a warped panorama: four triangles on white.
+  Bitmap pano = Panorama(kWidth);
+  filer.WarpImage(pano);
+  Bitmap strip(kWidth, kQ);
+  std::copy_n(pano.data(), strip.byteSize(), strip.data());
+  for (auto _ : state) {
+    Bitmap face(2 * kQ, 2 * kQ);
+    filer.AssemblePoleFace(face, strip, static_cast<int>(state.range(1)));
+    benchmark::DoNotOptimize(face.data());
+  }
+}
+BENCHMARK(BM_AssemblePoleFace)
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({1, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 class FaceKeepingFiler : public TSimFiler {
  public:
   void SaveImage(Bitmap& bitmap, const std::string&, std::uint8_t faceIndex) override {
@@ -85,6 +108,7 @@ class FaceKeepingFiler : public TSimFiler {
 };
 
 void BM_SaveCubeFacesCutting(benchmark::State& state) {
+  SetThreadCount(static_cast<int>(state.range(1)));
   FaceKeepingFiler filer;
   filer.SetTextureBasename("bench");
   filer.BuildFileNames();
@@ -92,7 +116,13 @@ void BM_SaveCubeFacesCutting(benchmark::State& state) {
   Bitmap pano = Panorama(kWidth);
   for (auto _ : state) filer.SaveCubeFaces(pano);
 }
-BENCHMARK(BM_SaveCubeFacesCutting)->Arg(2048)->Arg(4096)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveCubeFacesCutting)
+    ->Args({2048, 1})
+    ->Args({2048, 2})
+    ->Args({4096, 1})
+    ->Args({4096, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace skyfold
