@@ -33,10 +33,15 @@ double AngleOf(int n, int q) { return (45.0 * n / q) * kPi / 180.0; }
 
 // Integer part toward zero, and the rest in ten-thousandths rounded to
 // nearest, ties to even (the default rounding mode); the rest may reach 10000.
+// Every position stored here is ≥ 0. For 0 ≤ r < 2^52, adding and taking
+// away 2^52 rounds r exactly as nearbyint does (doubles from 2^52 on are
+// whole numbers), without a library call per entry.
 void Store(double x, std::int16_t& whole, std::int16_t& frac) {
-  const double t = std::trunc(x);
-  whole = static_cast<std::int16_t>(t);
-  frac = static_cast<std::int16_t>(std::nearbyint((x - t) * 10000.0));
+  constexpr double kTwo52 = 4503599627370496.0;
+  const int i = static_cast<int>(x);  // toward zero, as trunc
+  const double r = (x - i) * 10000.0;
+  whole = static_cast<std::int16_t>(i);
+  frac = static_cast<std::int16_t>(r >= 0.0 ? (r + kTwo52) - kTwo52 : std::nearbyint(r));
 }
 
 struct ColumnTerms {
