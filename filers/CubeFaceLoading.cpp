@@ -163,12 +163,14 @@ bool ScaleRect(Bitmap& dst, const Rect& dstRect, const Bitmap& src, const Rect& 
 struct ScaledSquare {
   std::vector<const std::uint8_t*> rows;  // by b
   std::vector<std::size_t> columns;       // byte offset by a
+  bool sameWidth = false;                 // columns[a] = 3a
 };
 
 ScaledSquare SquareOf(const Bitmap& face, int f) {
   ScaledSquare s;
   s.rows.resize(static_cast<std::size_t>(f));
   s.columns.resize(static_cast<std::size_t>(f));
+  s.sameWidth = face.width() == f;
   for (int i = 0; i < f; ++i) {
     const auto k = static_cast<std::size_t>(i);
     s.rows[k] = face.row(static_cast<int>(std::int64_t{i} * face.height() / f));
@@ -202,28 +204,59 @@ void CopyTurned(Bitmap& target, int x, int bandTop, const ScaledSquare& s, const
   const int w = target.width();
   const int f = static_cast<int>(s.rows.size());
   const int beforeWrap = std::min(f, w - x);
+  // Turned 0 or 2 quarters, a band row is one row of S; turned 1 or 3, it
+  // is a column of S and is read in tiles.
+  const bool alongRow = turn.bx == 0;
+  const bool straight = alongRow && turn.ax == 1 && s.sameWidth;
+
+  // Band pixels [i0, i1) of band row y to d.
+  const auto run = [&](int y, int i0, int i1, std::uint8_t* d) {
+    const int sy = srcTop + y;
+    int a = turn.a0 + turn.ax * i0 + turn.aY * sy;
+    int b = turn.b0 + turn.bx * i0 + turn.bY * sy;
+    if (alongRow) {
+      const std::uint8_t* row = s.rows[static_cast<std::size_t>(b)];
+      if (straight) {
+        std::memcpy(d, row + s.columns[static_cast<std::size_t>(a)],
+                    static_cast<std::size_t>(i1 - i0) * 3);
+        return;
+      }
+      for (int i = i0; i < i1; ++i, a += turn.ax, d += 3) {
+        const std::uint8_t* p = row + s.columns[static_cast<std::size_t>(a)];
+        d[0] = p[0];
+        d[1] = p[1];
+        d[2] = p[2];
+      }
+    } else {
+      const std::size_t column = s.columns[static_cast<std::size_t>(a)];
+      for (int i = i0; i < i1; ++i, b += turn.bx, d += 3) {
+        const std::uint8_t* p = s.rows[static_cast<std::size_t>(b)] + column;
+        d[0] = p[0];
+        d[1] = p[1];
+        d[2] = p[2];
+      }
+    }
+  };
+  // The same, split where the band wraps past the right edge.
+  const auto segment = [&](int y, int i0, int i1) {
+    std::uint8_t* out = target.row(bandTop + y);
+    const int mid = std::clamp(beforeWrap, i0, i1);
+    if (i0 < mid) run(y, i0, mid, out + static_cast<std::size_t>(x + i0) * 3);
+    if (mid < i1) run(y, mid, i1, out + static_cast<std::size_t>(mid - beforeWrap) * 3);
+  };
+
   ParallelFor(
       0, q,
       [&](int first, int last) {
+        if (alongRow) {
+          for (int y = first; y < last; ++y) segment(y, 0, f);
+          return;
+        }
         for (int ty = first; ty < last; ty += kTile) {
           const int tyEnd = std::min(ty + kTile, last);
           for (int tx = 0; tx < f; tx += kTile) {
             const int txEnd = std::min(tx + kTile, f);
-            for (int y = ty; y < tyEnd; ++y) {
-              const int sy = srcTop + y;
-              std::uint8_t* out = target.row(bandTop + y);
-              int a = turn.a0 + turn.ax * tx + turn.aY * sy;
-              int b = turn.b0 + turn.bx * tx + turn.bY * sy;
-              for (int i = tx; i < txEnd; ++i, a += turn.ax, b += turn.bx) {
-                const int col = i < beforeWrap ? x + i : i - beforeWrap;
-                const std::uint8_t* p =
-                    s.rows[static_cast<std::size_t>(b)] + s.columns[static_cast<std::size_t>(a)];
-                std::uint8_t* d = out + static_cast<std::size_t>(col) * 3;
-                d[0] = p[0];
-                d[1] = p[1];
-                d[2] = p[2];
-              }
-            }
+            for (int y = ty; y < tyEnd; ++y) segment(y, tx, txEnd);
           }
         }
       },
