@@ -23,7 +23,7 @@
 #include "imaging/Raster.h"
 #include "imaging/ShowErrorMessage.h"
 #include "imaging/SimImgUtils.h"
-#include "tests/support/PanoramaTestImages.h"
+#include "support/TempDir.h"
 
 namespace skyfold {
 namespace {
