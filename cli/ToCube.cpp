@@ -3,17 +3,26 @@
 // bitmap, face edge, loading, the warp and the six faces. Jobs run one after
 // another; a refused or failed job does not stop the next.
 #include <cstdint>
+#include <deque>
 #include <exception>
+#include <future>
+#include <memory>
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/Jobs.h"
 #include "cli/Progress.h"
 #include "filers/CubeFiler.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Errors.h"
+#include "imaging/JpegIO.h"
+#include "imaging/OutputFile.h"
+#include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
+#include "imaging/SimImgUtils.h"
 
 namespace skyfold::cli {
 
@@ -21,18 +30,83 @@ namespace {
 
 // Lists every face on `out` as soon as it is on disk, so a job that fails
 // half-way still names the files it left behind.
+//
+// JPEG faces are encoded on a worker thread while the next face is cut, so
+// two faces can be encoded at once on two cores. Everything else stays on
+// this thread and in order: the progress lines (emitted while cutting), the
+// file writes (face k is written only after face k − 1 is on disk, and not
+// at all once an earlier face failed) and the listing. The worker gets a
+// snapshot of what it needs (the face, whether to turn it) and calls no
+// getter of the filer.
 class ListingCubeFiler : public TCubeFiler {
  public:
   explicit ListingCubeFiler(std::ostream& out) : out_(out) {}
 
   void SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint8_t faceIndex) override {
-    TCubeFiler::SaveImage(bitmap, fileName, faceIndex);
-    out_ << fileName << '\n' << std::flush;
+    if (GetExtractImageType() != eiJpeg || ThreadCount() < 2) {
+      CompletePending();
+      TCubeFiler::SaveImage(bitmap, fileName, faceIndex);
+      List(fileName);
+      return;
+    }
+    const bool turn = GetTopRotate() && faceIndex == fiTop;
+    // The face is taken over; the cutter gets back the bitmap of a face
+    // already encoded (same size, so it need not allocate fresh pages).
+    auto face = std::make_shared<Bitmap>();
+    face->swap(spare_);
+    face->swap(bitmap);
+    auto bytes = std::async(std::launch::async, [face, turn] {
+      if (turn) RotateBitmap180(*face);
+      return EncodeJpeg(*face, 100);
+    });
+    // The face before this one goes to disk first; if it fails, this one is
+    // never written (its encoding is waited for and dropped).
+    CompletePending();
+    pending_.push_back(Pending{fileName, std::move(face), std::move(bytes)});
+  }
+
+  // Writes and lists the face still being encoded, if any. Throws what its
+  // encoding or writing threw.
+  void CompletePending() {
+    while (!pending_.empty()) {
+      Pending job = std::move(pending_.front());
+      pending_.pop_front();
+      const std::vector<std::uint8_t> data = job.bytes.get();
+      spare_.swap(*job.face);  // encoded: the worker no longer reads it
+      OutputFile file(job.fileName);
+      file.write(data.data(), data.size());
+      file.close();
+      List(job.fileName);
+    }
   }
 
  private:
+  struct Pending {
+    std::string fileName;
+    std::shared_ptr<Bitmap> face;
+    std::future<std::vector<std::uint8_t>> bytes;
+  };
+
+  void List(const std::string& fileName) { out_ << fileName << '\n' << std::flush; }
+
   std::ostream& out_;
+  std::deque<Pending> pending_;
+  Bitmap spare_;
 };
+
+// After a failure while cutting, the face that was still being encoded
+// would have been on disk already in a run without the worker: write it,
+// and report its own failure instead if it has one (it came first).
+std::string SettleAfterFailure(ListingCubeFiler& filer, const std::string& message) {
+  try {
+    filer.CompletePending();
+  } catch (const std::bad_alloc&) {
+    return "Out of memory";
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return message;
+}
 
 // The TImageSize ordinal of a face edge, or −1 when the edge is not offered.
 int ImageSizeOrdinal(int edge) {
@@ -87,12 +161,13 @@ int RunOne(const ToCubeOptions& options, const std::string& panorama, ProgressPr
     filer.DoProgress("正距円筒画像を立方体表面の画像へ変形します。", spAppend);
     filer.WarpImage(bitmap);
     filer.SaveCubeFaces(bitmap);
+    filer.CompletePending();
     printer.Finish();
     return kExitOk;
   } catch (const std::bad_alloc&) {
-    printer.Message("Out of memory");
+    printer.Message(SettleAfterFailure(filer, "Out of memory"));
   } catch (const std::exception& e) {
-    printer.Message(e.what());
+    printer.Message(SettleAfterFailure(filer, e.what()));
   }
   return kExitFailed;
 }

@@ -23,6 +23,7 @@
 #include <csetjmp>
 #include <exception>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "imaging/Errors.h"
@@ -185,12 +186,13 @@ void DecodeAttached(Decompressor& dec, Bitmap& bitmap) {
 
 // --- encoding ---------------------------------------------------------------
 
-// Destination manager writing through OutputFile in 64 KB chunks. A write
-// failure cannot be thrown through libjpeg's C frames: it is kept here and
+// Destination manager writing through OutputFile (or appending to a memory
+// buffer) in 64 KB chunks. A write failure cannot be thrown through libjpeg's C frames: it is kept here and
 // rethrown after the guarded call returns.
 struct OutputDestination {
   jpeg_destination_mgr pub;
-  OutputFile* file;
+  OutputFile* file;                    // the file written, or
+  std::vector<std::uint8_t>* memory;   // the buffer appended to
   std::array<JOCTET, kOutputChunk> buffer;
   std::exception_ptr failure;
 };
@@ -208,7 +210,14 @@ void WriteOrFail(j_compress_ptr cinfo, const JOCTET* data, std::size_t size) {
   auto* dest = reinterpret_cast<OutputDestination*>(cinfo->dest);
   bool failed = false;
   try {
-    dest->file->write(data, size);
+    if (dest->file != nullptr) {
+      dest->file->write(data, size);
+    } else {
+      dest->memory->insert(dest->memory->end(), data, data + size);
+    }
+  } catch (const std::bad_alloc&) {
+    dest->failure = std::make_exception_ptr(MemoryError("Out of memory"));
+    failed = true;
   } catch (...) {
     dest->failure = std::current_exception();
     failed = true;
@@ -272,8 +281,11 @@ void ReadJpegFile(const std::string& fileName, Bitmap& bitmap) {
   DecodeAttached(dec, bitmap);
 }
 
-void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int quality) {
-  OutputFile file(fileName);
+namespace {
+
+// Encodes bitmap into the file or the memory buffer (one of them null).
+void Encode(const Bitmap& bitmap, int quality, OutputFile* file,
+            std::vector<std::uint8_t>* memory) {
   Compressor comp;
   jpeg_compress_struct* cinfo = comp.get();
 
@@ -281,7 +293,8 @@ void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int qua
   dest->pub.init_destination = InitDestination;
   dest->pub.empty_output_buffer = EmptyOutputBuffer;
   dest->pub.term_destination = TermDestination;
-  dest->file = &file;
+  dest->file = file;
+  dest->memory = memory;
   cinfo->dest = &dest->pub;
 
   const PixelFormat format = bitmap.format();
@@ -344,7 +357,23 @@ void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int qua
     if (dest->failure) std::rethrow_exception(dest->failure);
     throw CodecError(JpegErrorText(comp.errors().code));
   }
+}
+
+}  // namespace
+
+void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int quality) {
+  OutputFile file(fileName);
+  Encode(bitmap, quality, &file, nullptr);
   file.close();
+}
+
+std::vector<std::uint8_t> EncodeJpeg(const Bitmap& bitmap, int quality) {
+  std::vector<std::uint8_t> bytes;
+  // Room for the raw pixels: quality 100 rarely needs more, and pages that
+  // are reserved but never written cost nothing, while growing would copy.
+  bytes.reserve(bitmap.byteSize() + 1024);
+  Encode(bitmap, quality, nullptr, &bytes);
+  return bytes;
 }
 
 }  // namespace skyfold

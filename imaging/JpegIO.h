@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "imaging/Bitmap.h"
 
@@ -21,5 +22,10 @@ void ReadJpegFile(const std::string& fileName, Bitmap& bitmap);
 // YCbCr 4:2:0, sequential, standard Huffman tables. Throws FileError when the
 // file cannot be created or written, CodecError on a library error.
 void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int quality = 100);
+
+// The same encoding into memory: the bytes SaveBitmapAsJpeg would write.
+// Touches no file, so it may run on any thread. Throws CodecError on a
+// library error, MemoryError when the buffer cannot grow.
+std::vector<std::uint8_t> EncodeJpeg(const Bitmap& bitmap, int quality = 100);
 
 }  // namespace skyfold
