@@ -152,10 +152,9 @@ inline void BlendPixel(std::uint8_t* out, const std::uint8_t* p00, std::size_t r
 // a row, and those with clamped neighbours, take BlendPixel.
 template <int kBytes>
 __attribute__((target("avx2,fma"))) void BlendRowsAvx2(std::uint8_t* destData,
-                                                         std::size_t destStride,
-                                                         const StripView& src,
-                                                         const TmxCurrencyUV& table, int first,
-                                                         int last) {
+                                                       std::size_t destStride, const StripView& src,
+                                                       const TmxCurrencyUV& table, int first,
+                                                       int last) {
   // Locals, not struct fields: the byte stores below may alias anything, so
   // fields would be reloaded for every pixel.
   const std::uint8_t* const data = src.data;
@@ -180,10 +179,10 @@ __attribute__((target("avx2,fma"))) void BlendRowsAvx2(std::uint8_t* destData,
       if (c0 > lastFastColumn || r0 < 0 || r0 > lastFastRow) {
         const int cc = std::min(c0, w - 1);
         const int rc = std::clamp(r0, 0, h - 1);
-        BlendPixel(out,
-                   data + stride * static_cast<std::size_t>(rc) +
-                       static_cast<std::size_t>(cc) * kBytes,
-                   cc + 1 < w ? kBytes : 0, rc + 1 < h ? stride : 0, e);
+        BlendPixel(
+            out,
+            data + stride * static_cast<std::size_t>(rc) + static_cast<std::size_t>(cc) * kBytes,
+            cc + 1 < w ? kBytes : 0, rc + 1 < h ? stride : 0, e);
         continue;
       }
       const std::uint8_t* p00 =
@@ -207,8 +206,8 @@ __attribute__((target("avx2,fma"))) void BlendRowsAvx2(std::uint8_t* destData,
       const __m256d fv = _mm256_set1_pd(static_cast<double>(e.VFrac));
       const __m256d n = _mm256_fmadd_pd(_mm256_cvtepi32_pd(_mm_sub_epi32(lower, upper)), fv,
                                         _mm256_mul_pd(_mm256_cvtepi32_pd(upper), one));
-      __m256d v = _mm256_round_pd(_mm256_div_pd(n, scale),
-                                  _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+      __m256d v =
+          _mm256_round_pd(_mm256_div_pd(n, scale), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
       v = _mm256_min_pd(_mm256_max_pd(v, _mm256_setzero_pd()), full);
       const __m128i levels = _mm256_cvtpd_epi32(v);
       const __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(levels, levels), levels);
@@ -249,8 +248,8 @@ void BlendRows(std::uint8_t* destData, std::size_t destStride, const StripView& 
       // Neighbours are clamped to the strip, never taken from the next one.
       const int c0 = std::min<int>(e.U, w - 1);
       const int r0 = std::clamp<int>(e.V, 0, h - 1);
-      const std::uint8_t* p00 = src.data + stride * static_cast<std::size_t>(r0) +
-                                static_cast<std::size_t>(c0) * kBytes;
+      const std::uint8_t* p00 =
+          src.data + stride * static_cast<std::size_t>(r0) + static_cast<std::size_t>(c0) * kBytes;
       BlendPixel(out, p00, c0 + 1 < w ? kBytes : 0, r0 + 1 < h ? stride : 0, e);
     }
   }
@@ -450,8 +449,8 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
   const bool direct = bitmap.format() == PixelFormat::Bgr24;
   for (int k = 0; k < 4; ++k) {
     if (direct) {
-      const StripView strip{bitmap.data() + static_cast<std::size_t>(k) * q4 * 3,
-                            bitmap.rowBytes(), q4, h};
+      const StripView strip{bitmap.data() + static_cast<std::size_t>(k) * q4 * 3, bitmap.rowBytes(),
+                            q4, h};
       ResampleRows([this](TSimProgressMode mode) { DoProgress(".", mode); }, b, strip, 3, table);
       CopyRect(bitmap, k * q4, 0, b, 0, 0, q4, h);
     } else {
@@ -557,8 +556,8 @@ void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
   // A 24-bit panorama of exactly 8q × 4q (what loading produces) covers
   // every face completely: faces need no white fill and the polar pieces
   // are read from it in place.
-  const bool regular = bitmap.format() == PixelFormat::Bgr24 && bitmap.width() == 8 * q &&
-                       bitmap.height() == 4 * q;
+  const bool regular =
+      bitmap.format() == PixelFormat::Bgr24 && bitmap.width() == 8 * q && bitmap.height() == 4 * q;
 
   // The face and output bitmaps are reused from face to face (a face of
   // 4096 is 48 MB of fresh pages otherwise); each is rewritten whole, or

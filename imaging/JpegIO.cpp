@@ -187,12 +187,12 @@ void DecodeAttached(Decompressor& dec, Bitmap& bitmap) {
 // --- encoding ---------------------------------------------------------------
 
 // Destination manager writing through OutputFile (or appending to a memory
-// buffer) in 64 KB chunks. A write failure cannot be thrown through libjpeg's C frames: it is kept here and
-// rethrown after the guarded call returns.
+// buffer) in 64 KB chunks. A write failure cannot be thrown through libjpeg's C frames: it is kept
+// here and rethrown after the guarded call returns.
 struct OutputDestination {
   jpeg_destination_mgr pub;
-  OutputFile* file;                    // the file written, or
-  std::vector<std::uint8_t>* memory;   // the buffer appended to
+  OutputFile* file;                   // the file written, or
+  std::vector<std::uint8_t>* memory;  // the buffer appended to
   std::array<JOCTET, kOutputChunk> buffer;
   std::exception_ptr failure;
 };

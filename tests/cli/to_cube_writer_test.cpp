@@ -60,8 +60,9 @@ class ToCubeJpegWriter : public ::testing::Test {
   CliResult Run(const std::string& name, int threads, std::vector<std::string> extra = {}) {
     const std::string folder = work_.file(name);
     std::filesystem::create_directories(folder);
-    std::vector<std::string> args{"--threads", std::to_string(threads), "to-cube", "-s", "128",
-                                  "-t",        "jpg",                   "-f",      "-o", folder};
+    std::vector<std::string> args{
+        "--threads", std::to_string(threads), "to-cube", "-s", "128", "-t", "jpg", "-f", "-o",
+        folder};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(pano_);
     CliResult r = RunCli(scratch_, args);

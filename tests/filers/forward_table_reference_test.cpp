@@ -40,8 +40,7 @@ TEST(ForwardTableReference, ComputedQuarterMatchesExtendedPrecisionForSeveralSiz
     filer.BuildMappingTable(q, table);
     for (int y = 0; y < q; ++y) {
       for (int x = 0; x <= y; ++x) {
-        const auto u = y == 0 ? std::pair{0, 0}
-                              : ExtendedSplit(static_cast<long double>(x) / y, q);
+        const auto u = y == 0 ? std::pair{0, 0} : ExtendedSplit(static_cast<long double>(x) / y, q);
         const auto v = ExtendedSplit(std::sqrt(static_cast<long double>(x * x + y * y)) / q, q);
         ExpectEntry(table, x, y, u, v);
       }
@@ -49,8 +48,8 @@ TEST(ForwardTableReference, ComputedQuarterMatchesExtendedPrecisionForSeveralSiz
     for (int y = q; y < 2 * q; ++y) {
       for (int x = 0; x < q; ++x) {
         const auto u = ExtendedSplit(static_cast<long double>(x) / q, q);
-        const auto v = ExtendedSplit(
-            std::sqrt(static_cast<long double>(q * q + x * x)) / (2 * q - y), q);
+        const auto v =
+            ExtendedSplit(std::sqrt(static_cast<long double>(q * q + x * x)) / (2 * q - y), q);
         ExpectEntry(table, x, y, u, v);
       }
     }

@@ -52,8 +52,9 @@ TmxCurrencyUV RandomTable(int w, int h, std::mt19937& rng) {
       e.V = static_cast<std::int16_t>(kind == 2 ? h - 1 : row(rng));
       // Halves, whole weights and plain random weights.
       const int pick = static_cast<int>(rng() % 4);
-      e.UFrac = static_cast<std::int16_t>(pick == 0 ? 5000 : pick == 1 ? 10000 * (rng() % 2)
-                                                                        : frac(rng));
+      e.UFrac = static_cast<std::int16_t>(pick == 0   ? 5000
+                                          : pick == 1 ? 10000 * (rng() % 2)
+                                                      : frac(rng));
       e.VFrac = static_cast<std::int16_t>(rng() % 3 == 0 ? 5000 : frac(rng));
       if (kind == 3) e.UFrac = static_cast<std::int16_t>(20000 - frac(rng));  // beyond 1
       if (kind == 4) e.VFrac = static_cast<std::int16_t>(-frac(rng));         // below 0
@@ -80,8 +81,8 @@ void ExpectBlend(const Bitmap& dest, const Bitmap& source, const TmxCurrencyUV& 
       const int r0 = e.V, r1 = std::min(r0 + 1, h - 1);
       for (int ch = 0; ch < 3; ++ch) {
         auto p = [&](int r, int c) { return source.row(r)[c * bpp + ch]; };
-        ASSERT_EQ(d[ch], ReferenceLevel(p(r0, c0), p(r0, c1), p(r1, c0), p(r1, c1), e.UFrac,
-                                        e.VFrac))
+        ASSERT_EQ(d[ch],
+                  ReferenceLevel(p(r0, c0), p(r0, c1), p(r1, c0), p(r1, c1), e.UFrac, e.VFrac))
             << x << "," << y << " channel " << ch;
       }
       if (bpp == 4) {

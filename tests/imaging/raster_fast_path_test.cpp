@@ -57,8 +57,7 @@ TEST(RasterFastPath, UnfilledBitmapsHaveTheirSizeAndFormat) {
   EXPECT_EQ(b.height(), 5);
   EXPECT_EQ(b.format(), PixelFormat::Bgrx32);
   EXPECT_EQ(b.byteSize(), 7u * 5u * 4u);
-  EXPECT_THROW(Bitmap(kMaxBitmapSide + 1, 1, PixelFormat::Bgr24, Uninitialised{}),
-               std::exception);
+  EXPECT_THROW(Bitmap(kMaxBitmapSide + 1, 1, PixelFormat::Bgr24, Uninitialised{}), std::exception);
 }
 
 TEST(RasterFastPath, QuarterTurnsWriteEveryPixelOfTheirUnfilledTarget) {
