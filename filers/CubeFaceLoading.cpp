@@ -25,6 +25,7 @@
 #include <cstring>
 #include <future>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -84,8 +85,9 @@ DecodedFace DecodeFace(const std::string& name) {
 // two decoded faces exist at a time. Destruction waits for any worker.
 class FaceDecoder {
  public:
-  FaceDecoder(const std::vector<std::string>& names, bool ahead) : names_(names), ahead_(ahead) {
-    if (ahead_) Start(0);
+  FaceDecoder(const std::vector<std::string>& names, bool ahead)
+      : names_(names), pending_(names.size()) {
+    if (ahead) Start(0);
   }
   FaceDecoder(const FaceDecoder&) = delete;
   FaceDecoder& operator=(const FaceDecoder&) = delete;
@@ -93,20 +95,24 @@ class FaceDecoder {
   // Face d, for d = 0, 1, … in turn; rethrows its decoder's exception.
   DecodedFace Take(int d) {
     const auto i = static_cast<std::size_t>(d);
-    if (!ahead_) return DecodeFace(names_[i]);
-    if (d + 1 < static_cast<int>(names_.size())) Start(d + 1);
+    if (!pending_[i].valid()) return DecodeFace(names_[i]);  // one thread, or no worker
+    if (i + 1 < names_.size()) Start(d + 1);
     return pending_[i].get();
   }
 
  private:
   void Start(int d) {
     const auto i = static_cast<std::size_t>(d);
-    pending_[i] = std::async(std::launch::async, DecodeFace, names_[i]);
+    try {
+      pending_[i] = std::async(std::launch::async, DecodeFace, names_[i]);
+    } catch (const std::system_error&) {
+      // No thread to be had: this face (and those after it) are decoded
+      // when their turn comes.
+    }
   }
 
   std::vector<std::string> names_;  // copies: workers never read the filer
-  bool ahead_;
-  std::future<DecodedFace> pending_[kFaceCount];
+  std::vector<std::future<DecodedFace>> pending_;
 };
 
 // Scales srcRect of src over dstRect of dst (both 24 bits) by point sampling,
