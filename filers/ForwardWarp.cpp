@@ -435,7 +435,10 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
   // same in every strip and keep the white B was created with, which the
   // polar face assembly relies on. Each strip is read in place from the
   // panorama (it is not written until its resampled copy is complete).
-  Bitmap b(q4, h, PixelFormat::Bgr24);
+  Bitmap b(q4, h, PixelFormat::Bgr24, Uninitialised{});
+  ParallelFor(0, h, [&](int first, int last) {
+    std::memset(b.row(first), 255, b.rowBytes() * static_cast<std::size_t>(last - first));
+  });
 
   const int q = q4 / 2;
   TmxCurrencyUV table;
@@ -452,7 +455,11 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
       const StripView strip{bitmap.data() + static_cast<std::size_t>(k) * q4 * 3, bitmap.rowBytes(),
                             q4, h};
       ResampleRows([this](TSimProgressMode mode) { DoProgress(".", mode); }, b, strip, 3, table);
-      CopyRect(bitmap, k * q4, 0, b, 0, 0, q4, h);
+      ParallelFor(0, h, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+          std::memcpy(bitmap.row(y) + static_cast<std::size_t>(k) * q4 * 3, b.row(y), b.rowBytes());
+        }
+      });
     } else {
       // Another format is converted to 24 bits on the way out and back.
       Bitmap a(q4, h, PixelFormat::Bgr24);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "imaging/Parallel.h"
@@ -67,6 +68,35 @@ TEST(Parallel, AnExceptionInAWorkerReachesTheCaller) {
                              if (first > 0) throw std::runtime_error("x");
                            }),
                std::runtime_error);
+  SetThreadCount(0);
+}
+
+}  // namespace
+}  // namespace skyfold
+
+namespace skyfold {
+namespace {
+
+// Calls from several threads at once, and calls from inside a block, share
+// the pool without losing or repeating a block and without deadlocking.
+TEST(Parallel, ConcurrentAndNestedCallsEachCoverTheirRange) {
+  SetThreadCount(3);
+  auto run = [] {
+    for (int round = 0; round < 50; ++round) {
+      std::vector<std::atomic<int>> hits(64);
+      ParallelFor(0, 8, [&](int first, int last) {
+        for (int i = first; i < last; ++i) {
+          ParallelFor(i * 8, i * 8 + 8, [&](int f, int l) {
+            for (int j = f; j < l; ++j) ++hits[j];
+          });
+        }
+      });
+      for (auto& h : hits) ASSERT_EQ(h.load(), 1);
+    }
+  };
+  std::thread other(run);
+  run();
+  other.join();
   SetThreadCount(0);
 }
 
