@@ -12,41 +12,16 @@
 
 #include "imaging/BmpIO.h"
 #include "imaging/PathUtils.h"
+#include "support/CliRunner.h"
 #include "support/PanoramaTestImages.h"
 
 namespace skyfold {
 namespace {
 
+using test::CliResult;
+using test::ReadText;
+using test::RunCli;
 using test::TempDir;
-
-struct CliResult {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string ReadText(const std::string& fileName) {
-  const std::vector<char> bytes = test::ReadBytes(fileName);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-CliResult RunCli(const TempDir& scratch, const std::vector<std::string>& args) {
-  std::string command = Quote(SKYFOLD_CLI_PATH);
-  for (const std::string& a : args) command += " " + Quote(a);
-  const std::string out = scratch.file("stdout.txt"), err = scratch.file("stderr.txt");
-  command += " >" + Quote(out) + " 2>" + Quote(err);
-  const int raw = std::system(command.c_str());
-  CliResult r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = ReadText(out);
-  r.err = ReadText(err);
-  return r;
-}
 
 const char* const kSuffixes[] = {"_left", "_front", "_right", "_back", "_top", "_bottom"};
 

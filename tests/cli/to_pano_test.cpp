@@ -17,6 +17,7 @@
 #include "imaging/BmpIO.h"
 #include "imaging/JpegIO.h"
 #include "imaging/SimImgUtils.h"
+#include "support/CliRunner.h"
 #include "support/TempDir.h"
 
 namespace skyfold {
@@ -26,32 +27,11 @@ namespace fs = std::filesystem;
 
 using TempFolder = test::TempDir;
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
+using Result = test::CliResult;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Runs skyfold-cli with the given arguments inside folder.
-Result RunCli(const TempFolder& folder, const std::string& args) {
-  const std::string errFile = folder.file("stderr.txt");
-  const std::string command =
-      "cd '" + folder.path() + "' && '" SKYFOLD_CLI_PATH "' " + args + " 2>'" + errFile + "'";
-  Result r;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("popen failed");
-  std::array<char, 4096> buffer;
-  std::size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-  const int raw = pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.err = ReadFile(errFile);
-  fs::remove(errFile);
-  return r;
+// Runs skyfold-cli with the given arguments (shell syntax) inside the folder.
+Result RunCli(const test::TempDir& folder, const std::string& args) {
+  return test::RunCliLine(folder, args, folder.path());
 }
 
 const std::array<const char*, 6> kWordSuffixes{"_left", "_front", "_right",
@@ -140,7 +120,7 @@ TEST_F(ToPano, TheTypeFollowsTheOutputsExtensionUnlessGiven) {
     const Result r = RunCli(folder, std::string("to-pano -q -w 256 ") + c.args + " hall_top.jpg");
     ASSERT_EQ(r.status, 0) << c.args << "\n" << r.err;
     EXPECT_EQ(r.err, "") << c.args;
-    EXPECT_EQ(ReadFile(folder.file(c.file)).substr(0, std::string(c.magic).size()), c.magic)
+    EXPECT_EQ(test::ReadText(folder.file(c.file)).substr(0, std::string(c.magic).size()), c.magic)
         << c.args;
   }
 }
@@ -151,11 +131,11 @@ TEST_F(ToPano, AnExistingOutputIsKeptUnlessForced) {
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find(folder.file("pano.bmp")), std::string::npos) << refused.err;
   EXPECT_EQ(refused.out, "");
-  EXPECT_EQ(ReadFile(folder.file("pano.bmp")), "keep me");
+  EXPECT_EQ(test::ReadText(folder.file("pano.bmp")), "keep me");
 
   const Result forced = RunCli(folder, "to-pano -f -q -w 256 -o pano.bmp hall_left.jpg");
   EXPECT_EQ(forced.status, 0) << forced.err;
-  EXPECT_EQ(ReadFile(folder.file("pano.bmp")).substr(0, 2), "BM");
+  EXPECT_EQ(test::ReadText(folder.file("pano.bmp")).substr(0, 2), "BM");
 }
 
 TEST_F(ToPano, AMissingFaceRefusesTheJobNamingTheFile) {

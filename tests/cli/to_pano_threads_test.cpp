@@ -15,6 +15,7 @@
 #include <string>
 
 #include "imaging/JpegIO.h"
+#include "support/CliRunner.h"
 #include "support/TempDir.h"
 
 namespace skyfold {
@@ -22,32 +23,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
+using Result = test::CliResult;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Runs skyfold-cli with the given arguments inside dir.
-Result RunCli(const test::TempDir& dir, const std::string& args) {
-  const std::string errFile = dir.file("stderr.txt");
-  const std::string command =
-      "cd '" + dir.path() + "' && '" SKYFOLD_CLI_PATH "' " + args + " 2>'" + errFile + "'";
-  Result r;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("popen failed");
-  std::array<char, 4096> buffer;
-  std::size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-  const int raw = pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.err = ReadFile(errFile);
-  fs::remove(errFile);
-  return r;
+// Runs skyfold-cli with the given arguments (shell syntax) inside the folder.
+Result RunCli(const test::TempDir& folder, const std::string& args) {
+  return test::RunCliLine(folder, args, folder.path());
 }
 
 const std::array<const char*, 6> kSuffixes{"_left", "_front", "_right", "_back", "_top", "_bottom"};
@@ -81,14 +61,14 @@ TEST_F(ToPanoThreads, OneAndThreeThreadsWriteTheSameBytesAndLines) {
     const std::string output = std::string("pano.") + ext;
     const Result one = RunCli(dir, "--threads 1 to-pano -w 512 -f -o " + output + " hall_left.jpg");
     ASSERT_EQ(one.status, 0) << one.err;
-    const std::string bytes = ReadFile(dir.file(output));
+    const std::string bytes = test::ReadText(dir.file(output));
     fs::remove(dir.file(output));
 
     const Result three =
         RunCli(dir, "--threads 3 to-pano -w 512 -f -o " + output + " hall_left.jpg");
     ASSERT_EQ(three.status, 0) << three.err;
     EXPECT_FALSE(bytes.empty());
-    EXPECT_TRUE(ReadFile(dir.file(output)) == bytes) << ext << " files differ";
+    EXPECT_TRUE(test::ReadText(dir.file(output)) == bytes) << ext << " files differ";
     EXPECT_EQ(three.err, one.err);
     EXPECT_EQ(three.out, one.out);
   }
