@@ -29,8 +29,12 @@ ensure_packages() {
   fi
 }
 
+# configure_and_build [werror]: "werror" turns warnings into errors (the
+# tests); without it the build folder keeps its setting, so running the
+# program after the tests rebuilds nothing.
 configure_and_build() {
-  local werror="${1:-OFF}"
-  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKYFOLD_WERROR="$werror" >/dev/null
+  local flags=(-DCMAKE_BUILD_TYPE=Release)
+  [ "${1:-}" = werror ] && flags+=(-DSKYFOLD_WERROR=ON)
+  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja "${flags[@]}" >/dev/null
   cmake --build "$BUILD_DIR" --parallel "$(nproc)"
 }
