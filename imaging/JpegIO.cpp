@@ -28,6 +28,7 @@
 
 #include "imaging/Errors.h"
 #include "imaging/OutputFile.h"
+#include "imaging/PagePrefault.h"
 
 namespace skyfold {
 namespace {
@@ -150,8 +151,12 @@ void DecodeAttached(Decompressor& dec, Bitmap& bitmap) {
   if (!BitmapSizeAllowed(cinfo->image_width, cinfo->image_height, format)) {
     throw MemoryError("Cannot load image. The image is too large.");
   }
+  // Every row is written by the scanline loop below (a truncated file still
+  // yields all rows), so the bitmap needs no white fill; its pages are mapped
+  // on another core while the single-threaded decoder runs.
   Bitmap result(static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height),
-                format);
+                format, Uninitialised{});
+  PagePrefault prefault(result.data(), result.byteSize());
 
   Guarded(err, [cinfo] { jpeg_start_decompress(cinfo); });
   const int expectedComponents = grey ? 1 : 3;
