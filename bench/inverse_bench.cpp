@@ -35,6 +35,16 @@ class ThreadScope {
   ThreadScope& operator=(const ThreadScope&) = delete;
 };
 
+// Each stage at 1 and 2 threads, wall time with the whole process's CPU.
+void AtOneAndTwoThreads(benchmark::internal::Benchmark* b) {
+  b->ArgName("threads")
+      ->Arg(1)
+      ->Arg(2)
+      ->Unit(benchmark::kMillisecond)
+      ->MeasureProcessCPUTime()
+      ->UseRealTime();
+}
+
 void BM_InverseTable(benchmark::State& state) {
   const ThreadScope threads(static_cast<int>(state.range(0)));
   TPanoFiler filer;
@@ -46,13 +56,7 @@ void BM_InverseTable(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * std::int64_t{2 * kQuarter} * (4 * kQuarter));
 }
-BENCHMARK(BM_InverseTable)
-    ->ArgName("threads")
-    ->Arg(1)
-    ->Arg(2)
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+BENCHMARK(BM_InverseTable)->Apply(AtOneAndTwoThreads);
 
 // Six 2048 × 2048 faces in a temporary folder, removed afterwards. The
 // picture is photo-like (smooth shading with fine grain and a distinct tint
@@ -118,20 +122,8 @@ void LoadCubeFaces(benchmark::State& state, const char* extension) {
 
 void BM_LoadCubeFacesBmp(benchmark::State& state) { LoadCubeFaces(state, ".bmp"); }
 void BM_LoadCubeFacesJpeg(benchmark::State& state) { LoadCubeFaces(state, ".jpg"); }
-BENCHMARK(BM_LoadCubeFacesBmp)
-    ->ArgName("threads")
-    ->Arg(1)
-    ->Arg(2)
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
-BENCHMARK(BM_LoadCubeFacesJpeg)
-    ->ArgName("threads")
-    ->Arg(1)
-    ->Arg(2)
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+BENCHMARK(BM_LoadCubeFacesBmp)->Apply(AtOneAndTwoThreads);
+BENCHMARK(BM_LoadCubeFacesJpeg)->Apply(AtOneAndTwoThreads);
 
 }  // namespace
 }  // namespace skyfold

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/WindowSettingsIni.h"
 #include "gui/GuiTestSupport.h"
 
 namespace skyfold {
@@ -46,17 +47,7 @@ TEST_F(SettingsTest, WithoutAFileTheDefaultsApplyAndClosingWritesTheNineKeysInOr
   EXPECT_EQ(Group("RadioGroup_PanoImageType")->itemIndex(), 2);
 
   CloseWindow();
-  EXPECT_EQ(ReadText(settingsFile),
-            "[data]\n"
-            "CubeImageType=1\n"
-            "CubeImageSize=4\n"
-            "CheckOverWrite=1\n"
-            "TopRotate=0\n"
-            "CubeSuffix=0\n"
-            "ChangeLeftRight=0\n"
-            "SameFolder=1\n"
-            "PanoImageSize=5\n"
-            "PanoImageType=2\n");
+  EXPECT_EQ(ReadText(settingsFile), test::kDefaultWindowSettingsIni);
 }
 
 TEST_F(SettingsTest, ChoicesMadeInTheWindowComeBackAtTheNextStartButTheEditsDoNot) {

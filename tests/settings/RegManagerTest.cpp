@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <vector>
 
+#include "support/WindowSettingsIni.h"
 #include "app/IniFile.h"
 #include "app/RegMng.h"
 #include "app/WindowSettings.h"
@@ -92,17 +93,7 @@ void SaveDefaults(TRegManager& reg) {
 
 TEST_F(RegManagerTest, SavingIntoANewFileWritesTheKeysInSaveOrder) {
   SaveDefaults(reg_);
-  EXPECT_EQ(ReadText(IniPath()),
-            "[data]\n"
-            "CubeImageType=1\n"
-            "CubeImageSize=4\n"
-            "CheckOverWrite=1\n"
-            "TopRotate=0\n"
-            "CubeSuffix=0\n"
-            "ChangeLeftRight=0\n"
-            "SameFolder=1\n"
-            "PanoImageSize=5\n"
-            "PanoImageType=2\n");
+  EXPECT_EQ(ReadText(IniPath()), test::kDefaultWindowSettingsIni);
 }
 
 TEST_F(RegManagerTest, ExistingKeysKeepTheirPlacesAndCommentsSurvive) {
