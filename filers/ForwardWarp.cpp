@@ -23,11 +23,8 @@
 #include <string>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
 #include "filers/SimFilers.h"
+#include "filers/StripBlend.h"
 #include "imaging/Errors.h"
 #include "imaging/Parallel.h"
 #include "imaging/Raster.h"
@@ -98,161 +95,6 @@ void SplitAtanHypot(std::int64_t sumSquares, double root, int den, int q, double
   if (SplitAtanFast(root / den, k, whole, frac)) return;
   const long double exact = std::sqrt(static_cast<long double>(sumSquares));
   Split(AtanPixels(exact / static_cast<long double>(den), q), whole, frac);
-}
-
-// n / 10^8 rounded to nearest, ties to even, for n ≥ 0; capped at 255. The
-// constant division compiles to a multiply.
-inline std::uint8_t RoundLevel(std::uint64_t n) {
-  constexpr std::uint64_t kDiv = 100000000;
-  std::uint64_t q = n / kDiv;
-  const std::uint64_t r = n - q * kDiv;
-  q += (r > kDiv / 2) | ((r == kDiv / 2) & (q & 1));
-  return static_cast<std::uint8_t>(std::min<std::uint64_t>(q, 255));
-}
-
-// The pixels one strip is read from: pixel (x, y) at data + y·stride +
-// x·bytes. The stride may be a whole panorama's row, so a strip is read in
-// place without copying it out first.
-struct StripView {
-  const std::uint8_t* data;
-  std::size_t stride;
-  int width;
-  int height;
-};
-
-// The blend of one pixel, straight from the definition: upper and lower are
-// exact integers (levels × 10^4; |value| < 2^25 for any int16 weights), n is
-// exact in 64 bits, so only the final division rounds.
-inline void BlendPixel(std::uint8_t* out, const std::uint8_t* p00, std::size_t right,
-                       std::size_t down, const PackedUV& e) {
-  const std::uint8_t* p10 = p00 + down;
-  const std::int32_t fu = e.UFrac;
-  const std::int32_t gu = kFracOne - fu;
-  const std::int64_t fv = e.VFrac;
-  const std::int64_t gv = kFracOne - fv;
-  for (int ch = 0; ch < 3; ++ch) {
-    const std::int32_t upper = p00[ch] * gu + p00[ch + right] * fu;
-    const std::int32_t lower = p10[ch] * gu + p10[ch + right] * fu;
-    const std::int64_t n = upper * gv + lower * fv;
-    out[ch] = RoundLevel(static_cast<std::uint64_t>(std::max<std::int64_t>(n, 0)));
-  }
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-#define SKYFOLD_BLEND_AVX2 1
-
-// The same blend, the three channels of one pixel in the lanes of a vector.
-// It gives exactly BlendPixel's bytes: upper and lower are exact in 32 bits;
-// upper·gv and lower·fv are integers below 2^53 and so exact in double, as
-// is their sum n; the division by 10^8 is correctly rounded, and since n is
-// an integer the true quotient is either exactly k + 0.5 (then representable
-// and returned exactly) or at least 10^-8 away from it, far beyond the
-// division's error; rounding to nearest-even then gives the definition's
-// half-to-even result. Pixels whose eight-byte loads would cross the end of
-// a row, and those with clamped neighbours, take BlendPixel.
-template <int kBytes>
-__attribute__((target("avx2,fma"))) void BlendRowsAvx2(std::uint8_t* destData,
-                                                       std::size_t destStride, const StripView& src,
-                                                       const TmxCurrencyUV& table, int first,
-                                                       int last) {
-  // Locals, not struct fields: the byte stores below may alias anything, so
-  // fields would be reloaded for every pixel.
-  const std::uint8_t* const data = src.data;
-  const int w = src.width;
-  const int h = src.height;
-  const std::size_t stride = src.stride;
-  // The vector path loads eight bytes from (c0, r0) and from (c0, r0 + 1):
-  // it needs c0 + 3 ≤ w and r0 + 1 < h; the rest clamp and take BlendPixel.
-  const int lastFastColumn = w - 3;
-  const int lastFastRow = h - 2;
-  const __m256d scale = _mm256_set1_pd(1e8);
-  const __m256d full = _mm256_set1_pd(255.0);
-  const __m256d one = _mm256_set1_pd(kFracOne);
-  for (int y = first; y < last; ++y) {
-    const PackedUV* entries = table.Row(y);
-    std::uint8_t* out = destData + destStride * static_cast<std::size_t>(y);
-    for (int x = 0; x < w; ++x, out += kBytes) {
-      const PackedUV e = entries[x];
-      if (e.U < 0) continue;  // no source: the pixel keeps what dest holds
-      const int c0 = e.U;
-      const int r0 = e.V;
-      if (c0 > lastFastColumn || r0 < 0 || r0 > lastFastRow) {
-        const int cc = std::min(c0, w - 1);
-        const int rc = std::clamp(r0, 0, h - 1);
-        BlendPixel(
-            out,
-            data + stride * static_cast<std::size_t>(rc) + static_cast<std::size_t>(cc) * kBytes,
-            cc + 1 < w ? kBytes : 0, rc + 1 < h ? stride : 0, e);
-        continue;
-      }
-      const std::uint8_t* p00 =
-          data + stride * static_cast<std::size_t>(r0) + static_cast<std::size_t>(c0) * kBytes;
-      const __m128i top = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p00));
-      const __m128i bottom = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p00 + stride));
-      // upper = P00·gu + P01·fu = P00·10^4 + (P01 − P00)·fu, likewise lower.
-      const __m128i fu = _mm_set1_epi32(e.UFrac);
-      const __m128i t0 = _mm_cvtepu8_epi32(top);
-      const __m128i b0 = _mm_cvtepu8_epi32(bottom);
-      const __m128i tenThousand = _mm_set1_epi32(kFracOne);
-      const __m128i upper = _mm_add_epi32(
-          _mm_mullo_epi32(t0, tenThousand),
-          _mm_mullo_epi32(_mm_sub_epi32(_mm_cvtepu8_epi32(_mm_srli_si128(top, kBytes)), t0), fu));
-      const __m128i lower = _mm_add_epi32(
-          _mm_mullo_epi32(b0, tenThousand),
-          _mm_mullo_epi32(_mm_sub_epi32(_mm_cvtepu8_epi32(_mm_srli_si128(bottom, kBytes)), b0),
-                          fu));
-      // n = upper·10^4 + (lower − upper)·fv; both products and the sum are
-      // integers below 2^53, so the fused form is exact too.
-      const __m256d fv = _mm256_set1_pd(static_cast<double>(e.VFrac));
-      const __m256d n = _mm256_fmadd_pd(_mm256_cvtepi32_pd(_mm_sub_epi32(lower, upper)), fv,
-                                        _mm256_mul_pd(_mm256_cvtepi32_pd(upper), one));
-      __m256d v =
-          _mm256_round_pd(_mm256_div_pd(n, scale), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-      v = _mm256_min_pd(_mm256_max_pd(v, _mm256_setzero_pd()), full);
-      const __m128i levels = _mm256_cvtpd_epi32(v);
-      const __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(levels, levels), levels);
-      const auto bgr = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
-      const auto bg = static_cast<std::uint16_t>(bgr);
-      std::memcpy(out, &bg, 2);
-      out[2] = static_cast<std::uint8_t>(bgr >> 16);
-    }
-  }
-}
-
-bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  return has;
-}
-#endif
-
-// Bilinear blend of rows [first, last) of one strip into dest (dest row y at
-// destData + y·destStride).
-template <int kBytes>
-void BlendRows(std::uint8_t* destData, std::size_t destStride, const StripView& src,
-               const TmxCurrencyUV& table, int first, int last) {
-#ifdef SKYFOLD_BLEND_AVX2
-  if (HasAvx2()) {
-    BlendRowsAvx2<kBytes>(destData, destStride, src, table, first, last);
-    return;
-  }
-#endif
-  const int w = src.width;
-  const int h = src.height;
-  const std::size_t stride = src.stride;
-  for (int y = first; y < last; ++y) {
-    const PackedUV* entries = table.Row(y);
-    std::uint8_t* out = destData + destStride * static_cast<std::size_t>(y);
-    for (int x = 0; x < w; ++x, out += kBytes) {
-      const PackedUV e = entries[x];
-      if (e.U < 0) continue;  // no source: the pixel keeps what dest holds
-      // Neighbours are clamped to the strip, never taken from the next one.
-      const int c0 = std::min<int>(e.U, w - 1);
-      const int r0 = std::clamp<int>(e.V, 0, h - 1);
-      const std::uint8_t* p00 =
-          src.data + stride * static_cast<std::size_t>(r0) + static_cast<std::size_t>(c0) * kBytes;
-      BlendPixel(out, p00, c0 + 1 < w ? kBytes : 0, r0 + 1 < h ? stride : 0, e);
-    }
-  }
 }
 
 }  // namespace
@@ -396,11 +238,7 @@ void ResampleRows(Progress&& dot, Bitmap& dest, const StripView& src, int bytes,
     ParallelFor(
         y0, y1,
         [&](int first, int last) {
-          if (bytes == 3) {
-            BlendRows<3>(destData, destStride, src, table, first, last);
-          } else {
-            BlendRows<4>(destData, destStride, src, table, first, last);
-          }
+          BlendStripRows(destData, destStride, src, bytes, table, first, last);
         },
         minRows);
   }

@@ -36,14 +36,16 @@ Bitmap RandomBitmap(int w, int h, PixelFormat format, std::mt19937& rng) {
   return b;
 }
 
-TmxCurrencyUV RandomTable(int w, int h, std::mt19937& rng) {
+// One entry in `specialOneIn` is special: no source, a clamped neighbour or a
+// weight outside 0 … 1; the rest are ordinary.
+TmxCurrencyUV RandomTable(int w, int h, std::mt19937& rng, unsigned specialOneIn = 16) {
   TmxCurrencyUV t;
   t.SetSize(w, h);
   std::uniform_int_distribution<int> column(0, w - 1), row(0, h - 1), frac(0, 10000);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       PackedUV& e = t.Row(y)[x];
-      const unsigned kind = rng() % 16;
+      const unsigned kind = rng() % specialOneIn;
       if (kind == 0) {
         e = PackedUV{-1, -10000, -1, -10000};
         continue;
@@ -104,6 +106,21 @@ TEST(ResampleReference, EveryPixelIsThePlainBlendInBothDirectFormats) {
       filer.ResampleStrip(dest, source, table);
       ExpectBlend(dest, source, table, before);
     }
+  }
+}
+
+// Long runs of ordinary entries, as real tables have, next to the odd
+// special one: the blend goes through its fast paths here.
+TEST(ResampleReference, MostlyOrdinaryEntriesGiveThePlainBlend) {
+  std::mt19937 rng(42);
+  for (const auto& [w, h] : {std::pair{203, 61}, std::pair{64, 64}, std::pair{6, 9}}) {
+    const Bitmap source = RandomBitmap(w, h, PixelFormat::Bgr24, rng);
+    const TmxCurrencyUV table = RandomTable(w, h, rng, 200);
+    Bitmap dest = RandomBitmap(w, h, PixelFormat::Bgr24, rng);
+    const Bitmap before = dest.clone();
+    TSimFiler filer;
+    filer.ResampleStrip(dest, source, table);
+    ExpectBlend(dest, source, table, before);
   }
 }
 

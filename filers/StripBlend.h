@@ -1,0 +1,34 @@
+// The bilinear blend of one strip through a mapping table, shared by both
+// conversion directions. Every output level is
+//   round((upper · gv + lower · fv) / 10^8), halves to even, capped to 0 … 255,
+// with upper = P00 · gu + P01 · fu and lower = P10 · gu + P11 · fu, the
+// fractions in ten-thousandths (g = 10000 − f). The arithmetic is exact up
+// to that one division, so the bytes are the same on every machine, with or
+// without the vector code, and for any split of the rows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "filers/MappingTable.h"
+
+namespace skyfold {
+
+// The pixels one strip is read from: pixel (x, y) at data + y·stride +
+// x·bytes. The stride may be a whole panorama's row, so a strip is read in
+// place without copying it out first.
+struct StripView {
+  const std::uint8_t* data;
+  std::size_t stride;
+  int width;
+  int height;
+};
+
+// Blends rows [first, last) of the strip into dest (row y at destData +
+// y·destStride) for 3- or 4-byte pixels; the fourth byte is left alone.
+// Neighbours are clamped to the strip, and pixels whose entry has no source
+// (U < 0) keep what dest holds.
+void BlendStripRows(std::uint8_t* destData, std::size_t destStride, const StripView& src, int bytes,
+                    const TmxCurrencyUV& table, int first, int last);
+
+}  // namespace skyfold
