@@ -31,8 +31,8 @@ namespace {
 // Lists every face on `out` as soon as it is on disk, so a job that fails
 // half-way still names the files it left behind.
 //
-// JPEG faces are encoded on a worker thread while the next face is cut, so
-// two faces can be encoded at once on two cores. Everything else stays on
+// JPEG faces are encoded on worker threads while the next faces are cut, as
+// many at once as there are threads for the pixel loops. Everything else stays on
 // this thread and in order: the progress lines (emitted while cutting), the
 // file writes (face k is written only after face k − 1 is on disk, and not
 // at all once an earlier face failed) and the listing. The worker gets a
@@ -59,28 +59,37 @@ class ListingCubeFiler : public TCubeFiler {
       if (turn) RotateBitmap180(*face);
       return EncodeJpeg(*face, 100);
     });
-    // The face before this one goes to disk first; if it fails, this one is
-    // never written (its encoding is waited for and dropped).
-    CompletePending();
     pending_.push_back(Pending{fileName, std::move(face), std::move(bytes)});
+    // Earlier faces go to disk first, oldest first; if one fails, the later
+    // ones are never written (their encodings are waited for and dropped).
+    while (pending_.size() > static_cast<std::size_t>(ThreadCount())) CompleteOldest();
   }
 
   // Writes and lists the face still being encoded, if any. Throws what its
   // encoding or writing threw.
   void CompletePending() {
-    while (!pending_.empty()) {
-      Pending job = std::move(pending_.front());
-      pending_.pop_front();
+    while (!pending_.empty()) CompleteOldest();
+  }
+
+ private:
+  // Writes the oldest face. When that fails, the faces after it are never
+  // written: their encodings are waited for and dropped.
+  void CompleteOldest() {
+    Pending job = std::move(pending_.front());
+    pending_.pop_front();
+    try {
       const std::vector<std::uint8_t> data = job.bytes.get();
       spare_.swap(*job.face);  // encoded: the worker no longer reads it
       OutputFile file(job.fileName);
       file.write(data.data(), data.size());
       file.close();
-      List(job.fileName);
+    } catch (...) {
+      pending_.clear();
+      throw;
     }
+    List(job.fileName);
   }
 
- private:
   struct Pending {
     std::string fileName;
     std::shared_ptr<Bitmap> face;
@@ -94,9 +103,9 @@ class ListingCubeFiler : public TCubeFiler {
   Bitmap spare_;
 };
 
-// After a failure while cutting, the face that was still being encoded
-// would have been on disk already in a run without the worker: write it,
-// and report its own failure instead if it has one (it came first).
+// After a failure while cutting, the faces still being encoded would have
+// been on disk already in a run without the workers: write them, and report
+// the first one's failure instead if one fails (it came first).
 std::string SettleAfterFailure(ListingCubeFiler& filer, const std::string& message) {
   try {
     filer.CompletePending();

@@ -280,8 +280,10 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
 
   const int q = q4 / 2;
   TmxCurrencyUV table;
-  table.SetSize(2 * q, 4 * q);
-  BuildMappingTable(q, table);
+  if (!TakePreparedTable(q, table)) {
+    table.SetSize(2 * q, 4 * q);
+    BuildMappingTable(q, table);
+  }
 
   DoProgress("処理中 ", spAppend);
   if (table.Columns() < q4 || table.Rows() < h) {

@@ -5,7 +5,7 @@
 // backing fields, so a facade that binds a property to a window control is
 // obeyed everywhere.
 #include "filers/SimFilers.h"
-
+#include "filers/PreparedTable.h"
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
 
@@ -174,6 +174,10 @@ void TSimFiler::BuildFileNames() {
 // ---- non-virtual operations ----
 
 void TSimFiler::DoProgress(const std::string& text, TSimProgressMode mode) {
+  if (auto* record = ProgressCapture::Current()) {
+    record->emplace_back(text, mode);
+    return;
+  }
   if (OnProgress) OnProgress(this, text, mode);
 }
 

@@ -36,7 +36,14 @@ enum TSceneType : std::uint8_t { stCube = 0, stSphere = 1 };
 enum TSimProgressMode : std::uint8_t { spAppend = 0, spUpdate = 1 };
 
 // Face index, in both directions.
-enum TFaceIndex : std::uint8_t { fiLeft = 0, fiFront = 1, fiRight = 2, fiBack = 3, fiTop = 4, fiBottom = 5 };
+enum TFaceIndex : std::uint8_t {
+  fiLeft = 0,
+  fiFront = 1,
+  fiRight = 2,
+  fiBack = 3,
+  fiTop = 4,
+  fiBottom = 5
+};
 
 class TSimFiler;
 
@@ -97,6 +104,13 @@ class TSimFiler : public TNotifyPersistent {
   void FixImageSize(Bitmap& bitmap);
   bool CheckSceneParameters();
   void WarpImage(Bitmap& bitmap);
+  // Starts building the table of quarter unit q on a helper thread that
+  // leaves the other cores alone; the progress it reports is kept. The next
+  // WarpImage of a panorama 8q wide takes it and reports that progress then,
+  // in order, so the lines are the same as when it builds the table itself.
+  void PrepareMappingTable(int quarterUnit);
+  // Waits for and frees a table PrepareMappingTable started, if any.
+  void DropPreparedTable();
   void ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurrencyUV& table);
   void SaveCubeFaces(Bitmap& bitmap);
   void AssemblePoleFace(Bitmap& face, const Bitmap& strip, int which);
@@ -129,6 +143,12 @@ class TSimFiler : public TNotifyPersistent {
   std::string textureBasename_;
   std::unique_ptr<TFMSDataHolder> fmsData_;
   std::unique_ptr<TRCPDataHolder> rcpData_;
+  struct PreparedTable;
+  std::unique_ptr<PreparedTable> preparedTable_;
+
+  // Moves the prepared table of quarter unit q into table and replays its
+  // progress; false (after waiting for and dropping any other) otherwise.
+  bool TakePreparedTable(int quarterUnit, TmxCurrencyUV& table);
 };
 
 }  // namespace skyfold

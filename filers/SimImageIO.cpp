@@ -4,6 +4,7 @@
 // The warp cuts the panorama into four strips of (W / 4) × H and needs an
 // exact 2:1 image whose width is a multiple of 8. Anything else is
 // stretched to such a size before the warp can see it.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "imaging/Bmp2Tiff.h"
 #include "imaging/BmpIO.h"
 #include "imaging/JpegIO.h"
+#include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
 #include "imaging/Raster.h"
 #include "imaging/SimImgUtils.h"
@@ -21,14 +23,19 @@ namespace {
 
 constexpr int kMinFixedWidth = 8192;
 
-bool NeedsSizeFix(const Bitmap& bitmap) {
-  if (bitmap.empty()) return false;
-  const int w = bitmap.width();
-  const int h = bitmap.height();
+bool NeedsSizeFix(std::int64_t w, std::int64_t h) {
+  if (w == 0 || h == 0) return false;
   // Multiples of 8 alone are not enough: a 4000 × 1000 source would make
   // the resampling read below the image.
-  return w % 8 != 0 || h % 8 != 0 || static_cast<std::int64_t>(w) != 2 * std::int64_t{h};
+  return w % 8 != 0 || h % 8 != 0 || w != 2 * h;
 }
+
+bool NeedsSizeFix(const Bitmap& bitmap) { return NeedsSizeFix(bitmap.width(), bitmap.height()); }
+
+int FixedWidth(int width) { return std::max(width / 8 * 8, kMinFixedWidth); }
+
+// The width the warp will see for a source of w × h.
+int WarpedWidth(int w, int h) { return NeedsSizeFix(w, h) ? FixedWidth(w) : w; }
 
 }  // namespace
 
@@ -36,9 +43,25 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
   const std::string fileName = GetImageFileName();
   if (!FileExists(fileName)) return false;
   DoProgress("読み込んでいます。　" + fileName, spAppend);
-  // After an unaccepted extension the loader has told the user; the run must
-  // stop rather than write six blank faces.
-  if (!LoadImageFile(bitmap, fileName)) return false;
+  // A JPEG decodes on one core: the warp's table, which depends only on the
+  // size, is built on another meanwhile.
+  int w = 0, h = 0;
+  if (ThreadCount() > 1 && ReadJpegSize(fileName, w, h) && w > 0 && h > 0) {
+    PrepareMappingTable(WarpedWidth(w, h) / 8);
+  }
+  bool loaded = false;
+  try {
+    // After an unaccepted extension the loader has told the user; the run
+    // must stop rather than write six blank faces.
+    loaded = LoadImageFile(bitmap, fileName);
+  } catch (...) {
+    DropPreparedTable();
+    throw;
+  }
+  if (!loaded) {
+    DropPreparedTable();
+    return false;
+  }
   // Every later step reads and writes three bytes per pixel.
   ConvertToBgr24(bitmap);
   if (NeedsSizeFix(bitmap)) FixImageSize(bitmap);
@@ -47,8 +70,7 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
 
 void TSimFiler::FixImageSize(Bitmap& bitmap) {
   DoProgress("イメージサイズを修正しています。", spAppend);
-  int newWidth = bitmap.width() / 8 * 8;
-  if (newWidth <= kMinFixedWidth) newWidth = kMinFixedWidth;
+  const int newWidth = FixedWidth(bitmap.width());
   const int newHeight = newWidth / 2;
   Bitmap fixed(newWidth, newHeight, PixelFormat::Bgr24);
   StretchDraw(fixed, Rect{0, 0, newWidth, newHeight}, bitmap);

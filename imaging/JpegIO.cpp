@@ -154,8 +154,8 @@ void DecodeAttached(Decompressor& dec, Bitmap& bitmap) {
   // Every row is written by the scanline loop below (a truncated file still
   // yields all rows), so the bitmap needs no white fill; its pages are mapped
   // on another core while the single-threaded decoder runs.
-  Bitmap result(static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height),
-                format, Uninitialised{});
+  Bitmap result(static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height), format,
+                Uninitialised{});
   PagePrefault prefault(result.data(), result.byteSize());
 
   Guarded(err, [cinfo] { jpeg_start_decompress(cinfo); });
@@ -284,6 +284,25 @@ void ReadJpegFile(const std::string& fileName, Bitmap& bitmap) {
   std::FILE* f = file.get();
   Guarded(dec.errors(), [cinfo, f] { jpeg_stdio_src(cinfo, f); });
   DecodeAttached(dec, bitmap);
+}
+
+bool ReadJpegSize(const std::string& fileName, int& width, int& height) noexcept {
+  try {
+    FilePtr file(std::fopen(fileName.c_str(), "rb"));
+    if (!file) return false;
+    Decompressor dec;
+    jpeg_decompress_struct* cinfo = dec.get();
+    std::FILE* f = file.get();
+    Guarded(dec.errors(), [cinfo, f] {
+      jpeg_stdio_src(cinfo, f);
+      jpeg_read_header(cinfo, TRUE);
+    });
+    width = static_cast<int>(cinfo->image_width);
+    height = static_cast<int>(cinfo->image_height);
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 namespace {

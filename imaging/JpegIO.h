@@ -18,6 +18,10 @@ namespace skyfold {
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
 void ReadJpegFile(const std::string& fileName, Bitmap& bitmap);
 
+// The pixel size in a JPEG file's header, without decoding; false when the
+// file cannot be read or is not a JPEG. Never throws.
+bool ReadJpegSize(const std::string& fileName, int& width, int& height) noexcept;
+
 // Encodes as a baseline JFIF at the given quality (the filers use 100):
 // YCbCr 4:2:0, sequential, standard Huffman tables. Throws FileError when the
 // file cannot be created or written, CodecError on a library error.

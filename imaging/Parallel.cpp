@@ -19,6 +19,7 @@ namespace skyfold {
 namespace {
 
 std::atomic<int> g_threadCount{0};
+thread_local bool t_serial = false;
 
 int DefaultThreadCount() {
   const unsigned n = std::thread::hardware_concurrency();
@@ -118,6 +119,9 @@ Pool& ThePool() {
 
 }  // namespace
 
+SerialSection::SerialSection() : previous_(t_serial) { t_serial = true; }
+SerialSection::~SerialSection() { t_serial = previous_; }
+
 void SetThreadCount(int n) { g_threadCount = n > 0 ? n : 0; }
 
 int ThreadCount() {
@@ -129,7 +133,7 @@ void ParallelFor(int begin, int end, const std::function<void(int, int)>& body, 
   const int total = end - begin;
   if (total <= 0) return;
   minBlock = std::max(1, minBlock);
-  const int blocks = std::clamp(total / minBlock, 1, ThreadCount());
+  const int blocks = t_serial ? 1 : std::clamp(total / minBlock, 1, ThreadCount());
   if (blocks == 1) {
     body(begin, end);
     return;

@@ -20,4 +20,18 @@ int ThreadCount();
 void ParallelFor(int begin, int end, const std::function<void(int first, int last)>& body,
                  int minBlock = 1);
 
+// While one lives, ParallelFor calls made on its thread run as one block on
+// that thread: for work done beside another busy thread, which it should not
+// take cores from.
+class SerialSection {
+ public:
+  SerialSection();
+  ~SerialSection();
+  SerialSection(const SerialSection&) = delete;
+  SerialSection& operator=(const SerialSection&) = delete;
+
+ private:
+  bool previous_;
+};
+
 }  // namespace skyfold
