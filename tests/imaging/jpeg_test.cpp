@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,6 +31,12 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes ReadFileBytes(const std::string& fileName) {
   const auto chars = test::ReadBytes(fileName);
   return Bytes(chars.begin(), chars.end());
+}
+
+void WriteFileBytes(const std::string& fileName, const Bytes& bytes) {
+  std::ofstream(fileName, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 // Smooth colour gradients: what quality 100 must reproduce almost exactly.
@@ -283,6 +290,23 @@ TEST(JpegRead, FatalLibraryErrorsCarryTheMessageCode) {
   bad = good;
   bad[sof + 4] = 12;  // 12-bit samples, which this build cannot decode
   ExpectJpegError(bad);
+}
+
+TEST(JpegRead, SizeComesFromTheHeaderAndAnythingElseIsNoSize) {
+  TempDir dir;
+  SaveBitmapAsJpeg(dir.file("a.jpg"), SmoothImage(400, 240));
+  int w = 0, h = 0;
+  ASSERT_TRUE(ReadJpegSize(dir.file("a.jpg"), w, h));
+  EXPECT_EQ(w, 400);
+  EXPECT_EQ(h, 240);
+  Bytes b = ReadFileBytes(dir.file("a.jpg"));
+  b.resize(b.size() / 2);  // the header is all it needs
+  WriteFileBytes(dir.file("half.jpg"), b);
+  EXPECT_TRUE(ReadJpegSize(dir.file("half.jpg"), w, h));
+  WriteFileBytes(dir.file("text.jpg"), Bytes{'n', 'o', 't', ' ', 'j', 'p', 'e', 'g'});
+  EXPECT_FALSE(ReadJpegSize(dir.file("text.jpg"), w, h));
+  EXPECT_FALSE(ReadJpegSize(dir.file("missing.jpg"), w, h));
+  EXPECT_FALSE(ReadJpegSize(dir.path(), w, h));
 }
 
 TEST(JpegRead, AbsurdHeaderSizeIsRefusedBeforeAllocation) {

@@ -79,6 +79,31 @@ namespace {
 
 // Calls from several threads at once, and calls from inside a block, share
 // the pool without losing or repeating a block and without deadlocking.
+TEST(Parallel, ASerialSectionRunsItsThreadsCallsAsOneBlockOnThatThread) {
+  SetThreadCount(3);
+  auto blocksOf = [] {
+    std::atomic<int> blocks{0};
+    std::atomic<bool> elsewhere{false};
+    const auto caller = std::this_thread::get_id();
+    ParallelFor(0, 300, [&](int, int) {
+      ++blocks;
+      if (std::this_thread::get_id() != caller) elsewhere = true;
+    });
+    return std::pair{blocks.load(), elsewhere.load()};
+  };
+  {
+    SerialSection serial;
+    { SerialSection nested; }
+    EXPECT_EQ(blocksOf(), (std::pair{1, false}));
+    int otherThreadBlocks = 0;
+    std::thread other([&] { otherThreadBlocks = blocksOf().first; });
+    other.join();
+    EXPECT_EQ(otherThreadBlocks, 3) << "only the section's own thread is serial";
+  }
+  EXPECT_EQ(blocksOf().first, 3);
+  SetThreadCount(0);
+}
+
 TEST(Parallel, ConcurrentAndNestedCallsEachCoverTheirRange) {
   SetThreadCount(3);
   auto run = [] {
