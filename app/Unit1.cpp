@@ -398,10 +398,8 @@ void TForm1::ExecuteCubeToPano() {
   inverseFiler_->BuildFileNames();
   if (!inverseFiler_->LoadCubeFaces(bitmap)) return;
   inverseFiler_->DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
-  inverseFiler_->WarpImage(bitmap);
   const std::string output = inverseFiler_->GetImageFileName();
-  inverseFiler_->DoProgress("出力中　" + output, spAppend);
-  inverseFiler_->SaveImage(bitmap, output, 0);
+  inverseFiler_->WarpAndSaveImage(bitmap, output, "出力中　" + output);
 }
 
 // ---- console ----

@@ -80,9 +80,7 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
       return kExitRefused;
     }
     filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
-    filer.WarpImage(bitmap);
-    filer.DoProgress("出力中　" + output, spAppend);
-    filer.SaveImage(bitmap, output, 0);
+    filer.WarpAndSaveImage(bitmap, output, "出力中　" + output);
   } catch (const std::bad_alloc&) {
     progress.Message("Out of memory");
     return kExitFailed;

@@ -238,7 +238,9 @@ void ResampleRows(Progress&& dot, Bitmap& dest, const StripView& src, int bytes,
     ParallelFor(
         y0, y1,
         [&](int first, int last) {
-          BlendStripRows(destData, destStride, src, bytes, table, first, last);
+          BlendStripRows(
+              StripTarget{destData + destStride * static_cast<std::size_t>(first), destStride}, src,
+              bytes, table, first, last);
         },
         minRows);
   }

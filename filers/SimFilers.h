@@ -104,6 +104,12 @@ class TSimFiler : public TNotifyPersistent {
   void FixImageSize(Bitmap& bitmap);
   bool CheckSceneParameters();
   void WarpImage(Bitmap& bitmap);
+  // WarpImage, the progress line savingLine, then SaveImage(bitmap,
+  // fileName, 0): the same file and the same progress lines. A JPEG is
+  // encoded band by band while the warp goes on (with two threads or more);
+  // the warped panorama is then never held whole, and bitmap is left empty.
+  // Only this class's own SaveImage is streamed like that.
+  void WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName, const std::string& savingLine);
   // Starts building the table of quarter unit q on a helper thread that
   // leaves the other cores alone; the progress it reports is kept. The next
   // WarpImage of a panorama 8q wide takes it and reports that progress then,

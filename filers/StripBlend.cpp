@@ -60,8 +60,11 @@ inline void BlendPixel(std::uint8_t* out, const std::uint8_t* p00, std::size_t r
 template <int kBytes>
 __attribute__((target("avx2,fma"))) inline void BlendPixelAvx2(std::uint8_t* out,
                                                                const StripView& src,
-                                                               const PackedUV e) {
-  if (e.U < 0) return;  // no source: the pixel keeps what dest holds
+                                                               const PackedUV e, bool white) {
+  if (e.U < 0) {  // no source: the pixel keeps what dest holds, or turns white
+    if (white) std::memset(out, 255, 3);
+    return;
+  }
   const int w = src.width;
   const int h = src.height;
   const std::size_t stride = src.stride;
@@ -155,12 +158,12 @@ __attribute__((target("avx2,fma"))) inline __m128i BlendGroupPixel(const StripVi
 // for the six bytes of the two source columns (exact in 32 bits), and
 // n = L_left·10^4 + (L_right − L_left)·fu in double, the same integer as
 // the definition's upper·gv + lower·fv. Other groups go pixel by pixel.
-__attribute__((target("avx2,fma"))) void BlendRowsAvx2Bgr24(std::uint8_t* destData,
-                                                            std::size_t destStride,
+__attribute__((target("avx2,fma"))) void BlendRowsAvx2Bgr24(const StripTarget& dest,
                                                             const StripView& src,
                                                             const TmxCurrencyUV& table, int first,
                                                             int last) {
   const int w = src.width;
+  const bool white = dest.whiteWithoutSource;
   const auto limit = [](int v) {
     return static_cast<std::uint64_t>(std::clamp(v, -1, 32767)) & 0xffff;
   };
@@ -176,7 +179,7 @@ __attribute__((target("avx2,fma"))) void BlendRowsAvx2Bgr24(std::uint8_t* destDa
   const __m128i packPixels = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   for (int y = first; y < last; ++y) {
     const PackedUV* entries = table.Row(y);
-    std::uint8_t* out = destData + destStride * static_cast<std::size_t>(y);
+    std::uint8_t* out = dest.data + dest.stride * static_cast<std::size_t>(y - first);
     int x = 0;
     for (; x + 4 <= w; x += 4) {
       if (x + kPrefetchAhead + 4 <= w) {
@@ -187,7 +190,8 @@ __attribute__((target("avx2,fma"))) void BlendRowsAvx2Bgr24(std::uint8_t* destDa
       const __m256i outside =
           _mm256_or_si256(_mm256_cmpgt_epi16(e, highest), _mm256_cmpgt_epi16(zero, e));
       if (!_mm256_testz_si256(outside, outside)) {
-        for (int i = 0; i < 4; ++i) BlendPixelAvx2<3>(out + (x + i) * 3, src, entries[x + i]);
+        for (int i = 0; i < 4; ++i)
+          BlendPixelAvx2<3>(out + (x + i) * 3, src, entries[x + i], white);
         continue;
       }
       // Per pixel i: dword 2i = UFrac, dword 2i + 1 = VFrac; as 16-bit pairs
@@ -214,23 +218,23 @@ __attribute__((target("avx2,fma"))) void BlendRowsAvx2Bgr24(std::uint8_t* destDa
       const auto last4 = static_cast<std::uint32_t>(_mm_extract_epi32(bytes, 2));
       std::memcpy(o + 8, &last4, 4);
     }
-    for (; x < w; ++x) BlendPixelAvx2<3>(out + x * 3, src, entries[x]);
+    for (; x < w; ++x) BlendPixelAvx2<3>(out + x * 3, src, entries[x], white);
   }
 }
 
 template <int kBytes>
-__attribute__((target("avx2,fma"))) void BlendRowsAvx2(std::uint8_t* destData,
-                                                       std::size_t destStride, const StripView& src,
+__attribute__((target("avx2,fma"))) void BlendRowsAvx2(const StripTarget& dest,
+                                                       const StripView& src,
                                                        const TmxCurrencyUV& table, int first,
                                                        int last) {
   if constexpr (kBytes == 3) {
-    BlendRowsAvx2Bgr24(destData, destStride, src, table, first, last);
+    BlendRowsAvx2Bgr24(dest, src, table, first, last);
   } else {
     for (int y = first; y < last; ++y) {
       const PackedUV* entries = table.Row(y);
-      std::uint8_t* out = destData + destStride * static_cast<std::size_t>(y);
+      std::uint8_t* out = dest.data + dest.stride * static_cast<std::size_t>(y - first);
       for (int x = 0; x < src.width; ++x, out += kBytes)
-        BlendPixelAvx2<kBytes>(out, src, entries[x]);
+        BlendPixelAvx2<kBytes>(out, src, entries[x], dest.whiteWithoutSource);
     }
   }
 }
@@ -244,11 +248,11 @@ bool HasAvx2() {
 // Bilinear blend of rows [first, last) of one strip into dest (dest row y at
 // destData + y·destStride).
 template <int kBytes>
-void BlendRows(std::uint8_t* destData, std::size_t destStride, const StripView& src,
-               const TmxCurrencyUV& table, int first, int last) {
+void BlendRows(const StripTarget& dest, const StripView& src, const TmxCurrencyUV& table, int first,
+               int last) {
 #ifdef SKYFOLD_BLEND_AVX2
   if (HasAvx2()) {
-    BlendRowsAvx2<kBytes>(destData, destStride, src, table, first, last);
+    BlendRowsAvx2<kBytes>(dest, src, table, first, last);
     return;
   }
 #endif
@@ -257,10 +261,13 @@ void BlendRows(std::uint8_t* destData, std::size_t destStride, const StripView& 
   const std::size_t stride = src.stride;
   for (int y = first; y < last; ++y) {
     const PackedUV* entries = table.Row(y);
-    std::uint8_t* out = destData + destStride * static_cast<std::size_t>(y);
+    std::uint8_t* out = dest.data + dest.stride * static_cast<std::size_t>(y - first);
     for (int x = 0; x < w; ++x, out += kBytes) {
       const PackedUV e = entries[x];
-      if (e.U < 0) continue;  // no source: the pixel keeps what dest holds
+      if (e.U < 0) {  // no source: the pixel keeps what dest holds, or turns white
+        if (dest.whiteWithoutSource) std::memset(out, 255, 3);
+        continue;
+      }
       // Neighbours are clamped to the strip, never taken from the next one.
       const int c0 = std::min<int>(e.U, w - 1);
       const int r0 = std::clamp<int>(e.V, 0, h - 1);
@@ -273,12 +280,12 @@ void BlendRows(std::uint8_t* destData, std::size_t destStride, const StripView& 
 
 }  // namespace
 
-void BlendStripRows(std::uint8_t* destData, std::size_t destStride, const StripView& src, int bytes,
+void BlendStripRows(const StripTarget& dest, const StripView& src, int bytes,
                     const TmxCurrencyUV& table, int first, int last) {
   if (bytes == 3) {
-    BlendRows<3>(destData, destStride, src, table, first, last);
+    BlendRows<3>(dest, src, table, first, last);
   } else if (bytes == 4) {
-    BlendRows<4>(destData, destStride, src, table, first, last);
+    BlendRows<4>(dest, src, table, first, last);
   }
 }
 

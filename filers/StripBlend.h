@@ -24,11 +24,18 @@ struct StripView {
   int height;
 };
 
-// Blends rows [first, last) of the strip into dest (row y at destData +
-// y·destStride) for 3- or 4-byte pixels; the fourth byte is left alone.
-// Neighbours are clamped to the strip, and pixels whose entry has no source
-// (U < 0) keep what dest holds.
-void BlendStripRows(std::uint8_t* destData, std::size_t destStride, const StripView& src, int bytes,
+// Where a call for strip rows [first, last) puts them: row y at data +
+// (y − first)·stride. Pixels whose entry has no source (U < 0) keep what the
+// target holds, or become white when whiteWithoutSource is set.
+struct StripTarget {
+  std::uint8_t* data;
+  std::size_t stride;
+  bool whiteWithoutSource = false;
+};
+
+// Blends rows [first, last) of the strip into dest, for 3- or 4-byte pixels
+// (the fourth byte is left alone). Neighbours are clamped to the strip.
+void BlendStripRows(const StripTarget& dest, const StripView& src, int bytes,
                     const TmxCurrencyUV& table, int first, int last);
 
 }  // namespace skyfold

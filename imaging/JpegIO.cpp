@@ -307,18 +307,40 @@ bool ReadJpegSize(const std::string& fileName, int& width, int& height) noexcept
 
 namespace {
 
+// The one set of encoding parameters, whoever encodes: every output is the
+// same baseline JFIF for the same pixels.
+void StartCompress(jpeg_compress_struct* cinfo, int quality) {
+  jpeg_set_defaults(cinfo);
+  jpeg_set_quality(cinfo, quality, TRUE);
+  jpeg_start_compress(cinfo, TRUE);
+}
+
+// A destination manager appending to `memory`.
+std::unique_ptr<OutputDestination> MemoryDestination(std::vector<std::uint8_t>* memory) {
+  auto dest = std::make_unique<OutputDestination>();
+  dest->pub.init_destination = InitDestination;
+  dest->pub.empty_output_buffer = EmptyOutputBuffer;
+  dest->pub.term_destination = TermDestination;
+  dest->file = nullptr;
+  dest->memory = memory;
+  return dest;
+}
+
+// Throws what made a guarded compressor call fail: a failed write as the
+// error it was, anything else as the library's error.
+[[noreturn]] void ThrowCompressFailure(const OutputDestination& dest, const JpegErrorManager& err) {
+  if (dest.failure) std::rethrow_exception(dest.failure);
+  throw CodecError(JpegErrorText(err.code));
+}
+
 // Encodes bitmap into the file or the memory buffer (one of them null).
 void Encode(const Bitmap& bitmap, int quality, OutputFile* file,
             std::vector<std::uint8_t>* memory) {
   Compressor comp;
   jpeg_compress_struct* cinfo = comp.get();
 
-  auto dest = std::make_unique<OutputDestination>();
-  dest->pub.init_destination = InitDestination;
-  dest->pub.empty_output_buffer = EmptyOutputBuffer;
-  dest->pub.term_destination = TermDestination;
+  auto dest = MemoryDestination(memory);
   dest->file = file;
-  dest->memory = memory;
   cinfo->dest = &dest->pub;
 
   const PixelFormat format = bitmap.format();
@@ -350,9 +372,7 @@ void Encode(const Bitmap& bitmap, int quality, OutputFile* file,
   const Bitmap* source = &bitmap;
 
   auto body = [cinfo, quality, indexed, table, expandedRow, rowArray, source] {
-    jpeg_set_defaults(cinfo);
-    jpeg_set_quality(cinfo, quality, TRUE);
-    jpeg_start_compress(cinfo, TRUE);
+    StartCompress(cinfo, quality);
     const int width = source->width();
     while (cinfo->next_scanline < cinfo->image_height) {
       const JDIMENSION y = cinfo->next_scanline;
@@ -375,12 +395,7 @@ void Encode(const Bitmap& bitmap, int quality, OutputFile* file,
     }
     jpeg_finish_compress(cinfo);
   };
-  if (!RunGuarded(comp.errors(), body)) {
-    // A failed write is reported as the file error it was, not as a codec
-    // error.
-    if (dest->failure) std::rethrow_exception(dest->failure);
-    throw CodecError(JpegErrorText(comp.errors().code));
-  }
+  if (!RunGuarded(comp.errors(), body)) ThrowCompressFailure(*dest, comp.errors());
 }
 
 }  // namespace
@@ -398,6 +413,74 @@ std::vector<std::uint8_t> EncodeJpeg(const Bitmap& bitmap, int quality) {
   bytes.reserve(bitmap.byteSize() + 1024);
   Encode(bitmap, quality, nullptr, &bytes);
   return bytes;
+}
+
+struct JpegStreamEncoder::State {
+  Compressor comp;
+  std::vector<std::uint8_t> bytes;
+  std::unique_ptr<OutputDestination> dest = MemoryDestination(&bytes);
+  std::vector<JSAMPROW> rows;
+  bool failed = false;
+
+  template <typename Body>
+  void Run(Body body) {
+    if (failed) throw CodecError("The JPEG encoder has already failed.");
+    if (!RunGuarded(comp.errors(), body)) {
+      failed = true;
+      ThrowCompressFailure(*dest, comp.errors());
+    }
+  }
+};
+
+JpegStreamEncoder::JpegStreamEncoder(int width, int height, int quality)
+    : state_(std::make_unique<State>()) {
+  if (!BitmapSizeAllowed(width, height, PixelFormat::Bgr24) || width == 0 || height == 0) {
+    throw CodecError("Cannot encode an image of " + std::to_string(width) + " x " +
+                     std::to_string(height) + " pixels.");
+  }
+  // As EncodeJpeg: room for the raw pixels, which quality 100 rarely needs.
+  try {
+    state_->bytes.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3 +
+                          1024);
+  } catch (const std::bad_alloc&) {
+    throw MemoryError("Out of memory");
+  }
+  jpeg_compress_struct* cinfo = state_->comp.get();
+  cinfo->dest = &state_->dest->pub;
+  cinfo->image_width = static_cast<JDIMENSION>(width);
+  cinfo->image_height = static_cast<JDIMENSION>(height);
+  cinfo->input_components = 3;
+  cinfo->in_color_space = JCS_EXT_BGR;
+  state_->Run([cinfo, quality] { StartCompress(cinfo, quality); });
+}
+
+JpegStreamEncoder::~JpegStreamEncoder() = default;
+
+void JpegStreamEncoder::WriteRows(const std::uint8_t* const* rows, int count) {
+  jpeg_compress_struct* cinfo = state_->comp.get();
+  if (count < 0 || static_cast<JDIMENSION>(count) > cinfo->image_height - cinfo->next_scanline) {
+    throw ArgumentError("More JPEG rows than the image has.");
+  }
+  // libjpeg never writes through its input rows.
+  std::vector<JSAMPROW>& pointers = state_->rows;
+  pointers.resize(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) pointers[i] = const_cast<JSAMPROW>(rows[i]);
+  JSAMPROW* rowArray = pointers.data();
+  state_->Run([cinfo, rowArray, count] {
+    JDIMENSION done = 0;
+    while (done < static_cast<JDIMENSION>(count)) {
+      done += jpeg_write_scanlines(cinfo, rowArray + done, static_cast<JDIMENSION>(count) - done);
+    }
+  });
+}
+
+std::vector<std::uint8_t> JpegStreamEncoder::Finish() {
+  jpeg_compress_struct* cinfo = state_->comp.get();
+  if (cinfo->next_scanline != cinfo->image_height) {
+    throw ArgumentError("The JPEG image is missing rows.");
+  }
+  state_->Run([cinfo] { jpeg_finish_compress(cinfo); });
+  return std::move(state_->bytes);
 }
 
 }  // namespace skyfold

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,5 +32,27 @@ void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int qua
 // Touches no file, so it may run on any thread. Throws CodecError on a
 // library error, MemoryError when the buffer cannot grow.
 std::vector<std::uint8_t> EncodeJpeg(const Bitmap& bitmap, int quality = 100);
+
+// EncodeJpeg for a 24-bit image handed over a few rows at a time, so the
+// rows can be encoded as soon as they are made and the whole image need
+// never be held: Finish returns exactly the bytes EncodeJpeg would for the
+// same rows. One thread at a time may use it. Throws CodecError on a
+// library error, MemoryError when the buffer cannot grow.
+class JpegStreamEncoder {
+ public:
+  JpegStreamEncoder(int width, int height, int quality = 100);
+  ~JpegStreamEncoder();
+  JpegStreamEncoder(const JpegStreamEncoder&) = delete;
+  JpegStreamEncoder& operator=(const JpegStreamEncoder&) = delete;
+
+  // Encodes the next `count` rows: rows[i] points at width B, G, R pixels.
+  void WriteRows(const std::uint8_t* const* rows, int count);
+  // After all rows: completes the file and hands its bytes over.
+  std::vector<std::uint8_t> Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace skyfold

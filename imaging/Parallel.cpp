@@ -19,7 +19,7 @@ namespace skyfold {
 namespace {
 
 std::atomic<int> g_threadCount{0};
-thread_local bool t_serial = false;
+thread_local int t_limit = 0;  // 0: no limit
 
 int DefaultThreadCount() {
   const unsigned n = std::thread::hardware_concurrency();
@@ -119,8 +119,8 @@ Pool& ThePool() {
 
 }  // namespace
 
-SerialSection::SerialSection() : previous_(t_serial) { t_serial = true; }
-SerialSection::~SerialSection() { t_serial = previous_; }
+ThreadLimit::ThreadLimit(int threads) : previous_(t_limit) { t_limit = std::max(1, threads); }
+ThreadLimit::~ThreadLimit() { t_limit = previous_; }
 
 void SetThreadCount(int n) { g_threadCount = n > 0 ? n : 0; }
 
@@ -133,7 +133,8 @@ void ParallelFor(int begin, int end, const std::function<void(int, int)>& body, 
   const int total = end - begin;
   if (total <= 0) return;
   minBlock = std::max(1, minBlock);
-  const int blocks = t_serial ? 1 : std::clamp(total / minBlock, 1, ThreadCount());
+  const int threads = t_limit > 0 ? std::min(t_limit, ThreadCount()) : ThreadCount();
+  const int blocks = std::clamp(total / minBlock, 1, threads);
   if (blocks == 1) {
     body(begin, end);
     return;

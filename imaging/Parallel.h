@@ -20,18 +20,25 @@ int ThreadCount();
 void ParallelFor(int begin, int end, const std::function<void(int first, int last)>& body,
                  int minBlock = 1);
 
-// While one lives, ParallelFor calls made on its thread run as one block on
-// that thread: for work done beside another busy thread, which it should not
-// take cores from.
-class SerialSection {
+// While one lives, ParallelFor calls made on its thread use at most
+// `threads` threads (the innermost limit counts): for work done beside
+// another busy thread, which it should not take cores from.
+class ThreadLimit {
  public:
-  SerialSection();
-  ~SerialSection();
-  SerialSection(const SerialSection&) = delete;
-  SerialSection& operator=(const SerialSection&) = delete;
+  explicit ThreadLimit(int threads);
+  ~ThreadLimit();
+  ThreadLimit(const ThreadLimit&) = delete;
+  ThreadLimit& operator=(const ThreadLimit&) = delete;
 
  private:
-  bool previous_;
+  int previous_;
+};
+
+// A limit of one thread: every ParallelFor of this thread runs as one block
+// on it.
+class SerialSection : public ThreadLimit {
+ public:
+  SerialSection() : ThreadLimit(1) {}
 };
 
 }  // namespace skyfold
