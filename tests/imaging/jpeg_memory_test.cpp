@@ -2,12 +2,15 @@
 // file, for every pixel format it accepts, and a picture that decodes back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/Errors.h"
 #include "imaging/JpegIO.h"
 #include "support/PanoramaTestImages.h"
 
@@ -46,6 +49,40 @@ TEST(JpegMemory, SameBytesAsTheFileForEveryFormat) {
     EXPECT_EQ(back.width(), 97);
     EXPECT_EQ(back.height(), 75);
   }
+}
+
+// Rows handed over a few at a time, in uneven bunches, give the bytes of the
+// whole picture encoded at once.
+TEST(JpegStream, RowsInBunchesGiveTheBytesOfTheWholePicture) {
+  std::mt19937 rng(2);
+  for (const auto& [w, h] : {std::pair{97, 75}, std::pair{16, 16}, std::pair{1, 1}}) {
+    const Bitmap picture = Noise(w, h, PixelFormat::Bgr24, rng);
+    JpegStreamEncoder stream(w, h, 100);
+    int y = 0;
+    for (int bunch = 1; y < h; bunch = bunch * 3 % 17 + 1) {
+      const int count = std::min(bunch, h - y);
+      std::vector<const std::uint8_t*> rows;
+      for (int i = 0; i < count; ++i) rows.push_back(picture.row(y + i));
+      stream.WriteRows(rows.data(), count);
+      y += count;
+    }
+    EXPECT_EQ(stream.Finish(), EncodeJpeg(picture, 100)) << w << " x " << h;
+  }
+}
+
+TEST(JpegStream, RowCountsThatDoNotMatchTheImageAreRefused) {
+  const Bitmap picture(8, 4);
+  std::vector<const std::uint8_t*> rows(5, picture.row(0));
+  {
+    JpegStreamEncoder stream(8, 4);
+    EXPECT_THROW(stream.WriteRows(rows.data(), 5), ArgumentError);
+    stream.WriteRows(rows.data(), 3);
+    EXPECT_THROW(stream.Finish(), ArgumentError);
+    stream.WriteRows(rows.data(), 1);
+    EXPECT_FALSE(stream.Finish().empty());
+  }
+  EXPECT_THROW(JpegStreamEncoder(0, 4), CodecError);
+  EXPECT_THROW(JpegStreamEncoder(70000, 4), CodecError);
 }
 
 }  // namespace
