@@ -10,16 +10,16 @@
 // Every face file is checked before any is loaded: a missing face or one of
 // a kind the loader does not read stops the job with nothing drawn.
 //
-// Speed: decoding dominates, so with two or more threads the next face is
-// decoded on a worker while the current one is placed; at most two decoded
-// faces are held at once. Progress lines, messages and errors stay on the
-// calling thread and in face order: a decoder's exception surfaces when its
-// face's turn comes, exactly as if the faces were decoded one by one.
-// Placement is nearest-neighbour sampling (destination pixel i takes source
-// pixel i · srcW / dstW) split over threads by rows. The four band copies of
-// a polar face are the face scaled to F × F and turned 0, 1, 2 and 3 quarter
-// turns; each copy reads its pixels straight from the decoded face through
-// the composed index map instead of scaling and turning a square.
+// Speed: decoding dominates, so with n ≥ 2 threads the next n faces are
+// decoded on workers while the current one is placed; at most n + 1 decoded
+// faces are held at once. The warp's table, which depends only on the
+// panorama size, is built meanwhile on a helper thread. Progress lines, messages and errors stay on
+// the calling thread and in face order: a decoder's exception surfaces when its face's turn comes,
+// exactly as if the faces were decoded one by one. Placement is nearest-neighbour sampling
+// (destination pixel i takes source pixel i · srcW / dstW) split over threads by rows. The four
+// band copies of a polar face are the face scaled to F × F and turned 0, 1, 2 and 3 quarter turns;
+// each copy reads its pixels straight from the decoded face through the composed index map instead
+// of scaling and turning a square.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -79,15 +79,15 @@ DecodedFace DecodeFace(const std::string& name) {
   return face;
 }
 
-// Hands out the decoded faces in list order. With more than one thread, the
-// face after the one being handed out is decoded ahead on a worker; a face
-// is only started once the face two before it has been given up, so at most
-// two decoded faces exist at a time. Destruction waits for any worker.
+// Hands out the decoded faces in list order. The `ahead` faces after the one
+// being handed out are decoded on workers; a face is only started once the
+// face `ahead` + 1 before it has been given up, so at most ahead + 1 decoded
+// faces exist at a time. Destruction waits for any worker.
 class FaceDecoder {
  public:
-  FaceDecoder(const std::vector<std::string>& names, bool ahead)
-      : names_(names), pending_(names.size()) {
-    if (ahead) Start(0);
+  FaceDecoder(const std::vector<std::string>& names, int ahead)
+      : names_(names), pending_(names.size()), ahead_(ahead) {
+    for (int d = 0; d < ahead && d < static_cast<int>(names.size()); ++d) Start(d);
   }
   FaceDecoder(const FaceDecoder&) = delete;
   FaceDecoder& operator=(const FaceDecoder&) = delete;
@@ -96,7 +96,7 @@ class FaceDecoder {
   DecodedFace Take(int d) {
     const auto i = static_cast<std::size_t>(d);
     if (!pending_[i].valid()) return DecodeFace(names_[i]);  // one thread, or no worker
-    if (i + 1 < names_.size()) Start(d + 1);
+    if (ahead_ > 0 && i + ahead_ < names_.size()) Start(d + ahead_);
     return pending_[i].get();
   }
 
@@ -113,6 +113,7 @@ class FaceDecoder {
 
   std::vector<std::string> names_;  // copies: workers never read the filer
   std::vector<std::future<DecodedFace>> pending_;
+  const std::size_t ahead_;
 };
 
 // Scales srcRect of src over dstRect of dst (both 24 bits) by point sampling,
@@ -301,6 +302,8 @@ class ReleaseUnlessDone {
 
 }  // namespace
 
+TPanoFiler::~TPanoFiler() { DropPreparedTable(); }
+
 bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
   if (!CheckParameters()) return false;
   if (FileNames.size() != kFaceCount) throw ArgumentError("The face names are not built.");
@@ -325,62 +328,70 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
     if (!ScaleRect(bitmap, cell, face, part) && fresh) FillWhite(bitmap, cell);
   };
 
-  FaceDecoder decoder(FileNames, ThreadCount() > 1);
-  for (int d = 0; d < kFaceCount; ++d) {
-    const std::string& name = FileNames[static_cast<std::size_t>(d)];
-    DoProgress("読み込んでいます。　" + ExtractFileName(name), spAppend);
-    const DecodedFace decoded = decoder.Take(d);
-    // Checked above; a file removed since then still must not leave a cell
-    // showing the previous face.
-    if (!decoded.loaded) {
-      ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
-      return false;
-    }
-    const Bitmap& face = decoded.bitmap;
-    const int fw = face.width();
-    const int fh = face.height();
-
-    switch (d) {
-      case fiLeft:
-      case fiFront:
-      case fiRight:
-        DoProgress("....", spUpdate);
-        scale(Rect{q + d * f, q, f, f}, face, Rect{0, 0, fw, fh});
-        break;
-
-      case fiBack: {
-        // The back face straddles the seam: its left half ends the row, its
-        // right half starts it. An odd middle column goes with the right half.
-        const int leftWidth = std::max(fw / 2, 1);
-        const int rightLeft = fw / 2;
-        DoProgress("..", spUpdate);
-        scale(Rect{7 * q, q, q, f}, face, Rect{0, 0, leftWidth, fh});
-        DoProgress("..", spUpdate);
-        scale(Rect{0, q, q, f}, face, Rect{rightLeft, 0, fw - rightLeft, fh});
-        break;
+  const int threads = ThreadCount();
+  if (threads > 1) PrepareMappingTable(q);
+  try {
+    FaceDecoder decoder(FileNames, threads > 1 ? threads : 0);
+    for (int d = 0; d < kFaceCount; ++d) {
+      const std::string& name = FileNames[static_cast<std::size_t>(d)];
+      DoProgress("読み込んでいます。　" + ExtractFileName(name), spAppend);
+      const DecodedFace decoded = decoder.Take(d);
+      // Checked above; a file removed since then still must not leave a cell
+      // showing the previous face.
+      if (!decoded.loaded) {
+        DropPreparedTable();
+        ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
+        return false;
       }
+      const Bitmap& face = decoded.bitmap;
+      const int fw = face.width();
+      const int fh = face.height();
 
-      default: {
-        const bool top = d == fiTop;
-        // The half that borders the side faces: the lower half of the top
-        // face, the upper half of the bottom face.
-        const int srcTop = top ? q : 0;
-        const int bandTop = top ? 0 : 3 * q;
-        // An empty face scales to nothing, leaving the square white.
-        const bool blank = fw == 0 || fh == 0;
-        const ScaledSquare square = blank ? ScaledSquare{} : SquareOf(face, f);
-        // Copy k lies above/below front, right, back, left: column 3q + k·F.
-        for (int k = 0; k < 4; ++k) {
-          DoProgress(".", spUpdate);
-          if (blank) {
-            if (k == 0) FillWhite(bitmap, Rect{0, bandTop, w, q});
-            continue;
-          }
-          CopyTurned(bitmap, (3 * q + k * f) % w, bandTop, square, TurnOf(k, top, f), srcTop, q);
+      switch (d) {
+        case fiLeft:
+        case fiFront:
+        case fiRight:
+          DoProgress("....", spUpdate);
+          scale(Rect{q + d * f, q, f, f}, face, Rect{0, 0, fw, fh});
+          break;
+
+        case fiBack: {
+          // The back face straddles the seam: its left half ends the row, its
+          // right half starts it. An odd middle column goes with the right half.
+          const int leftWidth = std::max(fw / 2, 1);
+          const int rightLeft = fw / 2;
+          DoProgress("..", spUpdate);
+          scale(Rect{7 * q, q, q, f}, face, Rect{0, 0, leftWidth, fh});
+          DoProgress("..", spUpdate);
+          scale(Rect{0, q, q, f}, face, Rect{rightLeft, 0, fw - rightLeft, fh});
+          break;
         }
-        break;
+
+        default: {
+          const bool top = d == fiTop;
+          // The half that borders the side faces: the lower half of the top
+          // face, the upper half of the bottom face.
+          const int srcTop = top ? q : 0;
+          const int bandTop = top ? 0 : 3 * q;
+          // An empty face scales to nothing, leaving the square white.
+          const bool blank = fw == 0 || fh == 0;
+          const ScaledSquare square = blank ? ScaledSquare{} : SquareOf(face, f);
+          // Copy k lies above/below front, right, back, left: column 3q + k·F.
+          for (int k = 0; k < 4; ++k) {
+            DoProgress(".", spUpdate);
+            if (blank) {
+              if (k == 0) FillWhite(bitmap, Rect{0, bandTop, w, q});
+              continue;
+            }
+            CopyTurned(bitmap, (3 * q + k * f) % w, bandTop, square, TurnOf(k, top, f), srcTop, q);
+          }
+          break;
+        }
       }
     }
+  } catch (...) {
+    DropPreparedTable();  // nothing will be warped
+    throw;
   }
   release.Done();
   return true;

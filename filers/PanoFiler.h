@@ -23,6 +23,12 @@ std::string TextAfterLastUnderscore(const std::string& s);
 
 class TPanoFiler : public TSimFiler {
  public:
+  TPanoFiler() = default;
+  // Waits for a table still being built by this class's BuildMappingTable.
+  ~TPanoFiler() override;
+  TPanoFiler(const TPanoFiler&) = delete;
+  TPanoFiler& operator=(const TPanoFiler&) = delete;
+
   // Output name, chosen face name, suffix rule, in that order.
   bool CheckParameters() override;
   // OutputSize = 256 << PanoImageSize (unchanged outside 0 … 6).
