@@ -21,6 +21,7 @@
 #include "filers/Cube2PanoFiler.h"
 #include "filers/SkyfoldFiler.h"
 #include "imaging/PathUtils.h"
+#include "imaging/PixelMemory.h"
 #include "ui_Unit1.h"
 
 namespace skyfold {
@@ -343,6 +344,8 @@ void TForm1::RunFromPage(QWidget* page, Run run) {
   } catch (const std::exception& e) {
     error = QString::fromStdString(e.what());
   }
+  // An idle window holds no memory a finished run kept for reuse.
+  ReleaseKeptPixelMemory();
 
   ui->PageControl1->setCurrentWidget(page);
   ui->SpeedButton_Execute->setEnabled(true);

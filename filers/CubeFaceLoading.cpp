@@ -32,6 +32,7 @@
 #include "filers/PanoFiler.h"
 #include "imaging/Errors.h"
 #include "imaging/Parallel.h"
+#include "imaging/PixelMemory.h"
 #include "imaging/PathUtils.h"
 #include "imaging/Raster.h"
 #include "imaging/ShowErrorMessage.h"
@@ -394,6 +395,9 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
     throw;
   }
   release.Done();
+  // The faces are placed: what they leave kept would only add to the warp's
+  // memory.
+  ReleaseKeptPixelMemory();
   return true;
 }
 

@@ -10,7 +10,7 @@ void TmxCurrencyUV::SetSize(int columns, int rows) {
   if (columns < 0 || rows < 0) throw ArgumentError("Invalid mapping table size.");
   const std::size_t count = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
   try {
-    entries_ = std::make_unique_for_overwrite<PackedUV[]>(count);
+    memory_ = AllocatePixelMemory(count * sizeof(PackedUV));
   } catch (const std::bad_alloc&) {
     throw MemoryError("Out of memory");
   }

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "filers/Currency.h"
+#include "imaging/PixelMemory.h"
 
 namespace skyfold {
 
@@ -40,15 +41,17 @@ class TmxCurrencyUV {
   void Set(int column, int row, const TCurrencyUV& entry);
 
   // Row access for the hot loops: Row(y)[x] is entry [x][y].
-  PackedUV* Row(int row) { return entries_.get() + static_cast<std::size_t>(row) * columns_; }
+  PackedUV* Row(int row) { return entries() + static_cast<std::size_t>(row) * columns_; }
   const PackedUV* Row(int row) const {
-    return entries_.get() + static_cast<std::size_t>(row) * columns_;
+    return entries() + static_cast<std::size_t>(row) * columns_;
   }
 
  private:
   int columns_ = 0;
   int rows_ = 0;
-  std::unique_ptr<PackedUV[]> entries_;
+  PackedUV* entries() const { return reinterpret_cast<PackedUV*>(memory_.get()); }
+
+  PixelMemory memory_;
 };
 
 }  // namespace skyfold

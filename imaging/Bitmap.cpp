@@ -32,7 +32,7 @@ bool BitmapSizeAllowed(std::int64_t width, std::int64_t height, PixelFormat form
 
 namespace {
 
-std::unique_ptr<std::uint8_t[]> Allocate(int width, int height, PixelFormat format) {
+PixelMemory Allocate(int width, int height, PixelFormat format) {
   if (!BitmapSizeAllowed(width, height, format)) {
     throw MemoryError("Out of memory: an image of " + std::to_string(width) + " x " +
                       std::to_string(height) + " pixels is too large.");
@@ -41,8 +41,8 @@ std::unique_ptr<std::uint8_t[]> Allocate(int width, int height, PixelFormat form
       static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * BytesPerPixel(format);
   if (bytes == 0) return nullptr;
   try {
-    // Not value-initialised: the caller fills every byte once.
-    return std::make_unique_for_overwrite<std::uint8_t[]>(bytes);
+    // Contents undefined: the caller fills every byte once.
+    return AllocatePixelMemory(bytes);
   } catch (const std::bad_alloc&) {
     throw MemoryError("Out of memory");
   }

@@ -21,6 +21,8 @@
 #include <memory>
 #include <vector>
 
+#include "imaging/PixelMemory.h"
+
 namespace skyfold {
 
 enum class PixelFormat : std::uint8_t {
@@ -106,7 +108,7 @@ class Bitmap {
   int width_ = 0;
   int height_ = 0;
   PixelFormat format_ = PixelFormat::Bgr24;
-  std::unique_ptr<std::uint8_t[]> data_;
+  PixelMemory data_;
   std::vector<PaletteEntry> palette_;
 };
 

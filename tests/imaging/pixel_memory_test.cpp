@@ -1,0 +1,93 @@
+// Large pixel blocks are kept when freed and handed out again, whole or in
+// pieces, so their pages need not be mapped afresh; small ones are ordinary
+// heap blocks. Every block must stay usable over its whole length.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "imaging/Bitmap.h"
+#include "imaging/PixelMemory.h"
+
+namespace skyfold {
+namespace {
+
+constexpr std::size_t kMB = std::size_t{1} << 20;
+
+class PixelMemoryTest : public ::testing::Test {
+ protected:
+  PixelMemoryTest() { ReleaseKeptPixelMemory(); }
+  ~PixelMemoryTest() override { ReleaseKeptPixelMemory(); }
+};
+
+TEST_F(PixelMemoryTest, AFreedLargeBlockIsKeptAndHandedOutAgainInPieces) {
+  std::uint8_t* first = nullptr;
+  {
+    PixelMemory big = AllocatePixelMemory(40 * kMB);
+    first = big.get();
+    std::memset(big.get(), 7, 40 * kMB);
+  }
+  EXPECT_EQ(KeptPixelMemory(), 40 * kMB);
+
+  // A smaller request takes the front; the rest stays kept while it is large.
+  PixelMemory a = AllocatePixelMemory(10 * kMB + 1);
+  EXPECT_EQ(a.get(), first);
+  EXPECT_EQ(KeptPixelMemory(), 40 * kMB - (10 * kMB + 4096));
+  PixelMemory b = AllocatePixelMemory(20 * kMB);
+  EXPECT_EQ(b.get(), first + 10 * kMB + 4096);
+  // The last 10 MB serve the next request; what that leaves is too small to
+  // keep and goes back to the system.
+  PixelMemory c = AllocatePixelMemory(9 * kMB);
+  EXPECT_EQ(c.get(), first + 30 * kMB + 4096);
+  EXPECT_EQ(KeptPixelMemory(), 0u);
+  for (PixelMemory* m : {&a, &b}) (*m)[0] = 1;
+  std::memset(c.get(), 3, 9 * kMB);
+  a[10 * kMB] = 2;  // the last byte of a
+  b[20 * kMB - 1] = 2;
+}
+
+TEST_F(PixelMemoryTest, SmallBlocksAndReleaseKeepNothing) {
+  { PixelMemory small = AllocatePixelMemory(1000); }
+  EXPECT_EQ(KeptPixelMemory(), 0u);
+  EXPECT_EQ(AllocatePixelMemory(0), nullptr);
+  { PixelMemory big = AllocatePixelMemory(16 * kMB); }
+  EXPECT_GT(KeptPixelMemory(), 0u);
+  ReleaseKeptPixelMemory();
+  EXPECT_EQ(KeptPixelMemory(), 0u);
+}
+
+TEST_F(PixelMemoryTest, WhatIsKeptHasALimit) {
+  {
+    std::vector<PixelMemory> blocks;
+    for (int i = 0; i < 12; ++i) blocks.push_back(AllocatePixelMemory(64 * kMB));
+  }
+  EXPECT_LE(KeptPixelMemory(), 512 * kMB);
+}
+
+// Bitmaps made one after another from kept memory are still white when
+// asked to be, and threads may take and free blocks at once.
+TEST_F(PixelMemoryTest, BitmapsFromKeptMemoryAndManyThreads) {
+  {
+    Bitmap dirty(2048, 2048, PixelFormat::Bgr24, Uninitialised{});
+    std::memset(dirty.data(), 0, dirty.byteSize());
+  }
+  const Bitmap white(2048, 1024);
+  EXPECT_EQ(white.pixel(2047, 1023), (PaletteEntry{255, 255, 255}));
+  EXPECT_EQ(white.pixel(0, 0), (PaletteEntry{255, 255, 255}));
+
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < 20; ++i) {
+        PixelMemory m = AllocatePixelMemory((9 + (t + i) % 5) * kMB);
+        m[0] = static_cast<std::uint8_t>(t);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+}
+
+}  // namespace
+}  // namespace skyfold
