@@ -223,7 +223,7 @@ namespace {
 // rows, each chunk blended on all threads after its dot.
 template <typename Progress>
 void ResampleRows(Progress&& dot, Bitmap& dest, const StripView& src, int bytes,
-                  const TmxCurrencyUV& table) {
+                  const TmxCurrencyUV& table, bool whiteWithoutSource = false) {
   const int h = src.height;
   const int step = std::max(1, h / 40);  // strips under 40 rows: a dot per row
   dot(spAppend);
@@ -238,9 +238,9 @@ void ResampleRows(Progress&& dot, Bitmap& dest, const StripView& src, int bytes,
     ParallelFor(
         y0, y1,
         [&](int first, int last) {
-          BlendStripRows(
-              StripTarget{destData + destStride * static_cast<std::size_t>(first), destStride}, src,
-              bytes, table, first, last);
+          BlendStripRows(StripTarget{destData + destStride * static_cast<std::size_t>(first),
+                                     destStride, whiteWithoutSource},
+                         src, bytes, table, first, last);
         },
         minRows);
   }
@@ -271,14 +271,13 @@ void TSimFiler::ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurre
 void TSimFiler::WarpImage(Bitmap& bitmap) {
   const int q4 = bitmap.width() / 4;
   const int h = bitmap.height();
-  // B is shared by the four strips: the pixels without a source are the
-  // same in every strip and keep the white B was created with, which the
-  // polar face assembly relies on. Each strip is read in place from the
-  // panorama (it is not written until its resampled copy is complete).
-  Bitmap b(q4, h, PixelFormat::Bgr24, Uninitialised{});
-  ParallelFor(0, h, [&](int first, int last) {
-    std::memset(b.row(first), 255, b.rowBytes() * static_cast<std::size_t>(last - first));
-  });
+  // B is shared by the four strips. The pixels without a source are the
+  // same in every strip and white, which the polar face assembly relies on:
+  // the 24-bit path writes them white, the converting path keeps the white B
+  // is created with. Each strip is read in place from the panorama (it is
+  // not written until its resampled copy is complete).
+  const bool direct = bitmap.format() == PixelFormat::Bgr24;
+  Bitmap b = direct ? Bitmap(q4, h, PixelFormat::Bgr24, Uninitialised{}) : Bitmap(q4, h);
 
   const int q = q4 / 2;
   TmxCurrencyUV table;
@@ -291,12 +290,12 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
   if (table.Columns() < q4 || table.Rows() < h) {
     throw ArgumentError("The mapping table does not cover the strip.");
   }
-  const bool direct = bitmap.format() == PixelFormat::Bgr24;
   for (int k = 0; k < 4; ++k) {
     if (direct) {
       const StripView strip{bitmap.data() + static_cast<std::size_t>(k) * q4 * 3, bitmap.rowBytes(),
                             q4, h};
-      ResampleRows([this](TSimProgressMode mode) { DoProgress(".", mode); }, b, strip, 3, table);
+      ResampleRows([this](TSimProgressMode mode) { DoProgress(".", mode); }, b, strip, 3, table,
+                   true);
       ParallelFor(0, h, [&](int first, int last) {
         for (int y = first; y < last; ++y) {
           std::memcpy(bitmap.row(y) + static_cast<std::size_t>(k) * q4 * 3, b.row(y), b.rowBytes());
