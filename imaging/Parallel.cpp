@@ -119,6 +119,23 @@ Pool& ThePool() {
 
 }  // namespace
 
+void ParallelForInterleaved(int begin, int end, int grain,
+                            const std::function<void(int, int)>& body) {
+  if (end <= begin) return;
+  grain = std::max(1, grain);
+  const int runs = (end - begin - 1) / grain + 1;
+  const int threads = t_limit > 0 ? std::min(t_limit, ThreadCount()) : ThreadCount();
+  const int hands = std::clamp(runs, 1, threads);
+  ParallelFor(0, hands, [&](int firstHand, int lastHand) {
+    for (int hand = firstHand; hand < lastHand; ++hand) {
+      for (int run = hand; run < runs; run += hands) {
+        const int first = begin + run * grain;
+        body(first, std::min(end, first + grain));
+      }
+    }
+  });
+}
+
 ThreadLimit::ThreadLimit(int threads) : previous_(t_limit) { t_limit = std::max(1, threads); }
 ThreadLimit::~ThreadLimit() { t_limit = previous_; }
 

@@ -20,6 +20,14 @@ int ThreadCount();
 void ParallelFor(int begin, int end, const std::function<void(int first, int last)>& body,
                  int minBlock = 1);
 
+// Like ParallelFor, but [begin, end) is cut into runs of `grain` that are
+// dealt to the threads in turn, so work whose cost drifts along the range
+// (rows that cross more and more of a picture) is shared evenly. body gets
+// one run at a time. As with ParallelFor, runs never depend on the thread
+// count in what they compute.
+void ParallelForInterleaved(int begin, int end, int grain,
+                            const std::function<void(int first, int last)>& body);
+
 // While one lives, ParallelFor calls made on its thread use at most
 // `threads` threads (the innermost limit counts): for work done beside
 // another busy thread, which it should not take cores from.

@@ -61,6 +61,24 @@ TEST(Parallel, BlocksCoverTheRangeOnceWhateverTheThreadCount) {
   EXPECT_GE(ThreadCount(), 1);
 }
 
+TEST(Parallel, InterleavedRunsCoverTheRangeOnceInGrainSizedPieces) {
+  for (int threads : {1, 2, 3}) {
+    SetThreadCount(threads);
+    for (int grain : {1, 4, 7, 200}) {
+      std::vector<std::atomic<int>> hits(101);
+      std::atomic<int> oversized{0};
+      ParallelForInterleaved(3, 101, grain, [&](int first, int last) {
+        if (last - first > grain || (first - 3) % grain != 0) ++oversized;
+        for (int i = first; i < last; ++i) ++hits[i];
+      });
+      for (int i = 0; i < 101; ++i) ASSERT_EQ(hits[i].load(), i < 3 ? 0 : 1) << i;
+      EXPECT_EQ(oversized.load(), 0);
+    }
+  }
+  ParallelForInterleaved(5, 5, 4, [](int, int) { FAIL(); });
+  SetThreadCount(0);
+}
+
 TEST(Parallel, AnExceptionInAWorkerReachesTheCaller) {
   SetThreadCount(4);
   EXPECT_THROW(ParallelFor(0, 100,
