@@ -55,9 +55,16 @@ class ListingCubeFiler : public TCubeFiler {
     auto face = std::make_shared<Bitmap>();
     face->swap(spare_);
     face->swap(bitmap);
-    auto bytes = std::async(std::launch::async, [face, turn] {
+    // The bytes go into a buffer an earlier face was written from.
+    std::vector<std::uint8_t> buffer;
+    if (!spareBytes_.empty()) {
+      buffer = std::move(spareBytes_.back());
+      spareBytes_.pop_back();
+    }
+    auto bytes = std::async(std::launch::async, [face, turn, buffer = std::move(buffer)]() mutable {
       if (turn) RotateBitmap180(*face);
-      return EncodeJpeg(*face, 100);
+      EncodeJpeg(*face, 100, buffer);
+      return std::move(buffer);
     });
     pending_.push_back(Pending{fileName, std::move(face), std::move(bytes)});
     // Earlier faces go to disk first, oldest first; if one fails, the later
@@ -78,11 +85,12 @@ class ListingCubeFiler : public TCubeFiler {
     Pending job = std::move(pending_.front());
     pending_.pop_front();
     try {
-      const std::vector<std::uint8_t> data = job.bytes.get();
+      std::vector<std::uint8_t> data = job.bytes.get();
       spare_.swap(*job.face);  // encoded: the worker no longer reads it
       OutputFile file(job.fileName);
       file.write(data.data(), data.size());
       file.close();
+      spareBytes_.push_back(std::move(data));
     } catch (...) {
       pending_.clear();
       throw;
@@ -101,6 +109,7 @@ class ListingCubeFiler : public TCubeFiler {
   std::ostream& out_;
   std::deque<Pending> pending_;
   Bitmap spare_;
+  std::vector<std::vector<std::uint8_t>> spareBytes_;
 };
 
 // After a failure while cutting, the faces still being encoded would have

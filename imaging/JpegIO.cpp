@@ -408,11 +408,20 @@ void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int qua
 
 std::vector<std::uint8_t> EncodeJpeg(const Bitmap& bitmap, int quality) {
   std::vector<std::uint8_t> bytes;
+  EncodeJpeg(bitmap, quality, bytes);
+  return bytes;
+}
+
+void EncodeJpeg(const Bitmap& bitmap, int quality, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
   // Room for the raw pixels: quality 100 rarely needs more, and pages that
   // are reserved but never written cost nothing, while growing would copy.
-  bytes.reserve(bitmap.byteSize() + 1024);
+  try {
+    bytes.reserve(bitmap.byteSize() + 1024);
+  } catch (const std::bad_alloc&) {
+    throw MemoryError("Out of memory");
+  }
   Encode(bitmap, quality, nullptr, &bytes);
-  return bytes;
 }
 
 struct JpegStreamEncoder::State {

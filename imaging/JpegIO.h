@@ -32,6 +32,9 @@ void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int qua
 // Touches no file, so it may run on any thread. Throws CodecError on a
 // library error, MemoryError when the buffer cannot grow.
 std::vector<std::uint8_t> EncodeJpeg(const Bitmap& bitmap, int quality = 100);
+// The same into `bytes`, replacing what it held; its memory is reused, so a
+// caller encoding one image after another touches fresh pages only once.
+void EncodeJpeg(const Bitmap& bitmap, int quality, std::vector<std::uint8_t>& bytes);
 
 // EncodeJpeg for a 24-bit image handed over a few rows at a time, so the
 // rows can be encoded as soon as they are made and the whole image need
