@@ -105,6 +105,9 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
   if (q < 0 || table.Columns() < 2 * q || table.Rows() < 4 * q) {
     throw ArgumentError("The mapping table is smaller than its quarter strip.");
   }
+  if (table.Mirrored() && (table.Columns() != 2 * q || table.Rows() != 4 * q)) {
+    throw ArgumentError("A mirrored mapping table must be the quarter strip's size.");
+  }
 
   // Only the top band's columns 0 … q − 1 can stay without a source (x > y);
   // every other entry is written by the phases below, so only those rows
@@ -174,6 +177,11 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
       },
       MinRowsPerBlock(q));
   DoProgress("....", spUpdate);
+
+  if (table.Mirrored()) {  // the other quadrants follow from this one
+    DoProgress("....", spUpdate);
+    return;
+  }
 
   // Mirror left to right: source position p → 2q − 1 − p.
   ParallelFor(
@@ -281,7 +289,7 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
   const int q = q4 / 2;
   TmxCurrencyUV table;
   if (!TakePreparedTable(q, table)) {
-    table.SetSize(2 * q, 4 * q);
+    table.SetSizeMirrored(2 * q, 4 * q);
     BuildMappingTable(q, table);
   }
 

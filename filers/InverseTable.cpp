@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "filers/PanoFiler.h"
+#include "imaging/Errors.h"
 #include "imaging/Parallel.h"
 
 namespace skyfold {
@@ -54,6 +55,10 @@ struct ColumnTerms {
 
 void TPanoFiler::BuildMappingTable(int q, TmxCurrencyUV& table) {
   DoProgress("座標を取得しています。", spAppend);
+  if (q < 0 || table.Columns() < 2 * q || table.Rows() < 4 * q ||
+      (table.Mirrored() && (table.Columns() != 2 * q || table.Rows() != 4 * q))) {
+    throw ArgumentError("The mapping table does not fit its quarter strip.");
+  }
   // Every entry is written below, so no entry is left in the "no source"
   // state the warp would skip; the first step has nothing left to do.
   DoProgress("....", spUpdate);
@@ -112,6 +117,10 @@ void TPanoFiler::BuildMappingTable(int q, TmxCurrencyUV& table) {
       kMinRowsPerBlock);
   DoProgress("....", spUpdate);
 
+  if (table.Mirrored()) {  // the other quadrants follow from this one
+    DoProgress("....", spUpdate);
+    return;
+  }
   // Right half of the upper half: the column position p becomes 2q − 1 − p.
   // A whole-number source gives a fraction of exactly 1 on the column before,
   // which the warp reads as the same pixel.

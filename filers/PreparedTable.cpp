@@ -32,7 +32,7 @@ void TSimFiler::PrepareMappingTable(int quarterUnit) {
     p->built = std::async(std::launch::async, [this, p, quarterUnit] {
       ProgressCapture capture(p->progress);
       SerialSection serial;
-      p->table.SetSize(2 * quarterUnit, 4 * quarterUnit);
+      p->table.SetSizeMirrored(2 * quarterUnit, 4 * quarterUnit);
       BuildMappingTable(quarterUnit, p->table);
     });
   } catch (const std::system_error&) {

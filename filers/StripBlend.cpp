@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -14,6 +15,91 @@ namespace skyfold {
 namespace {
 
 constexpr int kFracOne = 10000;
+
+// Row y of a mirrored table (width entries) derived from the stored
+// quadrant, as TmxCurrencyUV::Entry gives them.
+void DeriveRow(const TmxCurrencyUV& table, int y, int width, PackedUV* out, int from = 0) {
+  const int columns = table.Columns();
+  const int rows = table.Rows();
+  const bool lower = y >= rows / 2;
+  const PackedUV* stored = table.Row(lower ? rows - 1 - y : y);
+  const int half = columns / 2;
+  for (int x = from; x < width; ++x) {
+    const bool right = x >= half;
+    out[x] = MirroredAcross(stored[right ? columns - 1 - x : x], right, columns, lower, rows);
+  }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same four entries at a time: the right half is read backwards and
+// turned round in the register.
+__attribute__((target("avx2"))) void DeriveRowAvx2(const TmxCurrencyUV& table, int y, int width,
+                                                   PackedUV* out) {
+  const int columns = table.Columns();
+  const int rows = table.Rows();
+  const bool lower = y >= rows / 2;
+  const PackedUV* stored = table.Row(lower ? rows - 1 - y : y);
+  const int half = std::min(width, columns / 2);
+  // Per entry, as 16-bit words (U, UFrac, V, VFrac): what a mirrored word
+  // is taken from, and which words each mirroring changes.
+  const __m256i from = _mm256_set1_epi64x(static_cast<long long>(
+      std::uint64_t{static_cast<std::uint16_t>(columns - 2)} | (std::uint64_t{kFracOne} << 16) |
+      (std::uint64_t{static_cast<std::uint16_t>(rows - 2)} << 32) |
+      (std::uint64_t{kFracOne} << 48)));
+  const __m256i rowWords =
+      _mm256_set1_epi64x(lower ? static_cast<long long>(0xffffffff00000000ULL) : 0);
+  const __m256i columnWords = _mm256_set1_epi64x(0xffffffffLL);
+  const __m256i zero = _mm256_setzero_si256();
+  int x = 0;
+  for (; x + 4 <= half; x += 4) {
+    const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(stored + x));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                        _mm256_blendv_epi8(e, _mm256_sub_epi16(from, e), rowWords));
+  }
+  if (x < half) {
+    DeriveRow(table, y, half, out, x);
+    x = half;
+  }
+  for (; x + 4 <= width; x += 4) {
+    const __m256i e = _mm256_permute4x64_epi64(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(stored + (columns - 4 - x))), 0x1B);
+    // U < 0 (no source) in word 0, copied to word 1: those keep U and UFrac.
+    const __m256i negative =
+        _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(_mm256_cmpgt_epi16(zero, e), 0xA0), 0xA0);
+    const __m256i flip = _mm256_or_si256(_mm256_andnot_si256(negative, columnWords), rowWords);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                        _mm256_blendv_epi8(e, _mm256_sub_epi16(from, e), flip));
+  }
+  DeriveRow(table, y, width, out, x);
+}
+
+bool HasAvx2Only() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+#endif
+
+// The entries of table rows as the blend reads them, in pixel order: a
+// stored row itself, or for a mirrored table the row derived from the
+// stored quadrant into a buffer (a few kilobytes, reused row after row).
+class RowEntries {
+ public:
+  const PackedUV* Of(const TmxCurrencyUV& table, int y, int width) {
+    if (!table.Mirrored()) return table.Row(y);
+    buffer_.resize(static_cast<std::size_t>(width));
+#if defined(__x86_64__) || defined(__i386__)
+    if (HasAvx2Only()) {
+      DeriveRowAvx2(table, y, width, buffer_.data());
+      return buffer_.data();
+    }
+#endif
+    DeriveRow(table, y, width, buffer_.data());
+    return buffer_.data();
+  }
+
+ private:
+  std::vector<PackedUV> buffer_;
+};
 
 // n / 10^8 rounded to nearest, ties to even, for n ≥ 0; capped at 255. The
 // constant division compiles to a multiply.
@@ -158,10 +244,10 @@ __attribute__((target("avx2,fma"))) inline __m128i BlendGroupPixel(const StripVi
 // for the six bytes of the two source columns (exact in 32 bits), and
 // n = L_left·10^4 + (L_right − L_left)·fu in double, the same integer as
 // the definition's upper·gv + lower·fv. Other groups go pixel by pixel.
+template <typename RowsOf>
 __attribute__((target("avx2,fma"))) void BlendRowsAvx2Bgr24(const StripTarget& dest,
-                                                            const StripView& src,
-                                                            const TmxCurrencyUV& table, int first,
-                                                            int last) {
+                                                            const StripView& src, RowsOf rowsOf,
+                                                            int first, int last) {
   const int w = src.width;
   const bool white = dest.whiteWithoutSource;
   const auto limit = [](int v) {
@@ -178,7 +264,7 @@ __attribute__((target("avx2,fma"))) void BlendRowsAvx2Bgr24(const StripTarget& d
   // Bytes 0–2 of each 32-bit result, packed: the four pixels' 12 bytes.
   const __m128i packPixels = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   for (int y = first; y < last; ++y) {
-    const PackedUV* entries = table.Row(y);
+    const PackedUV* entries = rowsOf(y);
     std::uint8_t* out = dest.data + dest.stride * static_cast<std::size_t>(y - first);
     int x = 0;
     for (; x + 4 <= w; x += 4) {
@@ -228,10 +314,19 @@ __attribute__((target("avx2,fma"))) void BlendRowsAvx2(const StripTarget& dest,
                                                        const TmxCurrencyUV& table, int first,
                                                        int last) {
   if constexpr (kBytes == 3) {
-    BlendRowsAvx2Bgr24(dest, src, table, first, last);
+    // A stored table is read in place; only a mirrored one needs RowEntries.
+    if (table.Mirrored()) {
+      RowEntries rowEntries;
+      BlendRowsAvx2Bgr24(
+          dest, src, [&](int y) { return rowEntries.Of(table, y, src.width); }, first, last);
+    } else {
+      BlendRowsAvx2Bgr24(
+          dest, src, [&](int y) { return table.Row(y); }, first, last);
+    }
   } else {
+    RowEntries rowEntries;
     for (int y = first; y < last; ++y) {
-      const PackedUV* entries = table.Row(y);
+      const PackedUV* entries = rowEntries.Of(table, y, src.width);
       std::uint8_t* out = dest.data + dest.stride * static_cast<std::size_t>(y - first);
       for (int x = 0; x < src.width; ++x, out += kBytes)
         BlendPixelAvx2<kBytes>(out, src, entries[x], dest.whiteWithoutSource);
@@ -259,8 +354,9 @@ void BlendRows(const StripTarget& dest, const StripView& src, const TmxCurrencyU
   const int w = src.width;
   const int h = src.height;
   const std::size_t stride = src.stride;
+  RowEntries rowEntries;
   for (int y = first; y < last; ++y) {
-    const PackedUV* entries = table.Row(y);
+    const PackedUV* entries = rowEntries.Of(table, y, w);
     std::uint8_t* out = dest.data + dest.stride * static_cast<std::size_t>(y - first);
     for (int x = 0; x < w; ++x, out += kBytes) {
       const PackedUV e = entries[x];

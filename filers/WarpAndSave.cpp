@@ -165,7 +165,7 @@ void TSimFiler::WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName,
   const int q = q4 / 2;
   TmxCurrencyUV table;
   if (!TakePreparedTable(q, table)) {
-    table.SetSize(2 * q, 4 * q);
+    table.SetSizeMirrored(2 * q, 4 * q);
     BuildMappingTable(q, table);
   }
   DoProgress("処理中 ", spAppend);
