@@ -288,10 +288,7 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
 
   const int q = q4 / 2;
   TmxCurrencyUV table;
-  if (!TakePreparedTable(q, table)) {
-    table.SetSizeMirrored(2 * q, 4 * q);
-    BuildMappingTable(q, table);
-  }
+  ObtainMappingTable(q, table);
 
   DoProgress("処理中 ", spAppend);
   if (table.Columns() < q4 || table.Rows() < h) {

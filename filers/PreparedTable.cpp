@@ -59,4 +59,10 @@ bool TSimFiler::TakePreparedTable(int quarterUnit, TmxCurrencyUV& table) {
   return true;
 }
 
+void TSimFiler::ObtainMappingTable(int quarterUnit, TmxCurrencyUV& table) {
+  if (TakePreparedTable(quarterUnit, table)) return;
+  table.SetSizeMirrored(2 * quarterUnit, 4 * quarterUnit);
+  BuildMappingTable(quarterUnit, table);
+}
+
 }  // namespace skyfold

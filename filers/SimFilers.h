@@ -36,14 +36,7 @@ enum TSceneType : std::uint8_t { stCube = 0, stSphere = 1 };
 enum TSimProgressMode : std::uint8_t { spAppend = 0, spUpdate = 1 };
 
 // Face index, in both directions.
-enum TFaceIndex : std::uint8_t {
-  fiLeft = 0,
-  fiFront = 1,
-  fiRight = 2,
-  fiBack = 3,
-  fiTop = 4,
-  fiBottom = 5
-};
+enum TFaceIndex : std::uint8_t { fiLeft = 0, fiFront = 1, fiRight = 2, fiBack = 3, fiTop = 4, fiBottom = 5 };
 
 class TSimFiler;
 
@@ -155,6 +148,9 @@ class TSimFiler : public TNotifyPersistent {
   // Moves the prepared table of quarter unit q into table and replays its
   // progress; false (after waiting for and dropping any other) otherwise.
   bool TakePreparedTable(int quarterUnit, TmxCurrencyUV& table);
+  // The warp's table of quarter unit q: the prepared one, or one built now
+  // (mirrored, as the warps read it).
+  void ObtainMappingTable(int quarterUnit, TmxCurrencyUV& table);
 };
 
 }  // namespace skyfold

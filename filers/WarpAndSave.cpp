@@ -164,10 +164,7 @@ void TSimFiler::WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName,
   const int q4 = w / 4;
   const int q = q4 / 2;
   TmxCurrencyUV table;
-  if (!TakePreparedTable(q, table)) {
-    table.SetSizeMirrored(2 * q, 4 * q);
-    BuildMappingTable(q, table);
-  }
+  ObtainMappingTable(q, table);
   DoProgress("処理中 ", spAppend);
 
   const int step = std::max(1, h / 40);

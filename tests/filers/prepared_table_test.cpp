@@ -13,6 +13,7 @@
 #include "imaging/JpegIO.h"
 #include "imaging/Parallel.h"
 #include "support/PanoramaTestImages.h"
+#include "support/ProgressLog.h"
 
 namespace skyfold {
 namespace {
@@ -33,9 +34,7 @@ class PreparedTable : public ::testing::Test {
     SetThreadCount(threads);
     WarpRun run;
     TSimFiler filer;
-    filer.OnProgress = [&run](TSimFiler*, const std::string& text, TSimProgressMode mode) {
-      run.progress.push_back(std::to_string(static_cast<int>(mode)) + text);
-    };
+    test::RecordProgress(filer, run.progress);
     filer.SetImageFileName(fileName);
     before(filer);
     EXPECT_TRUE(filer.LoadSourceImage(run.warped));

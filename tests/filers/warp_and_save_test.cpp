@@ -12,6 +12,7 @@
 #include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
 #include "support/PanoramaTestImages.h"
+#include "support/ProgressLog.h"
 
 namespace skyfold {
 namespace {
@@ -32,9 +33,7 @@ class WarpAndSave : public ::testing::Test {
     SetThreadCount(threads);
     Filer filer;
     Result result;
-    filer.OnProgress = [&result](TSimFiler*, const std::string& text, TSimProgressMode mode) {
-      result.progress.push_back(std::to_string(static_cast<int>(mode)) + text);
-    };
+    test::RecordProgress(filer, result.progress);
     filer.SetExtractImageType(type);
     Bitmap bitmap = test::DrawTexturedPanorama(256);
     const std::string file = dir.file(name);
