@@ -178,51 +178,13 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
       MinRowsPerBlock(q));
   DoProgress("....", spUpdate);
 
-  if (table.Mirrored()) {  // the other quadrants follow from this one
+  // The other quadrants are its mirror images: derived on reading from a
+  // mirrored table, written out into a full one.
+  if (table.Mirrored()) {
     DoProgress("....", spUpdate);
     return;
   }
-
-  // Mirror left to right: source position p → 2q − 1 − p.
-  ParallelFor(
-      0, 2 * q,
-      [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-          PackedUV* row = table.Row(y);
-          for (int x = q; x < 2 * q; ++x) {
-            const PackedUV s = row[2 * q - 1 - x];
-            PackedUV& e = row[x];
-            if (s.U == kNoSource) {
-              e.U = kNoSource;
-              e.UFrac = kNoFrac;
-            } else {
-              e.U = static_cast<std::int16_t>(2 * q - 2 - s.U);
-              e.UFrac = static_cast<std::int16_t>(kFracOne - s.UFrac);
-            }
-            e.V = s.V;
-            e.VFrac = s.VFrac;
-          }
-        }
-      },
-      MinRowsPerBlock(2 * q));
-  DoProgress("....", spUpdate);
-
-  // Mirror top to bottom: row position p → 4q − 1 − p. "No source" entries
-  // keep U = −1, which is all the warp looks at.
-  ParallelFor(
-      2 * q, 4 * q,
-      [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-          const PackedUV* mirror = table.Row(4 * q - 1 - y);
-          PackedUV* row = table.Row(y);
-          for (int x = 0; x < 2 * q; ++x) {
-            const PackedUV s = mirror[x];
-            row[x] = PackedUV{s.U, s.UFrac, static_cast<std::int16_t>(4 * q - 2 - s.V),
-                              static_cast<std::int16_t>(kFracOne - s.VFrac)};
-          }
-        }
-      },
-      MinRowsPerBlock(2 * q));
+  MirrorUpperLeftQuadrant(table, q, [this] { DoProgress("....", spUpdate); });
 }
 
 namespace {

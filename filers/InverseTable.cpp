@@ -117,43 +117,13 @@ void TPanoFiler::BuildMappingTable(int q, TmxCurrencyUV& table) {
       kMinRowsPerBlock);
   DoProgress("....", spUpdate);
 
-  if (table.Mirrored()) {  // the other quadrants follow from this one
+  // The other quadrants are its mirror images: derived on reading from a
+  // mirrored table, written out into a full one.
+  if (table.Mirrored()) {
     DoProgress("....", spUpdate);
     return;
   }
-  // Right half of the upper half: the column position p becomes 2q − 1 − p.
-  // A whole-number source gives a fraction of exactly 1 on the column before,
-  // which the warp reads as the same pixel.
-  ParallelFor(
-      0, 2 * q,
-      [&](int first, int last) {
-        for (int i = first; i < last; ++i) {
-          PackedUV* row = table.Row(i);
-          for (int j = q; j < 2 * q; ++j) {
-            const PackedUV& m = row[2 * q - 1 - j];
-            row[j] = PackedUV{static_cast<std::int16_t>(2 * q - 2 - m.U),
-                              static_cast<std::int16_t>(10000 - m.UFrac), m.V, m.VFrac};
-          }
-        }
-      },
-      kMinRowsPerBlock);
-  DoProgress("....", spUpdate);
-
-  // Lower half: the row position p becomes 4q − 1 − p.
-  ParallelFor(
-      2 * q, 4 * q,
-      [&](int first, int last) {
-        for (int i = first; i < last; ++i) {
-          PackedUV* row = table.Row(i);
-          const PackedUV* mirror = table.Row(4 * q - 1 - i);
-          for (int j = 0; j < 2 * q; ++j) {
-            const PackedUV& n = mirror[j];
-            row[j] = PackedUV{n.U, n.UFrac, static_cast<std::int16_t>(4 * q - 2 - n.V),
-                              static_cast<std::int16_t>(10000 - n.VFrac)};
-          }
-        }
-      },
-      kMinRowsPerBlock);
+  MirrorUpperLeftQuadrant(table, q, [this] { DoProgress("....", spUpdate); });
 }
 
 }  // namespace skyfold

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "filers/Currency.h"
@@ -88,5 +89,10 @@ class TmxCurrencyUV {
 
   PixelMemory memory_;
 };
+
+// For a full table: fills the rest of the 2q × 4q area from its upper-left
+// q × 2q quadrant, entry for entry as a mirrored table derives it; `between`
+// runs between the pass across the columns and the pass across the rows.
+void MirrorUpperLeftQuadrant(TmxCurrencyUV& table, int q, const std::function<void()>& between);
 
 }  // namespace skyfold
