@@ -113,6 +113,35 @@ TEST_F(RunTest, InverseRunTurnsTheFacesBackIntoAPanoramaOfTheChosenWidth) {
   EXPECT_EQ(CurrentPage(), Child<QWidget>("TabSheet2"));
 }
 
+// A JPEG panorama is encoded while the warp runs; the window shows the same
+// lines as for the other types, the saving line last.
+TEST_F(RunTest, InverseRunToJpegWritesThePanoramaAfterTheSameLines) {
+  PrepareForward();
+  Click("SpeedButton_Execute");
+
+  ShowPage("TabSheet2");
+  AnswerFileDialog(Face("front"));
+  Click("SpeedButton_CubeImage");
+  ClickItem("RadioGroup_PanoImageType", 1);
+  AnswerFileDialog(dir.file("back"));
+  Click("SpeedButton_PanoFileName");
+  ClickItem("RadioGroup_PanoImageSize", 0);
+  Click("SpeedButton_CubeToPanoExecute");
+
+  const std::string output = dir.file("back.jpg");
+  const Bitmap result = Load(output);
+  EXPECT_EQ(result.width(), 256);
+  EXPECT_EQ(result.height(), 128);
+  const std::vector<std::string> lines = ConsoleLines();
+  // One line of dots per strip, whole.
+  const auto dots = std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.size() == 44 && l.find_first_not_of('.') == std::string::npos;
+  });
+  EXPECT_EQ(dots, 4);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "出力中　" + output);
+}
+
 TEST_F(RunTest, TheQuestionComesAfterTheConsoleIsClearedAndNoStopsTheRunWithTheBoxesUnticked) {
   PrepareForward();
   WriteJunk(Face("left"));
