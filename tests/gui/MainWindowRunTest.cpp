@@ -42,6 +42,18 @@ class RunTest : public test::WindowTest {
     ClickItem("RadioGroup_ExtractImageType", type);
   }
 
+  // The inverse job: the front face and the output "back" chosen with their
+  // buttons (in the given type, or the one selected), 256 wide.
+  void PrepareInverse(int type = -1) {
+    ShowPage("TabSheet2");
+    AnswerFileDialog(Face("front"));
+    Click("SpeedButton_CubeImage");
+    if (type >= 0) ClickItem("RadioGroup_PanoImageType", type);
+    AnswerFileDialog(dir.file("back"));
+    Click("SpeedButton_PanoFileName");
+    ClickItem("RadioGroup_PanoImageSize", 0);
+  }
+
   std::string Face(const char* name, const char* ext = ".bmp") const {
     return dir.file(std::string("tex_") + name + ext);
   }
@@ -94,12 +106,7 @@ TEST_F(RunTest, InverseRunTurnsTheFacesBackIntoAPanoramaOfTheChosenWidth) {
   PrepareForward();
   Click("SpeedButton_Execute");
 
-  ShowPage("TabSheet2");
-  AnswerFileDialog(Face("front"));
-  Click("SpeedButton_CubeImage");
-  AnswerFileDialog(dir.file("back"));
-  Click("SpeedButton_PanoFileName");  // Tiff is selected: back.tif
-  ClickItem("RadioGroup_PanoImageSize", 0);
+  PrepareInverse();  // Tiff is selected: back.tif
   Click("SpeedButton_CubeToPanoExecute");
 
   const std::string output = dir.file("back.tif");
@@ -119,13 +126,7 @@ TEST_F(RunTest, InverseRunToJpegWritesThePanoramaAfterTheSameLines) {
   PrepareForward();
   Click("SpeedButton_Execute");
 
-  ShowPage("TabSheet2");
-  AnswerFileDialog(Face("front"));
-  Click("SpeedButton_CubeImage");
-  ClickItem("RadioGroup_PanoImageType", 1);
-  AnswerFileDialog(dir.file("back"));
-  Click("SpeedButton_PanoFileName");
-  ClickItem("RadioGroup_PanoImageSize", 0);
+  PrepareInverse(1);  // Jpeg: back.jpg
   Click("SpeedButton_CubeToPanoExecute");
 
   const std::string output = dir.file("back.jpg");
