@@ -50,10 +50,9 @@ class ListingCubeFiler : public TCubeFiler {
       return;
     }
     const bool turn = GetTopRotate() && faceIndex == fiTop;
-    // The face is taken over; the cutter gets back the bitmap of a face
-    // already encoded (same size, so it need not allocate fresh pages).
+    // The face is taken over; the cutter's next face takes the memory of an
+    // encoded one again (large blocks are kept when freed).
     auto face = std::make_shared<Bitmap>();
-    face->swap(spare_);
     face->swap(bitmap);
     // The bytes go into a buffer an earlier face was written from.
     std::vector<std::uint8_t> buffer;
@@ -86,7 +85,6 @@ class ListingCubeFiler : public TCubeFiler {
     pending_.pop_front();
     try {
       std::vector<std::uint8_t> data = job.bytes.get();
-      spare_.swap(*job.face);  // encoded: the worker no longer reads it
       OutputFile file(job.fileName);
       file.write(data.data(), data.size());
       file.close();
@@ -108,7 +106,6 @@ class ListingCubeFiler : public TCubeFiler {
 
   std::ostream& out_;
   std::deque<Pending> pending_;
-  Bitmap spare_;
   std::vector<std::vector<std::uint8_t>> spareBytes_;
 };
 

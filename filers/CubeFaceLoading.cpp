@@ -32,8 +32,8 @@
 #include "filers/PanoFiler.h"
 #include "imaging/Errors.h"
 #include "imaging/Parallel.h"
-#include "imaging/PixelMemory.h"
 #include "imaging/PathUtils.h"
+#include "imaging/PixelMemory.h"
 #include "imaging/Raster.h"
 #include "imaging/ShowErrorMessage.h"
 #include "imaging/SimImgUtils.h"
@@ -43,13 +43,9 @@ namespace skyfold {
 namespace {
 
 constexpr int kFaceCount = 6;
-// Pixels one thread of a placement loop takes at least.
-constexpr int kMinPixelsPerBlock = 1 << 16;
 // Edge of the square tiles the turned copies walk, so that reading a face
 // column by column stays within the cache.
 constexpr int kTile = 64;
-
-int MinRowsPerBlock(int width) { return std::max(1, kMinPixelsPerBlock / std::max(1, width)); }
 
 // All six names must name files the loader will read.
 bool FaceFilesReadable(const std::vector<std::string>& names) {

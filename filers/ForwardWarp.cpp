@@ -38,12 +38,6 @@ constexpr std::int16_t kNoSource = -1;
 constexpr std::int16_t kNoFrac = -10000;
 constexpr int kFracOne = 10000;
 
-// Rows of a pixel loop handed to one thread at least; keeps thread start-up
-// negligible against the work of small strips.
-constexpr int kMinPixelsPerBlock = 1 << 16;
-
-int MinRowsPerBlock(int width) { return std::max(1, kMinPixelsPerBlock / std::max(1, width)); }
-
 // Radians to pixels at q pixels per 45 degrees, evaluated step by step in
 // extended precision: atan(arg) · 180 / π · q / 45.
 long double AtanPixels(long double arg, int q) {
@@ -195,7 +189,7 @@ template <typename Progress>
 void ResampleRows(Progress&& dot, Bitmap& dest, const StripView& src, int bytes,
                   const TmxCurrencyUV& table, bool whiteWithoutSource = false) {
   const int h = src.height;
-  const int step = std::max(1, h / 40);  // strips under 40 rows: a dot per row
+  const int step = RowsPerProgressDot(h);
   dot(spAppend);
   const int minRows = MinRowsPerBlock(src.width);
   std::uint8_t* destData = dest.data();

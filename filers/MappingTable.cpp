@@ -62,7 +62,7 @@ void MirrorUpperLeftQuadrant(TmxCurrencyUV& table, int q, const std::function<vo
   if (table.Mirrored() || table.Columns() < 2 * q || table.Rows() < 4 * q) {
     throw ArgumentError("Only a full table of the quarter strip's size can be mirrored.");
   }
-  const int minRows = std::max(1, (1 << 16) / std::max(1, 2 * q));
+  const int minRows = MinRowsPerBlock(2 * q);
   ParallelFor(
       0, 2 * q,
       [&](int first, int last) {

@@ -31,6 +31,12 @@ void DeriveRow(const TmxCurrencyUV& table, int y, int width, PackedUV* out, int 
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+// The vector forms below need AVX2, the blend also FMA.
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return has;
+}
+
 // The same four entries at a time: the right half is read backwards and
 // turned round in the register.
 __attribute__((target("avx2"))) void DeriveRowAvx2(const TmxCurrencyUV& table, int y, int width,
@@ -73,10 +79,6 @@ __attribute__((target("avx2"))) void DeriveRowAvx2(const TmxCurrencyUV& table, i
   DeriveRow(table, y, width, out, x);
 }
 
-bool HasAvx2Only() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
 #endif
 
 // The entries of table rows as the blend reads them, in pixel order: a
@@ -88,7 +90,7 @@ class RowEntries {
     if (!table.Mirrored()) return table.Row(y);
     buffer_.resize(static_cast<std::size_t>(width));
 #if defined(__x86_64__) || defined(__i386__)
-    if (HasAvx2Only()) {
+    if (HasAvx2()) {
       DeriveRowAvx2(table, y, width, buffer_.data());
       return buffer_.data();
     }
@@ -334,10 +336,6 @@ __attribute__((target("avx2,fma"))) void BlendRowsAvx2(const StripTarget& dest,
   }
 }
 
-bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  return has;
-}
 #endif
 
 // Bilinear blend of rows [first, last) of one strip into dest (dest row y at

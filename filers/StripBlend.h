@@ -24,6 +24,11 @@ struct StripView {
   int height;
 };
 
+// The rows between two progress dots of a strip's line, one dot per chunk
+// (about 40 dots; strips under 40 rows get a dot per row). Every warp of a
+// strip reports through it, so the lines are the same whichever warp runs.
+inline int RowsPerProgressDot(int height) { return height / 40 > 1 ? height / 40 : 1; }
+
 // Where a call for strip rows [first, last) puts them: row y at data +
 // (y − first)·stride. Pixels whose entry has no source (U < 0) keep what the
 // target holds, or become white when whiteWithoutSource is set.

@@ -167,7 +167,7 @@ void TSimFiler::WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName,
   ObtainMappingTable(q, table);
   DoProgress("処理中 ", spAppend);
 
-  const int step = std::max(1, h / 40);
+  const int step = RowsPerProgressDot(h);
   const int dotsPerStrip = 1 + (h + step - 1) / step;
   const int events = 4 * dotsPerStrip;
   int emitted = 0;

@@ -119,6 +119,11 @@ Pool& ThePool() {
 
 }  // namespace
 
+int MinRowsPerBlock(int width) {
+  constexpr int kMinPixelsPerBlock = 1 << 16;
+  return std::max(1, kMinPixelsPerBlock / std::max(1, width));
+}
+
 void ParallelForInterleaved(int begin, int end, int grain,
                             const std::function<void(int, int)>& body) {
   if (end <= begin) return;

@@ -13,6 +13,11 @@ namespace skyfold {
 void SetThreadCount(int n);
 int ThreadCount();
 
+// The rows of a pixel loop over rows `width` pixels wide that one thread
+// should take at least (64 Ki pixels), so that handing work to a thread
+// costs little against the work: the minBlock of such loops.
+int MinRowsPerBlock(int width);
+
 // Calls body(first, last) for disjoint blocks [first, last) that cover
 // [begin, end), on up to ThreadCount() threads (the calling thread takes the
 // first block). Blocks smaller than minBlock are not split further.
