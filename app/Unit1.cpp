@@ -21,7 +21,7 @@
 #include "filers/Cube2PanoFiler.h"
 #include "filers/SkyfoldFiler.h"
 #include "imaging/PathUtils.h"
-#include "imaging/PixelMemory.h"
+#include "filers/ConversionEngine.h"
 #include "ui_Unit1.h"
 
 namespace skyfold {
@@ -338,14 +338,17 @@ void TForm1::RunFromPage(QWidget* page, Run run) {
 
   QString error;
   try {
-    run();  // its bitmap is freed on every way out
-  } catch (const std::bad_alloc&) {
-    error = QStringLiteral("メモリが不足しています。");
+    // The run owns its threads and memory: an idle window holds nothing a
+    // finished run used.
+    RunContext context;
+    const JobResult result = run(context);
+    if (result.status == JobResult::Status::Failed ||
+        result.status == JobResult::Status::Cancelled) {
+      error = QString::fromStdString(result.message);
+    }
   } catch (const std::exception& e) {
-    error = QString::fromStdString(e.what());
+    error = QString::fromStdString(FailureMessage(e));
   }
-  // An idle window holds no memory a finished run kept for reuse.
-  ReleaseKeptPixelMemory();
 
   ui->PageControl1->setCurrentWidget(page);
   ui->SpeedButton_Execute->setEnabled(true);
@@ -367,42 +370,25 @@ bool TForm1::ConfirmReplace(const std::string& path) {
 }
 
 void TForm1::SpeedButton_ExecuteClick() {
-  RunFromPage(ui->TabSheet1, [this] {
-    forwardFiler_->BuildFileNames();
-    if (GetCheckOverWrite() &&
-        !ConfirmReplace(forwardFiler_->OutputPath(forwardFiler_->GetFirstFileName()))) {
-      return;
-    }
-    ExecutePanoToCube();
+  RunFromPage(ui->TabSheet1, [this](RunContext& context) {
+    JobQuestions questions;
+    // Only the first face is asked about; the others are replaced with it.
+    questions.mayWrite = [this] {
+      return !GetCheckOverWrite() ||
+             ConfirmReplace(forwardFiler_->OutputPath(forwardFiler_->GetFirstFileName()));
+    };
+    return RunForwardJob(*forwardFiler_, context, questions);
   });
-}
-
-void TForm1::ExecutePanoToCube() {
-  if (!forwardFiler_->CheckParameters()) return;
-  Bitmap bitmap;
-  forwardFiler_->PrepareImageSize();
-  if (!forwardFiler_->LoadSourceImage(bitmap)) return;
-  forwardFiler_->DoProgress("正距円筒画像を立方体表面の画像へ変形します。", spAppend);
-  forwardFiler_->WarpImage(bitmap);
-  forwardFiler_->SaveCubeFaces(bitmap);
 }
 
 void TForm1::SpeedButton_CubeToPanoExecuteClick() {
-  RunFromPage(ui->TabSheet2, [this] {
-    if (GetCheckOverWrite() && !ConfirmReplace(inverseFiler_->GetImageFileName())) return;
-    ExecuteCubeToPano();
+  RunFromPage(ui->TabSheet2, [this](RunContext& context) {
+    JobQuestions questions;
+    questions.mayWrite = [this] {
+      return !GetCheckOverWrite() || ConfirmReplace(inverseFiler_->GetImageFileName());
+    };
+    return RunInverseJob(*inverseFiler_, context, questions);
   });
-}
-
-void TForm1::ExecuteCubeToPano() {
-  if (!inverseFiler_->CheckParameters()) return;
-  Bitmap bitmap;
-  inverseFiler_->PrepareImageSize();
-  inverseFiler_->BuildFileNames();
-  if (!inverseFiler_->LoadCubeFaces(bitmap)) return;
-  inverseFiler_->DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
-  const std::string output = inverseFiler_->GetImageFileName();
-  inverseFiler_->WarpAndSaveImage(bitmap, output, "出力中　" + output);
 }
 
 // ---- console ----

@@ -93,8 +93,6 @@ class TForm1 : public QMainWindow {
   void RunFromPage(QWidget* page, Run run);
   // The overwrite question for path; true when the run may go on.
   bool ConfirmReplace(const std::string& path);
-  void ExecutePanoToCube();
-  void ExecuteCubeToPano();
 
   void LoadSettings();
   void SaveSettings();

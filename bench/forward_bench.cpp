@@ -33,13 +33,24 @@ Bitmap Patterned(int width, int height) {
 
 Bitmap Panorama(int width) { return Patterned(width, width / 2); }
 
-void ApplyThreads(const benchmark::State& state) {
-  SetThreadCount(static_cast<int>(state.range(0)));
-}
+// The benchmark's filer works on a run of the benchmark's thread count.
+class BenchRun {
+ public:
+  BenchRun(TSimFiler& filer, int threads) : run_(threads), filer_(filer) {
+    filer_.UseRunContext(&run_);
+  }
+  ~BenchRun() { filer_.UseRunContext(nullptr); }
+  BenchRun(const BenchRun&) = delete;
+  BenchRun& operator=(const BenchRun&) = delete;
+
+ private:
+  RunContext run_;
+  TSimFiler& filer_;
+};
 
 void BM_BuildMappingTable(benchmark::State& state) {
-  ApplyThreads(state);
   TSimFiler filer;
+  const BenchRun run(filer, static_cast<int>(state.range(0)));
   TmxCurrencyUV table;
   table.SetSizeMirrored(2 * kQ, 4 * kQ);
   for (auto _ : state) {
@@ -50,8 +61,8 @@ void BM_BuildMappingTable(benchmark::State& state) {
 BENCHMARK(BM_BuildMappingTable)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ResampleStrip(benchmark::State& state) {
-  ApplyThreads(state);
   TSimFiler filer;
+  const BenchRun run(filer, static_cast<int>(state.range(0)));
   TmxCurrencyUV table;
   table.SetSizeMirrored(2 * kQ, 4 * kQ);
   filer.BuildMappingTable(kQ, table);
@@ -66,8 +77,8 @@ void BM_ResampleStrip(benchmark::State& state) {
 BENCHMARK(BM_ResampleStrip)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_WarpImage(benchmark::State& state) {
-  ApplyThreads(state);
   TSimFiler filer;
+  const BenchRun run(filer, static_cast<int>(state.range(0)));
   const Bitmap original = Panorama(kWidth);
   for (auto _ : state) {
     state.PauseTiming();
@@ -80,8 +91,8 @@ void BM_WarpImage(benchmark::State& state) {
 BENCHMARK(BM_WarpImage)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_AssemblePoleFace(benchmark::State& state) {
-  ApplyThreads(state);
   TSimFiler filer;
+  const BenchRun run(filer, static_cast<int>(state.range(0)));
   // The top band of a warped panorama: four triangles on white.
   Bitmap pano = Panorama(kWidth);
   filer.WarpImage(pano);
@@ -108,8 +119,8 @@ class FaceKeepingFiler : public TSimFiler {
 };
 
 void BM_SaveCubeFacesCutting(benchmark::State& state) {
-  SetThreadCount(static_cast<int>(state.range(1)));
   FaceKeepingFiler filer;
+  const BenchRun run(filer, static_cast<int>(state.range(1)));
   filer.SetTextureBasename("bench");
   filer.BuildFileNames();
   filer.OutputSize = static_cast<int>(state.range(0));

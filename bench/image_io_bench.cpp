@@ -113,11 +113,13 @@ void WriteSixFaces(benchmark::State& state, const char* extension) {
 }
 
 void SaveJpeg100(const std::string& name, const Bitmap& b) { SaveBitmapAsJpeg(name, b, 100); }
+void SaveBmp(const std::string& name, const Bitmap& b) { SaveBitmapAsBmp(name, b); }
+void SaveTiff(const std::string& name, const Bitmap& b) { SaveBitmapAsTiff(name, b); }
 
 void BM_WriteSixFacesJpeg(benchmark::State& state) { WriteSixFaces<SaveJpeg100>(state, ".jpg"); }
-void BM_WriteSixFacesBmp(benchmark::State& state) { WriteSixFaces<SaveBitmapAsBmp>(state, ".bmp"); }
+void BM_WriteSixFacesBmp(benchmark::State& state) { WriteSixFaces<SaveBmp>(state, ".bmp"); }
 void BM_WriteSixFacesTiff(benchmark::State& state) {
-  WriteSixFaces<SaveBitmapAsTiff>(state, ".tif");
+  WriteSixFaces<SaveTiff>(state, ".tif");
 }
 BENCHMARK(BM_WriteSixFacesJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_WriteSixFacesBmp)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -28,13 +28,19 @@ constexpr int kWidth = 8192;
 constexpr int kQuarter = kWidth / 8;
 constexpr int kFaceEdge = kWidth / 4;
 
-// Restores the default thread count when a benchmark ends.
-class ThreadScope {
+// The benchmark's filer works on a run of the benchmark's thread count.
+class BenchRun {
  public:
-  explicit ThreadScope(int n) { SetThreadCount(n); }
-  ~ThreadScope() { SetThreadCount(0); }
-  ThreadScope(const ThreadScope&) = delete;
-  ThreadScope& operator=(const ThreadScope&) = delete;
+  BenchRun(TSimFiler& filer, int threads) : run_(threads), filer_(filer) {
+    filer_.UseRunContext(&run_);
+  }
+  ~BenchRun() { filer_.UseRunContext(nullptr); }
+  BenchRun(const BenchRun&) = delete;
+  BenchRun& operator=(const BenchRun&) = delete;
+
+ private:
+  RunContext run_;
+  TSimFiler& filer_;
 };
 
 // Each stage at 1 and 2 threads, wall time with the whole process's CPU.
@@ -48,8 +54,8 @@ void AtOneAndTwoThreads(benchmark::internal::Benchmark* b) {
 }
 
 void BM_InverseTable(benchmark::State& state) {
-  const ThreadScope threads(static_cast<int>(state.range(0)));
   TPanoFiler filer;
+  const BenchRun run(filer, static_cast<int>(state.range(0)));
   TmxCurrencyUV table;
   table.SetSizeMirrored(2 * kQuarter, 4 * kQuarter);
   for (auto _ : state) {
@@ -107,8 +113,8 @@ class FaceSet {
 
 void LoadCubeFaces(benchmark::State& state, const char* extension) {
   const FaceSet faces(extension);
-  const ThreadScope threads(static_cast<int>(state.range(0)));
   TPanoFiler filer;
+  const BenchRun run(filer, static_cast<int>(state.range(0)));
   filer.SetImageFileName(faces.Path("pano.bmp"));
   filer.SetCubeImageFileName(faces.Path(std::string("face_front") + extension));
   filer.SetPanoImageSize(ps8192);
@@ -132,8 +138,8 @@ BENCHMARK(BM_LoadCubeFacesJpeg)->Apply(AtOneAndTwoThreads);
 // while the warp goes on.
 void WarpAndWrite(benchmark::State& state, bool pipelined) {
   const FaceSet faces(".bmp");
-  const ThreadScope threads(static_cast<int>(state.range(0)));
   TPanoFiler filer;
+  const BenchRun run(filer, static_cast<int>(state.range(0)));
   filer.SetImageFileName(faces.Path("pano.jpg"));
   filer.SetCubeImageFileName(faces.Path("face_front.bmp"));
   filer.SetPanoImageSize(ps8192);

@@ -29,24 +29,22 @@ Bitmap Picture(int width, int height) {
 }
 
 void BM_RotateBitmap90(benchmark::State& state) {
-  SetThreadCount(static_cast<int>(state.range(0)));
+  ThreadPool pool(static_cast<int>(state.range(0)));
   Bitmap face = Picture(4096, 4096);
   for (auto _ : state) {
-    RotateBitmap90(face, rdClockwise);
+    RotateBitmap90(face, rdClockwise, pool.workers());
     benchmark::DoNotOptimize(face.data());
   }
-  SetThreadCount(0);
 }
 BENCHMARK(BM_RotateBitmap90)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_RotateBitmap180(benchmark::State& state) {
-  SetThreadCount(static_cast<int>(state.range(0)));
+  ThreadPool pool(static_cast<int>(state.range(0)));
   Bitmap face = Picture(4096, 4096);
   for (auto _ : state) {
-    RotateBitmap180(face);
+    RotateBitmap180(face, pool.workers());
     benchmark::DoNotOptimize(face.data());
   }
-  SetThreadCount(0);
 }
 BENCHMARK(BM_RotateBitmap180)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -1,15 +1,17 @@
-// The jobs behind skyfold-cli's two commands. Each runs the same sequence of
-// filer operations as the window's run in its direction and prints the same
-// progress lines (to err, flushed as they grow); out lists each file written,
-// one full path per line.
+// The jobs behind skyfold-cli's two commands. Each describes its job on a
+// filer and runs it through the conversion engine, as the window does, and
+// prints the same progress lines (to err, flushed as they grow); out lists
+// each file written, one full path per line.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "filers/SimFilers.h"
+#include "imaging/Cancel.h"
 
 namespace skyfold::cli {
 
@@ -18,6 +20,14 @@ enum ExitStatus : int {
   kExitRefused = 1,  // a job was refused (validation, unaccepted source, existing output)
   kExitUsage = 2,    // unknown option or bad value
   kExitFailed = 3,   // a job failed while running (decoder, writer, memory)
+  kExitCancelled = 130,  // stopped by SIGINT or SIGTERM: nothing written
+};
+
+// What every job of one invocation shares.
+struct RunOptions {
+  int threads = 0;  // ≤ 0: one per core
+  // Set by the signal handling; every job checks it.
+  std::shared_ptr<CancelToken> cancel = std::make_shared<CancelToken>();
 };
 
 struct ToCubeOptions {
@@ -31,6 +41,7 @@ struct ToCubeOptions {
   bool swapLeftRight = false;
   bool force = false;
   bool quiet = false;
+  RunOptions run;
 };
 
 struct ToPanoOptions {
@@ -40,10 +51,14 @@ struct ToPanoOptions {
   std::optional<TExtractImageType> type;  // default: from the output's extension, else tif
   bool force = false;
   bool quiet = false;
+  RunOptions run;
 };
 
 // Both return an ExitStatus; several panoramas run one after another and
-// kExitFailed wins over kExitRefused.
+// kExitFailed wins over kExitRefused. A cancelled job ends the command with
+// kExitCancelled after the line "キャンセルしました。". out lists each file
+// written (full paths) once its job is complete; a failed write to out is
+// reported on err and makes the status kExitFailed.
 int RunToCube(const ToCubeOptions& options, std::ostream& out, std::ostream& err);
 int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err);
 

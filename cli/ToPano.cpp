@@ -1,14 +1,13 @@
-// to-pano: six cube faces into one equirectangular panorama, through the
-// same sequence of filer operations as the window's inverse run. Validation
-// messages and failures go to err; out lists the written file.
-#include <exception>
-#include <new>
+// to-pano: six cube faces into one equirectangular panorama, as an inverse
+// job on a TPanoFiler run by the engine. Validation messages and failures
+// go to err; out lists the written file.
 #include <string>
 
 #include "cli/Jobs.h"
+#include "cli/JobReport.h"
 #include "cli/Progress.h"
+#include "filers/ConversionEngine.h"
 #include "filers/PanoFiler.h"
-#include "imaging/Errors.h"
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
 #include "imaging/SimImgUtils.h"
@@ -50,12 +49,12 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
     return kExitUsage;
   }
 
-  ProgressPrinter progress(err, options.quiet);
+  ProgressPrinter printer(err, options.quiet);
   // Validation messages share the stream with the progress lines.
-  const ScopedErrorMessageSink sink([&](const std::string& text) { progress.Message(text); });
+  const ScopedErrorMessageSink sink([&](const std::string& text) { printer.Message(text); });
 
   TPanoFiler filer;
-  filer.OnProgress = progress.Event();
+  filer.OnProgress = printer.Event();
   // The face name goes in as typed, so the suffix rule judges what the user
   // wrote; the output is written exactly to the given name.
   filer.SetCubeImageFileName(options.face);
@@ -63,34 +62,19 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
   filer.SetPanoImageSize(static_cast<TPanoImageSize>(ordinal));
   filer.SetExtractImageType(options.type ? *options.type : TypeFromExtension(options.output));
 
-  const std::string output = filer.GetImageFileName();
-  if (!options.force && FileExists(output)) {
-    ShowErrorMessage(ExpandFileName(output) +
-                     ": the file already exists (use --force to replace it)");
-    return kExitRefused;
+  JobQuestions questions;
+  questions.replaceExisting = options.force;
+  if (!options.force) {
+    questions.mayWrite = [&filer] {
+      const std::string output = filer.GetImageFileName();
+      if (!FileExists(output)) return true;
+      ShowErrorMessage(ExpandFileName(output) +
+                       ": the file already exists (use --force to replace it)");
+      return false;
+    };
   }
-
-  try {
-    if (!filer.CheckParameters()) return kExitRefused;
-    Bitmap bitmap(0, 0, PixelFormat::Bgr24);
-    filer.PrepareImageSize();
-    filer.BuildFileNames();
-    if (!filer.LoadCubeFaces(bitmap)) {
-      progress.Finish();
-      return kExitRefused;
-    }
-    filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
-    filer.WarpAndSaveImage(bitmap, output, "出力中　" + output);
-  } catch (const std::bad_alloc&) {
-    progress.Message("Out of memory");
-    return kExitFailed;
-  } catch (const std::exception& e) {
-    progress.Message(e.what());
-    return kExitFailed;
-  }
-  progress.Finish();
-  out << ExpandFileName(output) << '\n' << std::flush;
-  return kExitOk;
+  RunContext run(options.run.threads, options.run.cancel);
+  return ReportJob(RunInverseJob(filer, run, questions), printer, out);
 }
 
 }  // namespace skyfold::cli

@@ -1,15 +1,22 @@
 // skyfold-cli: the command-line front end. Parses the two commands into the
 // job options of cli/Jobs.h and maps the outcome to the exit status: 0 every
 // job done, 1 a job refused, 2 a usage error, 3 a job failed while running.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/Jobs.h"
-#include "imaging/Parallel.h"
+#include "filers/ConversionEngine.h"
+#include "imaging/Cancel.h"
 #include "imaging/ShowErrorMessage.h"
 
 namespace skyfold::cli {
@@ -22,6 +29,30 @@ TExtractImageType TypeFromName(const std::string& name) {
   if (name == "bmp") return eiBitmap;
   if (name == "jpg") return eiJpeg;
   return eiTiff;
+}
+
+// SIGINT and SIGTERM cancel the running job: they are blocked in every
+// thread and taken by one thread that sets the token, so the job stops at
+// its next check and removes what it had begun. A second signal ends the
+// process at once (its temporary files are removed by the next run).
+void CancelOnSignals(std::shared_ptr<CancelToken> token) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
+  try {
+    std::thread([signals, token = std::move(token)] {
+      for (int received = 0;;) {
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0) continue;
+        if (++received > 1) _exit(kExitCancelled);
+        token->Cancel();
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);  // no watcher: default handling
+  }
 }
 
 int Run(int argc, char** argv) {
@@ -83,7 +114,11 @@ int Run(int argc, char** argv) {
     return kExitUsage;
   }
 
-  SetThreadCount(threads);
+  RunOptions run;
+  run.threads = threads;
+  CancelOnSignals(run.cancel);
+  cube.run = run;
+  pano.run = run;
   const ScopedErrorMessageSink sink([](const std::string& text) {
     std::cerr << text << '\n' << std::flush;
   });
@@ -101,12 +136,13 @@ int Run(int argc, char** argv) {
 }  // namespace skyfold::cli
 
 int main(int argc, char** argv) {
+  // A closed stdout must not end the process half-way: writes to it then
+  // fail and are reported.
+  signal(SIGPIPE, SIG_IGN);
   try {
     return skyfold::cli::Run(argc, argv);
-  } catch (const std::bad_alloc&) {
-    std::cerr << "Out of memory\n";
   } catch (const std::exception& e) {
-    std::cerr << e.what() << '\n';
+    std::cerr << skyfold::FailureMessage(e) << '\n';
   }
   return skyfold::cli::kExitFailed;
 }

@@ -23,9 +23,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <future>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -34,6 +32,7 @@
 #include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
 #include "imaging/PixelMemory.h"
+#include "filers/RunContext.h"
 #include "imaging/Raster.h"
 #include "imaging/ShowErrorMessage.h"
 #include "imaging/SimImgUtils.h"
@@ -67,11 +66,11 @@ struct DecodedFace {
   bool loaded = false;  // false: the file was gone by the time it was read
 };
 
-// Runs on a worker thread: touches nothing but its own name and bitmap. The
-// kind was checked by name beforehand, so the loader shows no message here.
-DecodedFace DecodeFace(const std::string& name) {
-  DecodedFace face;
-  face.loaded = LoadImageFile(face.bitmap, name);
+// Runs on a worker: touches nothing but its own name and bitmap. The kind
+// was checked by name beforehand, so the loader shows no message here.
+DecodedFace DecodeFace(const std::string& name, const PoolRef& pool, const DecodeContext& context) {
+  DecodedFace face{Bitmap(pool)};
+  face.loaded = LoadImageFile(face.bitmap, name, context);
   if (face.loaded) ConvertToBgr24(face.bitmap);
   return face;
 }
@@ -82,41 +81,42 @@ DecodedFace DecodeFace(const std::string& name) {
 // faces exist at a time. Destruction waits for any worker.
 class FaceDecoder {
  public:
-  FaceDecoder(const std::vector<std::string>& names, int ahead)
-      : names_(names), pending_(names.size()), ahead_(ahead) {
+  FaceDecoder(const std::vector<std::string>& names, int ahead, RunContext& run)
+      : names_(names), pending_(names.size()), ahead_(ahead), run_(run) {
     for (int d = 0; d < ahead && d < static_cast<int>(names.size()); ++d) Start(d);
   }
   FaceDecoder(const FaceDecoder&) = delete;
   FaceDecoder& operator=(const FaceDecoder&) = delete;
 
-  // Face d, for d = 0, 1, … in turn; rethrows its decoder's exception.
+  // Face d, for d = 0, 1, … in turn; rethrows its decoder's exception. A
+  // face no worker has started yet is decoded here.
   DecodedFace Take(int d) {
     const auto i = static_cast<std::size_t>(d);
-    if (!pending_[i].valid()) return DecodeFace(names_[i]);  // one thread, or no worker
-    if (ahead_ > 0 && i + ahead_ < names_.size()) Start(d + ahead_);
-    return pending_[i].get();
+    if (!pending_[i].Valid()) return DecodeFace(names_[i], &run_.memory(), run_.decode());
+    if (ahead_ > 0 && i + ahead_ < names_.size()) Start(d + static_cast<int>(ahead_));
+    return pending_[i].Get();
   }
 
  private:
   void Start(int d) {
     const auto i = static_cast<std::size_t>(d);
-    try {
-      pending_[i] = std::async(std::launch::async, DecodeFace, names_[i]);
-    } catch (const std::system_error&) {
-      // No thread to be had: this face (and those after it) are decoded
-      // when their turn comes.
-    }
+    pending_[i] = run_.workers().Submit(
+        [name = names_[i], pool = PoolRef(&run_.memory()), context = run_.decode()] {
+          return DecodeFace(name, pool, context);
+        });
   }
 
   std::vector<std::string> names_;  // copies: workers never read the filer
-  std::vector<std::future<DecodedFace>> pending_;
+  std::vector<Task<DecodedFace>> pending_;
   const std::size_t ahead_;
+  RunContext& run_;
 };
 
 // Scales srcRect of src over dstRect of dst (both 24 bits) by point sampling,
 // the raster's StretchRect rule, with the rows split over threads. Empty or
 // out-of-range source rectangles draw nothing, as there; returns false then.
-bool ScaleRect(Bitmap& dst, const Rect& dstRect, const Bitmap& src, const Rect& srcRect) {
+bool ScaleRect(Bitmap& dst, const Rect& dstRect, const Bitmap& src, const Rect& srcRect,
+               const Workers& workers) {
   if (dstRect.width <= 0 || dstRect.height <= 0 || srcRect.width <= 0 || srcRect.height <= 0) {
     return false;
   }
@@ -138,7 +138,7 @@ bool ScaleRect(Bitmap& dst, const Rect& dstRect, const Bitmap& src, const Rect& 
         srcRect.left + std::int64_t{x - dstRect.left} * srcRect.width / dstRect.width;
     srcOffset[static_cast<std::size_t>(x - x0)] = static_cast<std::size_t>(sx) * 3;
   }
-  ParallelFor(
+  workers.For(
       y0, y1,
       [&](int first, int last) {
         for (int y = first; y < last; ++y) {
@@ -204,7 +204,7 @@ Turn TurnOf(int k, bool clockwise, int n) {
 // bandTop … bandTop + q − 1 of target from column x on, wrapping past the
 // right edge to column 0.
 void CopyTurned(Bitmap& target, int x, int bandTop, const ScaledSquare& s, const Turn& turn,
-                int srcTop, int q) {
+                int srcTop, int q, const Workers& workers) {
   const int w = target.width();
   const int f = static_cast<int>(s.rows.size());
   const int beforeWrap = std::min(f, w - x);
@@ -249,7 +249,7 @@ void CopyTurned(Bitmap& target, int x, int bandTop, const ScaledSquare& s, const
     if (mid < i1) run(y, mid, i1, out + static_cast<std::size_t>(mid - beforeWrap) * 3);
   };
 
-  ParallelFor(
+  workers.For(
       0, q,
       [&](int first, int last) {
         if (alongRow) {
@@ -268,8 +268,8 @@ void CopyTurned(Bitmap& target, int x, int bandTop, const ScaledSquare& s, const
 }
 
 // rect of target (inside it) set to white.
-void FillWhite(Bitmap& target, const Rect& rect) {
-  ParallelFor(
+void FillWhite(Bitmap& target, const Rect& rect, const Workers& workers) {
+  workers.For(
       rect.top, rect.top + rect.height,
       [&](int first, int last) {
         for (int y = first; y < last; ++y) {
@@ -299,8 +299,6 @@ class ReleaseUnlessDone {
 
 }  // namespace
 
-TPanoFiler::~TPanoFiler() { DropPreparedTable(); }
-
 bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
   if (!CheckParameters()) return false;
   if (FileNames.size() != kFaceCount) throw ArgumentError("The face names are not built.");
@@ -314,22 +312,25 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
   // A new raster is not filled white first: the faces cover every pixel,
   // and a cell that an empty face leaves undrawn is whitened on its own. A
   // raster of the right size is reused as it is.
+  RunContext& run = Context();
+  const Workers workers = run.workers();
   const bool fresh =
       bitmap.width() != w || bitmap.height() != h || bitmap.format() != PixelFormat::Bgr24;
   if (fresh) {
     bitmap = Bitmap();  // release the old raster before the new one is allocated
-    bitmap = Bitmap(w, h, PixelFormat::Bgr24, Uninitialised{});
+    bitmap = Bitmap(w, h, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
   }
   ReleaseUnlessDone release(bitmap, fresh);
   const auto scale = [&](const Rect& cell, const Bitmap& face, const Rect& part) {
-    if (!ScaleRect(bitmap, cell, face, part) && fresh) FillWhite(bitmap, cell);
+    if (!ScaleRect(bitmap, cell, face, part, workers) && fresh) FillWhite(bitmap, cell, workers);
   };
 
-  const int threads = ThreadCount();
+  const int threads = run.Threads();
   if (threads > 1) PrepareMappingTable(q);
   try {
-    FaceDecoder decoder(FileNames, threads > 1 ? threads : 0);
+    FaceDecoder decoder(FileNames, threads > 1 ? threads : 0, run);
     for (int d = 0; d < kFaceCount; ++d) {
+      run.cancel().Check();
       const std::string& name = FileNames[static_cast<std::size_t>(d)];
       DoProgress("読み込んでいます。　" + ExtractFileName(name), spAppend);
       const DecodedFace decoded = decoder.Take(d);
@@ -377,10 +378,11 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
           for (int k = 0; k < 4; ++k) {
             DoProgress(".", spUpdate);
             if (blank) {
-              if (k == 0) FillWhite(bitmap, Rect{0, bandTop, w, q});
+              if (k == 0) FillWhite(bitmap, Rect{0, bandTop, w, q}, workers);
               continue;
             }
-            CopyTurned(bitmap, (3 * q + k * f) % w, bandTop, square, TurnOf(k, top, f), srcTop, q);
+            CopyTurned(bitmap, (3 * q + k * f) % w, bandTop, square, TurnOf(k, top, f), srcTop, q,
+                       workers);
           }
           break;
         }
@@ -393,7 +395,7 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
   release.Done();
   // The faces are placed: what they leave kept would only add to the warp's
   // memory.
-  ReleaseKeptPixelMemory();
+  run.memory().Release();
   return true;
 }
 

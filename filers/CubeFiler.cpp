@@ -34,7 +34,7 @@ void TCubeFiler::PrepareImageSize() {
 }
 
 void TCubeFiler::SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint8_t faceIndex) {
-  if (GetTopRotate() && faceIndex == fiTop) RotateBitmap180(bitmap);
+  if (GetTopRotate() && faceIndex == fiTop) RotateBitmap180(bitmap, Context().workers());
   TSimFiler::SaveImage(bitmap, fileName, faceIndex);
 }
 

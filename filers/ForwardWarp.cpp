@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "filers/FaceSaves.h"
+#include "filers/PanoramaWarp.h"
 #include "filers/SimFilers.h"
 #include "filers/StripBlend.h"
 #include "imaging/Errors.h"
@@ -93,20 +95,19 @@ void SplitAtanHypot(std::int64_t sumSquares, double root, int den, int q, double
 
 }  // namespace
 
-void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
-  const int q = quarterUnit;
-  DoProgress("座標を取得しています。", spAppend);
-  if (q < 0 || table.Columns() < 2 * q || table.Rows() < 4 * q) {
-    throw ArgumentError("The mapping table is smaller than its quarter strip.");
-  }
-  if (table.Mirrored() && (table.Columns() != 2 * q || table.Rows() != 4 * q)) {
-    throw ArgumentError("A mirrored mapping table must be the quarter strip's size.");
+void BuildForwardTable(int q, TmxCurrencyUV& table, const TableBuild& build) {
+  const auto progress = [&](const char* text, TSimProgressMode mode) {
+    if (build.progress) build.progress(text, mode);
+  };
+  progress("座標を取得しています。", spAppend);
+  if (q < 0 || !table.Mirrored() || table.Columns() != 2 * q || table.Rows() != 4 * q) {
+    throw ArgumentError("The mapping table must be a mirrored table of its quarter strip.");
   }
 
   // Only the top band's columns 0 … q − 1 can stay without a source (x > y);
   // every other entry is written by the phases below, so only those rows
   // need the "no source" initialisation.
-  ParallelFor(
+  build.workers.For(
       0, q,
       [&](int first, int last) {
         for (int y = first; y < last; ++y) {
@@ -115,7 +116,8 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
         }
       },
       MinRowsPerBlock(q));
-  DoProgress("....", spUpdate);
+  CheckCancel(build.cancel);
+  progress("....", spUpdate);
 
   const double k = 180.0 / std::numbers::pi * q / 45.0;
 
@@ -135,16 +137,18 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
       SplitAtanHypot(sum, std::sqrt(static_cast<double>(sum)), q, q, k, e.V, e.VFrac);
     }
   };
-  ParallelFor(
+  build.workers.For(
       0, (q + 1) / 2,
       [&](int first, int last) {
         for (int t = first; t < last; ++t) {
+          if ((t & 63) == 0) CheckCancel(build.cancel);
           topRow(t);
           if (q - 1 - t != t) topRow(q - 1 - t);
         }
       },
       MinRowsPerBlock(q));
-  DoProgress("....", spUpdate);
+  CheckCancel(build.cancel);
+  progress("....", spUpdate);
 
   // Side band, upper left quarter. U and the distance √(q² + x²) depend on
   // the column only.
@@ -154,10 +158,11 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
     SplitAtanRatio(x, q, q, k, columnU[x].U, columnU[x].UFrac);
     distance[x] = std::sqrt(static_cast<double>(std::int64_t{q} * q + std::int64_t{x} * x));
   }
-  ParallelFor(
+  build.workers.For(
       q, 2 * q,
       [&](int first, int last) {
         for (int y = first; y < last; ++y) {
+          if ((y & 63) == 0) CheckCancel(build.cancel);
           PackedUV* row = table.Row(y);
           const int height = 2 * q - y;
           for (int x = 0; x < q; ++x) {
@@ -170,24 +175,26 @@ void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
         }
       },
       MinRowsPerBlock(q));
-  DoProgress("....", spUpdate);
+  CheckCancel(build.cancel);
+  progress("....", spUpdate);
 
-  // The other quadrants are its mirror images: derived on reading from a
-  // mirrored table, written out into a full one.
-  if (table.Mirrored()) {
-    DoProgress("....", spUpdate);
-    return;
-  }
-  MirrorUpperLeftQuadrant(table, q, [this] { DoProgress("....", spUpdate); });
+  // The other quadrants are its mirror images, derived on reading.
+  progress("....", spUpdate);
 }
+
+void TSimFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
+  BuildForwardTable(quarterUnit, table, TableBuildHere());
+}
+
+MappingTableBuilder TSimFiler::TableBuilder() const { return BuildForwardTable; }
 
 namespace {
 
 // The resampling loop of ResampleStrip: a line with one dot per chunk of
 // rows, each chunk blended on all threads after its dot.
 template <typename Progress>
-void ResampleRows(Progress&& dot, Bitmap& dest, const StripView& src, int bytes,
-                  const TmxCurrencyUV& table, bool whiteWithoutSource = false) {
+void ResampleRows(Progress&& dot, const Workers& workers, const CancelToken& cancel, Bitmap& dest,
+                  const StripView& src, int bytes, const TmxCurrencyUV& table) {
   const int h = src.height;
   const int step = RowsPerProgressDot(h);
   dot(spAppend);
@@ -196,14 +203,15 @@ void ResampleRows(Progress&& dot, Bitmap& dest, const StripView& src, int bytes,
   const std::size_t destStride = dest.rowBytes();
   for (int y0 = 0; y0 < h; y0 += step) {
     dot(spUpdate);
+    cancel.Check();
     if (bytes != 3 && bytes != 4) continue;  // other formats leave dest unwritten
     if (src.width == 0) continue;
     const int y1 = std::min(y0 + step, h);
     // Rows cross more or less of the picture (the polar bands hold
     // triangles): they are dealt out in small runs to share the work evenly.
-    ParallelForInterleaved(y0, y1, std::max(4, minRows / 4), [&](int first, int last) {
+    workers.ForInterleaved(y0, y1, std::max(4, minRows / 4), [&](int first, int last) {
       BlendStripRows(StripTarget{destData + destStride * static_cast<std::size_t>(first),
-                                 destStride, whiteWithoutSource},
+                                 destStride, false},
                      src, bytes, table, first, last);
     });
   }
@@ -226,49 +234,29 @@ void TSimFiler::ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurre
   }
   const bool direct =
       source.format() == PixelFormat::Bgr24 || source.format() == PixelFormat::Bgrx32;
-  ResampleRows([this](TSimProgressMode mode) { DoProgress(".", mode); }, dest,
-               StripView{source.data(), source.rowBytes(), w, h},
+  RunContext& run = Context();
+  ResampleRows([this](TSimProgressMode mode) { DoProgress(".", mode); }, run.workers(),
+               run.cancel(), dest, StripView{source.data(), source.rowBytes(), w, h},
                direct ? source.bytesPerPixel() : 0, table);
 }
 
 void TSimFiler::WarpImage(Bitmap& bitmap) {
-  const int q4 = bitmap.width() / 4;
-  const int h = bitmap.height();
-  // B is shared by the four strips. The pixels without a source are the
-  // same in every strip and white, which the polar face assembly relies on:
-  // the 24-bit path writes them white, the converting path keeps the white B
-  // is created with. Each strip is read in place from the panorama (it is
-  // not written until its resampled copy is complete).
-  const bool direct = bitmap.format() == PixelFormat::Bgr24;
-  Bitmap b = direct ? Bitmap(q4, h, PixelFormat::Bgr24, Uninitialised{}) : Bitmap(q4, h);
-
-  const int q = q4 / 2;
+  // The warp works in 24 bits; what loading gives already is.
+  ConvertToBgr24(bitmap);
+  RunContext& run = Context();
   TmxCurrencyUV table;
-  ObtainMappingTable(q, table);
-
+  ObtainMappingTable(bitmap.width() / 8, table);
   DoProgress("処理中 ", spAppend);
-  if (table.Columns() < q4 || table.Rows() < h) {
-    throw ArgumentError("The mapping table does not cover the strip.");
-  }
-  for (int k = 0; k < 4; ++k) {
-    if (direct) {
-      const StripView strip{bitmap.data() + static_cast<std::size_t>(k) * q4 * 3, bitmap.rowBytes(),
-                            q4, h};
-      ResampleRows([this](TSimProgressMode mode) { DoProgress(".", mode); }, b, strip, 3, table,
-                   true);
-      ParallelFor(0, h, [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-          std::memcpy(bitmap.row(y) + static_cast<std::size_t>(k) * q4 * 3, b.row(y), b.rowBytes());
-        }
-      });
-    } else {
-      // Another format is converted to 24 bits on the way out and back.
-      Bitmap a(q4, h, PixelFormat::Bgr24);
-      CopyRect(a, 0, 0, bitmap, k * q4, 0, q4, h);
-      ResampleStrip(b, a, table);
-      CopyRect(bitmap, k * q4, 0, b, 0, 0, q4, h);
-    }
-  }
+  // Every pixel of the result is written (white where the table has no
+  // source, which the polar face assembly relies on).
+  Bitmap warped(bitmap.width(), bitmap.height(), PixelFormat::Bgr24, Uninitialised{},
+                bitmap.pool());
+  const int h = bitmap.height();
+  WarpPanorama(bitmap, table, run.workers(), run.cancel(), WarpDots(ProgressHere(), h),
+               [&](int y0, int) { return WarpRows{warped.row(y0), warped.rowBytes()}; },
+               [](int, int) {});
+  table = TmxCurrencyUV();
+  bitmap.swap(warped);
 }
 
 namespace {
@@ -292,7 +280,7 @@ struct PolarBand {
 // for the bottom face. Rows are split across threads in tiles; every piece
 // pixel has its own destination pixel, so the result is the same for any
 // thread count.
-void DrawPieceTurned(Bitmap& face, const PolarBand& band, int p, int which) {
+void DrawPieceTurned(Bitmap& face, const PolarBand& band, int p, int which, const Workers& workers) {
   constexpr int kTile = 64;
   const int n = face.width();
   const int off = which == 0 ? band.rows : 0;
@@ -336,7 +324,7 @@ void DrawPieceTurned(Bitmap& face, const PolarBand& band, int p, int which) {
       }
     }
   };
-  ParallelFor(
+  workers.For(
       0, (rows + kTile - 1) / kTile,
       [&](int firstTile, int lastTile) {
         for (int t = firstTile; t < lastTile; ++t) {
@@ -357,6 +345,8 @@ void DrawPieceTurned(Bitmap& face, const PolarBand& band, int p, int which) {
 }  // namespace
 
 void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
+  RunContext& run = Context();
+  const Workers workers = run.workers();
   const int q4 = bitmap.width() / 4;
   const int q = q4 / 2;
   const int size = OutputSize;
@@ -369,15 +359,19 @@ void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
 
   // The face and output bitmaps are reused from face to face (a face of
   // 4096 is 48 MB of fresh pages otherwise); each is rewritten whole, or
-  // made white again, before it is used.
-  Bitmap face;
-  Bitmap out;
+  // made white again, before it is used. A face handed to a background save
+  // is replaced by memory the run's pool kept from an earlier one.
+  MemoryPool* pool = &run.memory();
+  Bitmap face(pool);
+  Bitmap out(pool);
+  FaceSaves saves(run);
   for (std::size_t i = 0; i < FileNames.size(); ++i) {
+    run.cancel().Check();
     DoProgress(FileNames[i], spAppend);
     if (i >= 6) continue;  // sphere names beyond the six faces: nothing to cut
     const std::string path = OutputPath(FileNames[i]);
     if (face.width() != q4 || face.height() != q4 || face.format() != PixelFormat::Bgr24) {
-      face = Bitmap(q4, q4, PixelFormat::Bgr24, Uninitialised{});
+      face = Bitmap(q4, q4, PixelFormat::Bgr24, Uninitialised{}, pool);
     }
     // Only a face copied whole out of a regular panorama skips the white.
     if (!(regular && i <= 3) && face.byteSize() != 0) {
@@ -400,34 +394,37 @@ void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
       const int which = static_cast<int>(i) - 4;
       const PolarBand band{&bitmap, which == 0 ? 0 : 3 * q, q, 5 * q, 8 * q};
       for (int p = 0; p < 4; ++p) {
-        DrawPieceTurned(face, band, p, which);
+        DrawPieceTurned(face, band, p, which, workers);
         DoProgress(".", spUpdate);
       }
     } else {
       const int top = i == 4 ? 0 : 3 * q;
-      Bitmap strip(bitmap.width(), q, PixelFormat::Bgr24);
+      Bitmap strip(bitmap.width(), q, PixelFormat::Bgr24, pool);
       CopyRect(strip, 0, 0, bitmap, 5 * q, top, 3 * q, q);
       CopyRect(strip, 3 * q, 0, bitmap, 0, top, 5 * q, q);
       AssemblePoleFace(face, strip, static_cast<int>(i) - 4);
     }
 
     const auto faceIndex = static_cast<std::uint8_t>(i);
+    const FaceSaves::Scope background(saves, *this);
     if (face.width() == size && face.height() == size) {
       // A 1:1 stretch is a copy; save the face itself.
       SaveImage(face, path, faceIndex);
     } else {
       // The stretch writes every pixel of out unless the face is empty.
       if (out.width() != size || out.height() != size || out.format() != PixelFormat::Bgr24) {
-        out = Bitmap(size, size, PixelFormat::Bgr24, Uninitialised{});
+        out = Bitmap(size, size, PixelFormat::Bgr24, Uninitialised{}, pool);
       }
       if (face.empty() && out.byteSize() != 0) std::memset(out.data(), 255, out.byteSize());
       StretchDraw(out, Rect{0, 0, size, size}, face);
       SaveImage(out, path, faceIndex);
     }
   }
+  saves.Finish();
 }
 
 void TSimFiler::AssemblePoleFace(Bitmap& face, const Bitmap& strip, int which) {
+  const Workers workers = Context().workers();
   const int q4 = strip.width() / 4;
   const int h = strip.height();
   if (face.format() != PixelFormat::Bgr24) {
@@ -441,7 +438,7 @@ void TSimFiler::AssemblePoleFace(Bitmap& face, const Bitmap& strip, int which) {
   // pieces: what it held before takes all three turns at once (one turn the
   // other way), and each piece is drawn straight where its turns would take
   // it.
-  RotateBitmap90(face, which == 0 ? rdCounterClockwise : rdClockwise);
+  RotateBitmap90(face, which == 0 ? rdCounterClockwise : rdClockwise, workers);
   Bitmap converted;
   const Bitmap* source = &strip;
   if (strip.format() != PixelFormat::Bgr24) {
@@ -451,7 +448,7 @@ void TSimFiler::AssemblePoleFace(Bitmap& face, const Bitmap& strip, int which) {
   }
   const PolarBand band{source, 0, h, 0, std::max(1, source->width())};
   for (int p = 0; p < 4; ++p) {
-    DrawPieceTurned(face, band, p, which);
+    DrawPieceTurned(face, band, p, which, workers);
     DoProgress(".", spUpdate);
   }
 }

@@ -53,15 +53,18 @@ struct ColumnTerms {
 
 }  // namespace
 
-void TPanoFiler::BuildMappingTable(int q, TmxCurrencyUV& table) {
-  DoProgress("座標を取得しています。", spAppend);
-  if (q < 0 || table.Columns() < 2 * q || table.Rows() < 4 * q ||
-      (table.Mirrored() && (table.Columns() != 2 * q || table.Rows() != 4 * q))) {
-    throw ArgumentError("The mapping table does not fit its quarter strip.");
+void BuildInverseTable(int q, TmxCurrencyUV& table, const TableBuild& build) {
+  const auto progress = [&](const char* text, TSimProgressMode mode) {
+    if (build.progress) build.progress(text, mode);
+  };
+  progress("座標を取得しています。", spAppend);
+  if (q < 0 || !table.Mirrored() || table.Columns() != 2 * q || table.Rows() != 4 * q) {
+    throw ArgumentError("The mapping table must be a mirrored table of its quarter strip.");
   }
   // Every entry is written below, so no entry is left in the "no source"
   // state the warp would skip; the first step has nothing left to do.
-  DoProgress("....", spUpdate);
+  CheckCancel(build.cancel);
+  progress("....", spUpdate);
 
   std::vector<ColumnTerms> columns(static_cast<std::size_t>(q));
   for (int j = 0; j < q; ++j) {
@@ -82,24 +85,27 @@ void TPanoFiler::BuildMappingTable(int q, TmxCurrencyUV& table) {
   };
 
   // Top-face quadrant.
-  ParallelFor(
+  build.workers.For(
       0, q,
       [&](int first, int last) {
         for (int i = first; i < last; ++i) {
+          if ((i & 63) == 0) CheckCancel(build.cancel);
           PackedUV* row = table.Row(i);
           const double tanT = tanTheta[static_cast<std::size_t>(i)];
           for (int j = 0; j < q; ++j) topFace(row[j], columns[static_cast<std::size_t>(j)], tanT);
         }
       },
       kMinRowsPerBlock);
-  DoProgress("....", spUpdate);
+  CheckCancel(build.cancel);
+  progress("....", spUpdate);
 
   // Side-face quadrant; directions whose face-P row would lie above the band
   // edge (v < q) belong to the top face.
-  ParallelFor(
+  build.workers.For(
       q, 2 * q,
       [&](int first, int last) {
         for (int i = first; i < last; ++i) {
+          if ((i & 63) == 0) CheckCancel(build.cancel);
           PackedUV* row = table.Row(i);
           const double tanT = tanTheta[static_cast<std::size_t>(i)];
           for (int j = 0; j < q; ++j) {
@@ -115,15 +121,17 @@ void TPanoFiler::BuildMappingTable(int q, TmxCurrencyUV& table) {
         }
       },
       kMinRowsPerBlock);
-  DoProgress("....", spUpdate);
+  CheckCancel(build.cancel);
+  progress("....", spUpdate);
 
-  // The other quadrants are its mirror images: derived on reading from a
-  // mirrored table, written out into a full one.
-  if (table.Mirrored()) {
-    DoProgress("....", spUpdate);
-    return;
-  }
-  MirrorUpperLeftQuadrant(table, q, [this] { DoProgress("....", spUpdate); });
+  // The other quadrants are its mirror images, derived on reading.
+  progress("....", spUpdate);
 }
+
+void TPanoFiler::BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) {
+  BuildInverseTable(quarterUnit, table, TableBuildHere());
+}
+
+MappingTableBuilder TPanoFiler::TableBuilder() const { return BuildInverseTable; }
 
 }  // namespace skyfold

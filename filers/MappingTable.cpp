@@ -4,32 +4,31 @@
 #include <new>
 
 #include "imaging/Errors.h"
-#include "imaging/Parallel.h"
 
 namespace skyfold {
 
-void TmxCurrencyUV::Allocate(std::size_t count) {
+void TmxCurrencyUV::Allocate(std::size_t count, const PoolRef& pool) {
   memory_ = nullptr;  // the old entries go before the new ones come
   try {
-    memory_ = AllocatePixelMemory(count * sizeof(PackedUV));
+    memory_ = AllocatePixelMemory(count * sizeof(PackedUV), pool);
   } catch (const std::bad_alloc&) {
     throw MemoryError("Out of memory");
   }
 }
 
-void TmxCurrencyUV::SetSize(int columns, int rows) {
+void TmxCurrencyUV::SetSize(int columns, int rows, const PoolRef& pool) {
   if (columns < 0 || rows < 0) throw ArgumentError("Invalid mapping table size.");
-  Allocate(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
+  Allocate(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows), pool);
   columns_ = columns;
   rows_ = rows;
   mirrored_ = false;
 }
 
-void TmxCurrencyUV::SetSizeMirrored(int columns, int rows) {
+void TmxCurrencyUV::SetSizeMirrored(int columns, int rows, const PoolRef& pool) {
   if (columns < 0 || rows < 0 || columns % 2 != 0 || rows % 2 != 0) {
     throw ArgumentError("Invalid mapping table size.");
   }
-  Allocate(static_cast<std::size_t>(columns / 2) * static_cast<std::size_t>(rows / 2));
+  Allocate(static_cast<std::size_t>(columns / 2) * static_cast<std::size_t>(rows / 2), pool);
   columns_ = columns;
   rows_ = rows;
   mirrored_ = true;
@@ -56,36 +55,6 @@ void TmxCurrencyUV::Set(int column, int row, const TCurrencyUV& e) {
   Row(row)[column] =
       PackedUV{static_cast<std::int16_t>(e.U), static_cast<std::int16_t>(e.UFrac.raw),
                static_cast<std::int16_t>(e.V), static_cast<std::int16_t>(e.VFrac.raw)};
-}
-
-void MirrorUpperLeftQuadrant(TmxCurrencyUV& table, int q, const std::function<void()>& between) {
-  if (table.Mirrored() || table.Columns() < 2 * q || table.Rows() < 4 * q) {
-    throw ArgumentError("Only a full table of the quarter strip's size can be mirrored.");
-  }
-  const int minRows = MinRowsPerBlock(2 * q);
-  ParallelFor(
-      0, 2 * q,
-      [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-          PackedUV* row = table.Row(y);
-          for (int x = q; x < 2 * q; ++x) {
-            row[x] = MirroredAcross(row[2 * q - 1 - x], true, 2 * q, false, 4 * q);
-          }
-        }
-      },
-      minRows);
-  between();
-  ParallelFor(
-      2 * q, 4 * q,
-      [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-          const PackedUV* mirror = table.Row(4 * q - 1 - y);
-          PackedUV* row = table.Row(y);
-          for (int x = 0; x < 2 * q; ++x)
-            row[x] = MirroredAcross(mirror[x], false, 2 * q, true, 4 * q);
-        }
-      },
-      minRows);
 }
 
 }  // namespace skyfold

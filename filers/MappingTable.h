@@ -15,7 +15,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "filers/Currency.h"
@@ -55,11 +54,11 @@ inline PackedUV MirroredAcross(PackedUV e, bool columns, int c, bool rows, int r
 class TmxCurrencyUV {
  public:
   // Allocates columns × rows entries (contents undefined until the table is
-  // built). Throws MemoryError.
-  void SetSize(int columns, int rows);
+  // built), from pool when given. Throws MemoryError.
+  void SetSize(int columns, int rows, const PoolRef& pool = {});
   // The same for a mirrored table (columns and rows even): only the
-  // upper-left quadrant is stored.
-  void SetSizeMirrored(int columns, int rows);
+  // upper-left quadrant is stored. The builders fill only such tables.
+  void SetSizeMirrored(int columns, int rows, const PoolRef& pool = {});
   int Columns() const { return columns_; }
   int Rows() const { return rows_; }
   bool Mirrored() const { return mirrored_; }
@@ -80,7 +79,7 @@ class TmxCurrencyUV {
   }
 
  private:
-  void Allocate(std::size_t count);
+  void Allocate(std::size_t count, const PoolRef& pool);
 
   int columns_ = 0;
   int rows_ = 0;
@@ -89,10 +88,5 @@ class TmxCurrencyUV {
 
   PixelMemory memory_;
 };
-
-// For a full table: fills the rest of the 2q × 4q area from its upper-left
-// q × 2q quadrant, entry for entry as a mirrored table derives it; `between`
-// runs between the pass across the columns and the pass across the rows.
-void MirrorUpperLeftQuadrant(TmxCurrencyUV& table, int q, const std::function<void()>& between);
 
 }  // namespace skyfold

@@ -21,11 +21,12 @@ int LastUnderscorePos(const std::string& s);  // 1-based, 0 when none
 std::string TextBeforeLastUnderscore(const std::string& s);
 std::string TextAfterLastUnderscore(const std::string& s);
 
+// The inverse table of quarter unit q into a mirrored 2q × 4q table.
+void BuildInverseTable(int q, TmxCurrencyUV& table, const TableBuild& build);
+
 class TPanoFiler : public TSimFiler {
  public:
   TPanoFiler() = default;
-  // Waits for a table still being built by this class's BuildMappingTable.
-  ~TPanoFiler() override;
   TPanoFiler(const TPanoFiler&) = delete;
   TPanoFiler& operator=(const TPanoFiler&) = delete;
 
@@ -34,6 +35,7 @@ class TPanoFiler : public TSimFiler {
   // OutputSize = 256 << PanoImageSize (unchanged outside 0 … 6).
   void PrepareImageSize() override;
   void BuildMappingTable(int quarterUnit, TmxCurrencyUV& table) override;
+  MappingTableBuilder TableBuilder() const override;
   // The six face names derived from CubeImageFileName.
   void BuildFileNames() override;
 

@@ -5,7 +5,6 @@
 // backing fields, so a facade that binds a property to a window control is
 // obeyed everywhere.
 #include "filers/SimFilers.h"
-#include "filers/PreparedTable.h"
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
 
@@ -174,11 +173,36 @@ void TSimFiler::BuildFileNames() {
 // ---- non-virtual operations ----
 
 void TSimFiler::DoProgress(const std::string& text, TSimProgressMode mode) {
-  if (auto* record = ProgressCapture::Current()) {
-    record->emplace_back(text, mode);
-    return;
-  }
+  if (run_ != nullptr) run_->Report(text, mode);
   if (OnProgress) OnProgress(this, text, mode);
+}
+
+RunContext& TSimFiler::Context() {
+  if (run_ != nullptr) return *run_;
+  if (!ownRun_) ownRun_ = std::make_unique<RunContext>();
+  return *ownRun_;
+}
+
+ProgressLine TSimFiler::ProgressHere() {
+  return [this](const std::string& text, TSimProgressMode mode) { DoProgress(text, mode); };
+}
+
+TableBuild TSimFiler::TableBuildHere() {
+  RunContext& run = Context();
+  return TableBuild{run.workers(), &run.cancel(), ProgressHere(), &run.memory()};
+}
+
+void TSimFiler::PrepareMappingTable(int quarterUnit) {
+  Context().PrepareTable(quarterUnit, TableBuilder());
+}
+
+void TSimFiler::DropPreparedTable() { Context().DropTable(); }
+
+void TSimFiler::ObtainMappingTable(int quarterUnit, TmxCurrencyUV& table) {
+  RunContext& run = Context();
+  if (run.TakeTable(quarterUnit, table, ProgressHere())) return;
+  table.SetSizeMirrored(2 * quarterUnit, 4 * quarterUnit, &run.memory());
+  BuildMappingTable(quarterUnit, table);
 }
 
 std::string TSimFiler::GetFirstFileName() const {

@@ -21,6 +21,7 @@
 
 #include "filers/MappingTable.h"
 #include "filers/NotifyPersistent.h"
+#include "filers/RunContext.h"
 #include "filers/SimDataHolders.h"
 #include "imaging/Bitmap.h"
 
@@ -33,12 +34,12 @@ enum TExtractImageType : std::uint8_t { eiBitmap = 0, eiJpeg = 1, eiTiff = 2 };
 enum TImageSizeMode : std::uint8_t { ismSmall = 0, ismNormal = 1, ismLarge = 2 };
 enum TSceneFormat : std::uint8_t { sfFMS = 0, sfRCP = 1 };
 enum TSceneType : std::uint8_t { stCube = 0, stSphere = 1 };
-enum TSimProgressMode : std::uint8_t { spAppend = 0, spUpdate = 1 };
 
 // Face index, in both directions.
 enum TFaceIndex : std::uint8_t { fiLeft = 0, fiFront = 1, fiRight = 2, fiBack = 3, fiTop = 4, fiBottom = 5 };
 
 class TSimFiler;
+class FaceSaves;
 
 // spAppend starts a new console line with S; spUpdate appends S to the last.
 // A callable bound to its receiver (capture the receiver in the lambda).
@@ -49,6 +50,9 @@ using TSimProgressEvent =
 const char* CubeFaceSuffix(TCubeSuffix rule, int faceIndex);
 // ".bmp", ".jpg", ".tif"; "" for any other value.
 const char* ExtractImageTypeExt(TExtractImageType type);
+
+// The forward table of quarter unit q into a mirrored 2q × 4q table.
+void BuildForwardTable(int q, TmxCurrencyUV& table, const TableBuild& build);
 
 class TSimFiler : public TNotifyPersistent {
  public:
@@ -83,8 +87,11 @@ class TSimFiler : public TNotifyPersistent {
   virtual void PrepareImageSize();
   // Writes bitmap in the ExtractImageType format; faceIndex is ignored here.
   virtual void SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint8_t faceIndex);
-  // The forward table (2q columns × 4q rows, already sized by the caller).
+  // The forward table (2q columns × 4q rows, sized mirrored by the caller).
   virtual void BuildMappingTable(int quarterUnit, TmxCurrencyUV& table);
+  // The builder BuildMappingTable uses, as a function that touches no filer,
+  // so the table can be built ahead on a worker (PrepareMappingTable).
+  virtual MappingTableBuilder TableBuilder() const;
   virtual void BuildFileNames();
 
   // ---- non-virtual operations ----
@@ -103,12 +110,12 @@ class TSimFiler : public TNotifyPersistent {
   // the warped panorama is then never held whole, and bitmap is left empty.
   // Only this class's own SaveImage is streamed like that.
   void WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName, const std::string& savingLine);
-  // Starts building the table of quarter unit q on a helper thread that
-  // leaves the other cores alone; the progress it reports is kept. The next
-  // WarpImage of a panorama 8q wide takes it and reports that progress then,
-  // in order, so the lines are the same as when it builds the table itself.
+  // Starts building the table of quarter unit q on a worker of the run that
+  // leaves the other cores alone; its progress is kept. The next WarpImage
+  // of a panorama 8q wide takes it and reports that progress then, in
+  // order, so the lines are the same as when it builds the table itself.
   void PrepareMappingTable(int quarterUnit);
-  // Waits for and frees a table PrepareMappingTable started, if any.
+  // Drops a table PrepareMappingTable started, if any.
   void DropPreparedTable();
   void ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurrencyUV& table);
   void SaveCubeFaces(Bitmap& bitmap);
@@ -123,6 +130,13 @@ class TSimFiler : public TNotifyPersistent {
   std::vector<std::string> FileNames;
   std::int32_t OutputSize = 0;
 
+  // The run the filer's operations belong to: its threads, memory, cancel
+  // token, outputs and progress. Bound by whoever drives a run (the
+  // engine) for the run's length; unbound, the filer uses a context of its
+  // own with one thread per core.
+  void UseRunContext(RunContext* context) { run_ = context; }
+  RunContext& Context();
+
   TFMSDataHolder* FMSData() const { return fmsData_.get(); }
   TRCPDataHolder* RCPData() const { return rcpData_.get(); }
 
@@ -130,6 +144,11 @@ class TSimFiler : public TNotifyPersistent {
   // The source-file checks every forward validation starts with: a name is
   // given and names an existing file.
   bool CheckImageFileName();
+  // The filer's progress as a line sink, and a table build on the run.
+  ProgressLine ProgressHere();
+  TableBuild TableBuildHere();
+
+  friend class FaceSaves;
 
  private:
   TCubeSuffix cubeSuffix_ = csLeft;
@@ -142,12 +161,12 @@ class TSimFiler : public TNotifyPersistent {
   std::string textureBasename_;
   std::unique_ptr<TFMSDataHolder> fmsData_;
   std::unique_ptr<TRCPDataHolder> rcpData_;
-  struct PreparedTable;
-  std::unique_ptr<PreparedTable> preparedTable_;
+  RunContext* run_ = nullptr;
+  std::unique_ptr<RunContext> ownRun_;
+  // Set while SaveCubeFaces saves a face: JPEG faces may be encoded in the
+  // background.
+  FaceSaves* backgroundSaves_ = nullptr;
 
-  // Moves the prepared table of quarter unit q into table and replays its
-  // progress; false (after waiting for and dropping any other) otherwise.
-  bool TakePreparedTable(int quarterUnit, TmxCurrencyUV& table);
   // The warp's table of quarter unit q: the prepared one, or one built now
   // (mirrored, as the warps read it).
   void ObtainMappingTable(int quarterUnit, TmxCurrencyUV& table);

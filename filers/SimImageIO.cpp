@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <string>
 
+#include "filers/FaceSaves.h"
 #include "filers/SimFilers.h"
 #include "imaging/Bmp2Tiff.h"
 #include "imaging/BmpIO.h"
 #include "imaging/JpegIO.h"
-#include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
 #include "imaging/Raster.h"
 #include "imaging/SimImgUtils.h"
@@ -45,15 +45,18 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
   DoProgress("読み込んでいます。　" + fileName, spAppend);
   // A JPEG decodes on one core: the warp's table, which depends only on the
   // size, is built on another meanwhile.
+  RunContext& run = Context();
   int w = 0, h = 0;
-  if (ThreadCount() > 1 && ReadJpegSize(fileName, w, h) && w > 0 && h > 0) {
+  if (run.Threads() > 1 && ReadJpegSize(fileName, w, h) && w > 0 && h > 0) {
     PrepareMappingTable(WarpedWidth(w, h) / 8);
   }
   bool loaded = false;
   try {
     // After an unaccepted extension the loader has told the user; the run
     // must stop rather than write six blank faces.
-    loaded = LoadImageFile(bitmap, fileName);
+    Bitmap target(&run.memory());
+    loaded = LoadImageFile(target, fileName, run.decode());
+    if (loaded) bitmap.swap(target);
   } catch (...) {
     DropPreparedTable();
     throw;
@@ -72,22 +75,28 @@ void TSimFiler::FixImageSize(Bitmap& bitmap) {
   DoProgress("イメージサイズを修正しています。", spAppend);
   const int newWidth = FixedWidth(bitmap.width());
   const int newHeight = newWidth / 2;
-  Bitmap fixed(newWidth, newHeight, PixelFormat::Bgr24);
+  Bitmap fixed(newWidth, newHeight, PixelFormat::Bgr24, bitmap.pool());
   StretchDraw(fixed, Rect{0, 0, newWidth, newHeight}, bitmap);
   // Swap rather than copy: the panorama may be hundreds of megabytes.
   bitmap.swap(fixed);
 }
 
 void TSimFiler::SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint8_t /*faceIndex*/) {
+  RunContext& run = Context();
+  run.cancel().Check();
   switch (GetExtractImageType()) {
     case eiBitmap:
-      SaveBitmapAsBmp(fileName, bitmap);
+      SaveBitmapAsBmp(fileName, bitmap, run.outputs);
       break;
     case eiJpeg:
-      SaveBitmapAsJpeg(fileName, bitmap, 100);
+      if (backgroundSaves_ != nullptr && backgroundSaves_->Enabled()) {
+        backgroundSaves_->SaveJpeg(bitmap, fileName);
+      } else {
+        SaveBitmapAsJpeg(fileName, bitmap, 100, run.outputs);
+      }
       break;
     case eiTiff:
-      SaveBitmapAsTiff(fileName, bitmap);
+      SaveBitmapAsTiff(fileName, bitmap, run.outputs);
       break;
   }
 }

@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "filers/PanoramaWarp.h"
 #include "filers/SimFilers.h"
-#include "filers/StripBlend.h"
 #include "imaging/JpegIO.h"
 #include "imaging/OutputFile.h"
 #include "imaging/Parallel.h"
@@ -33,15 +33,14 @@ constexpr int kBandRows = 64;
 // Bands made but not yet encoded, at most: enough to keep the encoder fed
 // through an uneven warp, few enough to cost a few megabytes.
 constexpr std::size_t kBandsAhead = 4;
-// Rows of the four strips blended one after another: the table rows they
-// share stay in cache (4 rows of a 16384 panorama's table are 128 KB).
-constexpr int kRowsTogether = 4;
 
-// The encoder's thread and the bands waiting for it.
+// The encoder's task (one worker of the run) and the bands waiting for it.
 class BandEncoder {
  public:
-  BandEncoder(int width, int height)
-      : width_(width), encoder_(width, height, 100), thread_([this] { Run(); }) {}
+  BandEncoder(int width, int height, const Workers& workers, PoolRef pool)
+      : width_(width), pool_(std::move(pool)), encoder_(width, height, 100) {
+    task_ = workers.Submit([this] { Run(); });
+  }
 
   ~BandEncoder() {
     {
@@ -49,7 +48,7 @@ class BandEncoder {
       stop_ = true;
     }
     changed_.notify_all();
-    thread_.join();
+    task_.Abandon();
   }
 
   BandEncoder(const BandEncoder&) = delete;
@@ -67,7 +66,7 @@ class BandEncoder {
     }
     ++made_;
     lock.unlock();
-    return Bitmap(width_, kBandRows, PixelFormat::Bgr24, Uninitialised{});
+    return Bitmap(width_, kBandRows, PixelFormat::Bgr24, Uninitialised{}, pool_);
   }
 
   // Queues the first `rows` rows of band for encoding.
@@ -130,6 +129,7 @@ class BandEncoder {
   }
 
   const int width_;
+  PoolRef pool_;
   JpegStreamEncoder encoder_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -140,16 +140,17 @@ class BandEncoder {
   bool stop_ = false;
   bool failed_ = false;
   std::exception_ptr failure_;
-  std::thread thread_;  // last: starts once everything above exists
+  Task<void> task_;  // last: starts once everything above exists
 };
 
 }  // namespace
 
 void TSimFiler::WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName,
                                  const std::string& savingLine) {
+  RunContext& run = Context();
   const int w = bitmap.width();
   const int h = bitmap.height();
-  const bool streams = GetExtractImageType() == eiJpeg && ThreadCount() > 1 &&
+  const bool streams = GetExtractImageType() == eiJpeg && run.Threads() > 1 &&
                        bitmap.format() == PixelFormat::Bgr24 && w >= 8 && w % 8 == 0 && h == w / 2;
   if (!streams) {
     WarpImage(bitmap);
@@ -158,60 +159,40 @@ void TSimFiler::WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName,
     return;
   }
 
-  // What WarpImage does, band by band: the same table, the same blend (a
-  // pixel without a source is white, as in WarpImage's fresh strip buffer)
-  // and the same progress lines, spread evenly over the bands.
-  const int q4 = w / 4;
-  const int q = q4 / 2;
+  // WarpImage's warp, with the bands going to the encoder instead of a
+  // warped panorama.
   TmxCurrencyUV table;
-  ObtainMappingTable(q, table);
+  ObtainMappingTable(w / 8, table);
   DoProgress("処理中 ", spAppend);
-
-  const int step = RowsPerProgressDot(h);
-  const int dotsPerStrip = 1 + (h + step - 1) / step;
-  const int events = 4 * dotsPerStrip;
-  int emitted = 0;
-  auto progressTo = [&](int count) {
-    for (; emitted < count; ++emitted) {
-      DoProgress(".", emitted % dotsPerStrip == 0 ? spAppend : spUpdate);
-    }
-  };
 
   std::vector<std::uint8_t> bytes;
   {
-    BandEncoder encoder(w, h);
+    BandEncoder encoder(w, h, run.workers(), &run.memory());
+    Bitmap band;
     // The encoder keeps one core busy; the warp takes the others.
-    const ThreadLimit limit(ThreadCount() - 1);
-    const int bands = (h + kBandRows - 1) / kBandRows;
-    for (int b = 0; b < bands && !encoder.Failed(); ++b) {
-      Bitmap band = encoder.Free();
-      const int y0 = b * kBandRows;
-      const int y1 = std::min(h, y0 + kBandRows);
-      ParallelFor(
-          y0, y1,
-          [&](int first, int last) {
-            for (int r0 = first; r0 < last; r0 += kRowsTogether) {
-              const int r1 = std::min(last, r0 + kRowsTogether);
-              for (int k = 0; k < 4; ++k) {
-                const std::size_t left = static_cast<std::size_t>(k) * q4 * 3;
-                BlendStripRows(StripTarget{band.row(r0 - y0) + left, band.rowBytes(), true},
-                               StripView{bitmap.data() + left, bitmap.rowBytes(), q4, h}, 3, table,
-                               r0, r1);
-              }
-            }
-          },
-          kRowsTogether);
-      encoder.Push(std::move(band), y1 - y0);
-      progressTo(static_cast<int>(static_cast<std::int64_t>(events) * (b + 1) / bands));
-    }
+    WarpPanorama(
+        bitmap, table, run.workers().Limited(run.Threads() - 1), run.cancel(),
+        WarpDots(ProgressHere(), h),
+        [&](int, int) {
+          // After a failed encoding the bands are not made; the lines go
+          // on, and Finish reports the failure.
+          if (encoder.Failed()) return WarpRows{nullptr, 0};
+          band = encoder.Free();
+          return WarpRows{band.data(), band.rowBytes()};
+        },
+        [&](int y0, int y1) {
+          if (!band.empty()) encoder.Push(std::move(band), y1 - y0);
+          band = Bitmap();
+        },
+        kBandRows);
     // The source is done with; the encoder may still be busy.
-    progressTo(events);
     DoProgress(savingLine, spAppend);
     bitmap = Bitmap();
     table = TmxCurrencyUV();
     bytes = encoder.Finish();
   }
-  OutputFile file(fileName);
+  run.cancel().Check();
+  OutputFile file(fileName, run.outputs);
   file.write(bytes.data(), bytes.size());
   file.close();
 }

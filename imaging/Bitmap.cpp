@@ -32,7 +32,7 @@ bool BitmapSizeAllowed(std::int64_t width, std::int64_t height, PixelFormat form
 
 namespace {
 
-PixelMemory Allocate(int width, int height, PixelFormat format) {
+PixelMemory Allocate(int width, int height, PixelFormat format, const PoolRef& pool) {
   if (!BitmapSizeAllowed(width, height, format)) {
     throw MemoryError("Out of memory: an image of " + std::to_string(width) + " x " +
                       std::to_string(height) + " pixels is too large.");
@@ -42,7 +42,7 @@ PixelMemory Allocate(int width, int height, PixelFormat format) {
   if (bytes == 0) return nullptr;
   try {
     // Contents undefined: the caller fills every byte once.
-    return AllocatePixelMemory(bytes);
+    return AllocatePixelMemory(bytes, pool);
   } catch (const std::bad_alloc&) {
     throw MemoryError("Out of memory");
   }
@@ -50,16 +50,18 @@ PixelMemory Allocate(int width, int height, PixelFormat format) {
 
 }  // namespace
 
-Bitmap::Bitmap(int width, int height, PixelFormat format) { reset(width, height, format); }
+Bitmap::Bitmap(int width, int height, PixelFormat format, PoolRef pool) : pool_(std::move(pool)) {
+  reset(width, height, format);
+}
 
-Bitmap::Bitmap(int width, int height, PixelFormat format, Uninitialised)
-    : width_(width), height_(height), format_(format) {
-  data_ = Allocate(width, height, format);
+Bitmap::Bitmap(int width, int height, PixelFormat format, Uninitialised, PoolRef pool)
+    : width_(width), height_(height), format_(format), pool_(std::move(pool)) {
+  data_ = Allocate(width, height, format, pool_);
 }
 
 Bitmap Bitmap::clone() const {
-  Bitmap copy;
-  copy.data_ = Allocate(width_, height_, format_);
+  Bitmap copy(pool_);
+  copy.data_ = Allocate(width_, height_, format_, pool_);
   copy.width_ = width_;
   copy.height_ = height_;
   copy.format_ = format_;
@@ -69,7 +71,7 @@ Bitmap Bitmap::clone() const {
 }
 
 void Bitmap::reset(int width, int height, PixelFormat format) {
-  auto data = Allocate(width, height, format);
+  auto data = Allocate(width, height, format, pool_);
   data_ = std::move(data);
   width_ = width;
   height_ = height;
@@ -80,7 +82,7 @@ void Bitmap::reset(int width, int height, PixelFormat format) {
 
 void Bitmap::setSize(int width, int height) {
   if (width == width_ && height == height_) return;
-  auto data = Allocate(width, height, format_);
+  auto data = Allocate(width, height, format_, pool_);
   const std::uint8_t white = whiteIndex();
   const int bpp = bytesPerPixel();
   const std::size_t newRow = static_cast<std::size_t>(width) * bpp;
@@ -121,6 +123,7 @@ void Bitmap::swap(Bitmap& other) noexcept {
   std::swap(format_, other.format_);
   std::swap(data_, other.data_);
   std::swap(palette_, other.palette_);
+  std::swap(pool_, other.pool_);
 }
 
 }  // namespace skyfold

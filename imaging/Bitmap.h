@@ -61,10 +61,13 @@ class Bitmap {
   Bitmap() = default;  // 0 × 0, Bgr24
   // A white bitmap; throws MemoryError when the size is not allowed or the
   // allocation fails.
-  Bitmap(int width, int height, PixelFormat format = PixelFormat::Bgr24);
+  Bitmap(int width, int height, PixelFormat format = PixelFormat::Bgr24, PoolRef pool = {});
   // The same without the white fill, for a creator that overwrites every
   // byte (a rotation's target, a face copied out whole).
-  Bitmap(int width, int height, PixelFormat format, Uninitialised);
+  Bitmap(int width, int height, PixelFormat format, Uninitialised, PoolRef pool = {});
+  // An empty bitmap whose later pixels (reset, setSize, a decoder filling
+  // it) come from pool.
+  explicit Bitmap(PoolRef pool) : pool_(std::move(pool)) {}
 
   Bitmap(Bitmap&&) noexcept = default;
   Bitmap& operator=(Bitmap&&) noexcept = default;
@@ -104,12 +107,17 @@ class Bitmap {
 
   void swap(Bitmap& other) noexcept;
 
+  // Where this bitmap's pixels come from (null: the system); a decoder
+  // filling the bitmap, a clone and a new size use the same pool.
+  const PoolRef& pool() const { return pool_; }
+
  private:
   int width_ = 0;
   int height_ = 0;
   PixelFormat format_ = PixelFormat::Bgr24;
   PixelMemory data_;
   std::vector<PaletteEntry> palette_;
+  PoolRef pool_;
 };
 
 }  // namespace skyfold

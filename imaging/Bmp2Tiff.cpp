@@ -176,12 +176,12 @@ struct FileSink {
 
 }  // namespace
 
-void SaveBitmapAsTiff(const std::string& fileName, const Bitmap& bitmap) {
+void SaveBitmapAsTiff(const std::string& fileName, const Bitmap& bitmap, OutputCommit* commit) {
   // Refused before the file is created, so an existing file stays intact.
   if (!TiffSizeAllowed(bitmap)) {
     throw FileError("ファイル \"" + ExpandFileName(fileName) + "\" に書き込めません。" + kTooLarge);
   }
-  OutputFile file(fileName);
+  OutputFile file(fileName, commit);
   FileSink sink{file};
   WriteTiff(sink, bitmap);
   file.close();

@@ -10,10 +10,13 @@
 
 namespace skyfold {
 
+class OutputCommit;
+
 // Creates (or replaces) fileName and writes bitmap into it. Throws FileError
 // "ファイル "%s" を作成できません。%s" when the file cannot be created, and
 // FileError naming the file when a write, flush or close fails.
-void SaveBitmapAsTiff(const std::string& fileName, const Bitmap& bitmap);
+void SaveBitmapAsTiff(const std::string& fileName, const Bitmap& bitmap,
+                      OutputCommit* commit = nullptr);
 
 // Writes bitmap (24 or 32 bits; an empty bitmap writes nothing) into a new,
 // empty stream at position 0, leaving it just after the patched header

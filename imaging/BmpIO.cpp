@@ -484,7 +484,7 @@ void RowToBgr(const Bitmap& bitmap, int y, const std::array<PaletteEntry, 256>& 
 
 }  // namespace
 
-void SaveBitmapAsBmp(const std::string& fileName, const Bitmap& bitmap) {
+void SaveBitmapAsBmp(const std::string& fileName, const Bitmap& bitmap, OutputCommit* commit) {
   const std::uint64_t width = static_cast<std::uint64_t>(bitmap.width());
   const std::uint64_t height = static_cast<std::uint64_t>(bitmap.height());
   const std::uint64_t stride = (width * 3 + 3) / 4 * 4;
@@ -512,7 +512,7 @@ void SaveBitmapAsBmp(const std::string& fileName, const Bitmap& bitmap) {
   const auto& palette = bitmap.palette();
   std::copy_n(palette.begin(), std::min<std::size_t>(palette.size(), lut.size()), lut.begin());
 
-  OutputFile out(fileName);
+  OutputFile out(fileName, commit);
   out.write(header.data(), header.size());
   std::vector<std::uint8_t> row(static_cast<std::size_t>(stride), 0);
   for (std::uint64_t i = 0; i < height; ++i) {

@@ -127,7 +127,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Reads the header, sets the decoding parameters, allocates the bitmap and
 // reads every scanline into it. The source manager is already attached.
-void DecodeAttached(Decompressor& dec, Bitmap& bitmap) {
+void DecodeAttached(Decompressor& dec, Bitmap& bitmap, const DecodeContext& context) {
   jpeg_decompress_struct* cinfo = dec.get();
   JpegErrorManager& err = dec.errors();
 
@@ -155,8 +155,8 @@ void DecodeAttached(Decompressor& dec, Bitmap& bitmap) {
   // yields all rows), so the bitmap needs no white fill; its pages are mapped
   // on another core while the single-threaded decoder runs.
   Bitmap result(static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height), format,
-                Uninitialised{});
-  PagePrefault prefault(result.data(), result.byteSize());
+                Uninitialised{}, bitmap.pool());
+  PagePrefault prefault(result.data(), result.byteSize(), context.workers);
 
   Guarded(err, [cinfo] { jpeg_start_decompress(cinfo); });
   const int expectedComponents = grey ? 1 : 3;
@@ -169,13 +169,21 @@ void DecodeAttached(Decompressor& dec, Bitmap& bitmap) {
   std::vector<JSAMPROW> rows(static_cast<std::size_t>(result.height()));
   for (int y = 0; y < result.height(); ++y) rows[y] = result.row(y);
   JSAMPROW* rowArray = rows.data();
-  Guarded(err, [cinfo, rowArray] {
-    while (cinfo->output_scanline < cinfo->output_height) {
-      const JDIMENSION left = cinfo->output_height - cinfo->output_scanline;
-      const JDIMENSION count = left < kRowsPerCall ? left : JDIMENSION{kRowsPerCall};
-      jpeg_read_scanlines(cinfo, rowArray + cinfo->output_scanline, count);
-    }
-  });
+  // A cancel is seen between batches of rows, outside libjpeg's frames.
+  constexpr JDIMENSION kRowsPerCheck = 256;
+  while (cinfo->output_scanline < cinfo->output_height) {
+    CheckCancel(context.cancel);
+    Guarded(err, [cinfo, rowArray] {
+      const JDIMENSION stop = cinfo->output_height - cinfo->output_scanline > kRowsPerCheck
+                                  ? cinfo->output_scanline + kRowsPerCheck
+                                  : cinfo->output_height;
+      while (cinfo->output_scanline < stop) {
+        const JDIMENSION left = stop - cinfo->output_scanline;
+        const JDIMENSION count = left < kRowsPerCall ? left : JDIMENSION{kRowsPerCall};
+        jpeg_read_scanlines(cinfo, rowArray + cinfo->output_scanline, count);
+      }
+    });
+  }
 
   if (grey) {
     std::vector<PaletteEntry> palette(static_cast<std::size_t>(cinfo->actual_number_of_colors));
@@ -268,22 +276,23 @@ class Compressor {
 
 }  // namespace
 
-void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap,
+                const DecodeContext& context) {
   Decompressor dec;
   jpeg_decompress_struct* cinfo = dec.get();
   Guarded(dec.errors(),
           [cinfo, data, size] { jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size)); });
-  DecodeAttached(dec, bitmap);
+  DecodeAttached(dec, bitmap, context);
 }
 
-void ReadJpegFile(const std::string& fileName, Bitmap& bitmap) {
+void ReadJpegFile(const std::string& fileName, Bitmap& bitmap, const DecodeContext& context) {
   FilePtr file(std::fopen(fileName.c_str(), "rb"));
   if (!file) throw FileError("ファイル \"" + fileName + "\" を開けません。");
   Decompressor dec;
   jpeg_decompress_struct* cinfo = dec.get();
   std::FILE* f = file.get();
   Guarded(dec.errors(), [cinfo, f] { jpeg_stdio_src(cinfo, f); });
-  DecodeAttached(dec, bitmap);
+  DecodeAttached(dec, bitmap, context);
 }
 
 bool ReadJpegSize(const std::string& fileName, int& width, int& height) noexcept {
@@ -400,8 +409,9 @@ void Encode(const Bitmap& bitmap, int quality, OutputFile* file,
 
 }  // namespace
 
-void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int quality) {
-  OutputFile file(fileName);
+void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int quality,
+                      OutputCommit* commit) {
+  OutputFile file(fileName, commit);
   Encode(bitmap, quality, &file, nullptr);
   file.close();
 }

@@ -10,14 +10,19 @@
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/DecodeContext.h"
 
 namespace skyfold {
+
+class OutputCommit;
 
 // Decodes straight into B, G, R order (24 bits). A one-component (grey) JPEG
 // gives an 8-bit palette bitmap of at most 236 colours (libjpeg's two-pass
 // quantizer with Floyd–Steinberg dithering).
-void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
-void ReadJpegFile(const std::string& fileName, Bitmap& bitmap);
+// The pixels come from bitmap's pool.
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap,
+                const DecodeContext& context = {});
+void ReadJpegFile(const std::string& fileName, Bitmap& bitmap, const DecodeContext& context = {});
 
 // The pixel size in a JPEG file's header, without decoding; false when the
 // file cannot be read or is not a JPEG. Never throws.
@@ -26,7 +31,8 @@ bool ReadJpegSize(const std::string& fileName, int& width, int& height) noexcept
 // Encodes as a baseline JFIF at the given quality (the filers use 100):
 // YCbCr 4:2:0, sequential, standard Huffman tables. Throws FileError when the
 // file cannot be created or written, CodecError on a library error.
-void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int quality = 100);
+void SaveBitmapAsJpeg(const std::string& fileName, const Bitmap& bitmap, int quality = 100,
+                      OutputCommit* commit = nullptr);
 
 // The same encoding into memory: the bytes SaveBitmapAsJpeg would write.
 // Touches no file, so it may run on any thread. Throws CodecError on a

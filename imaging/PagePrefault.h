@@ -1,5 +1,5 @@
 // PagePrefault: maps the pages of a large, freshly allocated buffer on a
-// helper thread while the caller starts filling it from the front. The
+// worker of the run while the caller starts filling it from the front. The
 // kernel's page faults (allocating and zeroing each page) then run on
 // another core instead of inside a single-threaded decoder. Contents are
 // never touched, so the caller may write the buffer at the same time.
@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <cstddef>
-#include <thread>
+#include <memory>
+
+#include "imaging/Parallel.h"
 
 namespace skyfold {
 
@@ -15,14 +17,14 @@ class PagePrefault {
  public:
   // Does nothing for small buffers, with one thread, or where the kernel
   // cannot populate pages without writing them.
-  PagePrefault(void* data, std::size_t size);
-  ~PagePrefault();  // stops and joins the helper
+  PagePrefault(void* data, std::size_t size, const Workers& workers);
+  ~PagePrefault();  // stops the task (or drops it if no worker took it)
   PagePrefault(const PagePrefault&) = delete;
   PagePrefault& operator=(const PagePrefault&) = delete;
 
  private:
-  std::atomic<bool> stop_{false};
-  std::thread helper_;
+  std::shared_ptr<std::atomic<bool>> stop_;
+  Task<void> task_;
 };
 
 }  // namespace skyfold

@@ -12,55 +12,96 @@
 
 namespace skyfold {
 
-#ifdef SKYFOLD_MAPPED_BLOCKS
-namespace {
-
-constexpr std::size_t kLargeBlock = std::size_t{8} << 20;
-constexpr std::size_t kPage = std::size_t{4} << 10;
-// What is kept at most: a 16384-wide run frees a 268 MB table and a 100 MB
-// strip before its faces need memory.
-constexpr std::size_t kKeepAtMost = std::size_t{512} << 20;
-constexpr std::size_t kKeepBlocks = 8;
+namespace detail {
 
 struct Kept {
   std::uint8_t* data;
   std::size_t capacity;
 };
 
-std::mutex g_mutex;
-std::vector<Kept> g_kept;
-std::size_t g_keptBytes = 0;
+struct PoolState {
+  explicit PoolState(std::size_t keep) : keepAtMost(keep) {}
+  std::mutex mutex;
+  std::vector<Kept> kept;
+  std::size_t keptBytes = 0;
+  std::size_t keepAtMost;
+  bool open = true;  // false once the pool's run is over
+};
 
+}  // namespace detail
+
+namespace {
+
+constexpr std::size_t kLargeBlock = std::size_t{8} << 20;
+constexpr std::size_t kPage = std::size_t{4} << 10;
+constexpr std::size_t kKeepBlocks = 8;
+
+#ifdef SKYFOLD_MAPPED_BLOCKS
 void Unmap(std::uint8_t* p, std::size_t capacity) noexcept { munmap(p, capacity); }
 
 // The front of the smallest kept block that holds `capacity` (a whole
-// number of pages), taken out of the cache. What lies beyond stays kept as
-// a block of its own when it is large itself: a mapping can be split at any
+// number of pages), taken out of the pool. What lies beyond stays kept as a
+// block of its own when it is large itself: a mapping can be split at any
 // page, and each piece is given back on its own.
-std::uint8_t* TakeKept(std::size_t capacity) {
-  std::lock_guard lock(g_mutex);
-  auto best = g_kept.end();
-  for (auto it = g_kept.begin(); it != g_kept.end(); ++it) {
-    if (it->capacity >= capacity && (best == g_kept.end() || it->capacity < best->capacity)) {
+std::uint8_t* TakeKept(detail::PoolState& pool, std::size_t capacity) {
+  std::lock_guard lock(pool.mutex);
+  auto best = pool.kept.end();
+  for (auto it = pool.kept.begin(); it != pool.kept.end(); ++it) {
+    if (it->capacity >= capacity && (best == pool.kept.end() || it->capacity < best->capacity)) {
       best = it;
     }
   }
-  if (best == g_kept.end()) return nullptr;
+  if (best == pool.kept.end()) return nullptr;
   std::uint8_t* p = best->data;
   const std::size_t rest = best->capacity - capacity;
   if (rest >= kLargeBlock) {
     best->data += capacity;
     best->capacity = rest;
-    g_keptBytes -= capacity;
+    pool.keptBytes -= capacity;
     return p;
   }
   if (rest != 0) Unmap(p + capacity, rest);
-  g_keptBytes -= best->capacity;
-  g_kept.erase(best);
+  pool.keptBytes -= best->capacity;
+  pool.kept.erase(best);
   return p;
 }
 
+void ReleaseAll(detail::PoolState& pool) {
+  std::vector<detail::Kept> kept;
+  {
+    std::lock_guard lock(pool.mutex);
+    kept.swap(pool.kept);
+    pool.keptBytes = 0;
+  }
+  for (const detail::Kept& k : kept) Unmap(k.data, k.capacity);
+}
+#else
+void ReleaseAll(detail::PoolState&) {}
+#endif
+
 }  // namespace
+
+PoolRef::PoolRef(MemoryPool* pool) : state_(pool ? pool->state_ : nullptr) {}
+
+MemoryPool::MemoryPool(std::size_t keepAtMost)
+    : state_(std::make_shared<detail::PoolState>(keepAtMost)) {}
+
+MemoryPool::~MemoryPool() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->open = false;
+  }
+  ReleaseAll(*state_);
+}
+
+std::size_t MemoryPool::Kept() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->keptBytes;
+}
+
+void MemoryPool::Release() { ReleaseAll(*state_); }
+
+#ifdef SKYFOLD_MAPPED_BLOCKS
 
 void PixelMemoryDeleter::operator()(std::uint8_t* p) const noexcept {
   if (p == nullptr) return;
@@ -68,12 +109,13 @@ void PixelMemoryDeleter::operator()(std::uint8_t* p) const noexcept {
     delete[] p;
     return;
   }
-  {
-    std::lock_guard lock(g_mutex);
-    if (g_kept.size() < kKeepBlocks && g_keptBytes + capacity <= kKeepAtMost) {
+  if (pool) {
+    std::lock_guard lock(pool->mutex);
+    if (pool->open && pool->kept.size() < kKeepBlocks &&
+        pool->keptBytes + capacity <= pool->keepAtMost) {
       try {
-        g_kept.push_back(Kept{p, capacity});
-        g_keptBytes += capacity;
+        pool->kept.push_back(detail::Kept{p, capacity});
+        pool->keptBytes += capacity;
         return;
       } catch (...) {
         // No room to remember it: give it back below.
@@ -83,49 +125,35 @@ void PixelMemoryDeleter::operator()(std::uint8_t* p) const noexcept {
   Unmap(p, capacity);
 }
 
-PixelMemory AllocatePixelMemory(std::size_t bytes) {
+PixelMemory AllocatePixelMemory(std::size_t bytes, const PoolRef& pool) {
   if (bytes == 0) return nullptr;
   if (bytes < kLargeBlock) return PixelMemory(new std::uint8_t[bytes]);
   if (bytes > SIZE_MAX - kPage) throw std::bad_alloc();
   const std::size_t capacity = (bytes + kPage - 1) / kPage * kPage;
-  if (std::uint8_t* p = TakeKept(capacity)) return PixelMemory(p, PixelMemoryDeleter{capacity});
+  std::shared_ptr<detail::PoolState> state = pool.state();
+  if (state) {
+    if (std::uint8_t* p = TakeKept(*state, capacity)) {
+      return PixelMemory(p, PixelMemoryDeleter{capacity, std::move(state)});
+    }
+  }
   void* p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) {
+  if (p == MAP_FAILED && state) {
     // The kept blocks may be what stands in the way.
-    ReleaseKeptPixelMemory();
+    ReleaseAll(*state);
     p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
   }
-  return PixelMemory(static_cast<std::uint8_t*>(p), PixelMemoryDeleter{capacity});
-}
-
-void ReleaseKeptPixelMemory() {
-  std::vector<Kept> kept;
-  {
-    std::lock_guard lock(g_mutex);
-    kept.swap(g_kept);
-    g_keptBytes = 0;
-  }
-  for (const Kept& k : kept) Unmap(k.data, k.capacity);
-}
-
-std::size_t KeptPixelMemory() {
-  std::lock_guard lock(g_mutex);
-  return g_keptBytes;
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  return PixelMemory(static_cast<std::uint8_t*>(p), PixelMemoryDeleter{capacity, std::move(state)});
 }
 
 #else
 
 void PixelMemoryDeleter::operator()(std::uint8_t* p) const noexcept { delete[] p; }
 
-PixelMemory AllocatePixelMemory(std::size_t bytes) {
+PixelMemory AllocatePixelMemory(std::size_t bytes, const PoolRef&) {
   if (bytes == 0) return nullptr;
   return PixelMemory(new std::uint8_t[bytes]);
 }
-
-void ReleaseKeptPixelMemory() {}
-
-std::size_t KeptPixelMemory() { return 0; }
 
 #endif
 

@@ -26,7 +26,7 @@ void CheckFormat(const Bitmap& bitmap) {
 }
 
 template <int kBytes>
-void Turn90(const Bitmap& src, Bitmap& dst, TRotateDirection direction) {
+void Turn90(const Bitmap& src, Bitmap& dst, TRotateDirection direction, const Workers& workers) {
   const int w = src.width();
   const int h = src.height();
   std::vector<const std::uint8_t*> srcRows(h);
@@ -38,7 +38,7 @@ void Turn90(const Bitmap& src, Bitmap& dst, TRotateDirection direction) {
   // counter-clockwise: destination (k, j) is source (W-1-j, k).
   // Each thread owns a block of destination rows.
   const bool clockwise = direction == rdClockwise;
-  ParallelFor(
+  workers.For(
       0, w,
       [&](int first, int last) {
         for (int j0 = first; j0 < last; j0 += kTile) {
@@ -60,10 +60,10 @@ void Turn90(const Bitmap& src, Bitmap& dst, TRotateDirection direction) {
 }
 
 template <int kBytes>
-void Turn180(const Bitmap& src, Bitmap& dst) {
+void Turn180(const Bitmap& src, Bitmap& dst, const Workers& workers) {
   const int w = src.width();
   const int h = src.height();
-  ParallelFor(
+  workers.For(
       0, h,
       [&](int first, int last) {
         for (int y = first; y < last; ++y) {
@@ -77,28 +77,28 @@ void Turn180(const Bitmap& src, Bitmap& dst) {
 
 }  // namespace
 
-void RotateBitmap90(Bitmap& bitmap, TRotateDirection direction) {
+void RotateBitmap90(Bitmap& bitmap, TRotateDirection direction, const Workers& workers) {
   CheckFormat(bitmap);
   // Every pixel of the target is written: no white fill first.
-  Bitmap turned(bitmap.height(), bitmap.width(), bitmap.format(), Uninitialised{});
+  Bitmap turned(bitmap.height(), bitmap.width(), bitmap.format(), Uninitialised{}, bitmap.pool());
   if (!bitmap.empty()) {
     if (bitmap.format() == PixelFormat::Bgr24) {
-      Turn90<3>(bitmap, turned, direction);
+      Turn90<3>(bitmap, turned, direction, workers);
     } else {
-      Turn90<4>(bitmap, turned, direction);
+      Turn90<4>(bitmap, turned, direction, workers);
     }
   }
   bitmap.swap(turned);
 }
 
-void RotateBitmap180(Bitmap& bitmap) {
+void RotateBitmap180(Bitmap& bitmap, const Workers& workers) {
   CheckFormat(bitmap);
-  Bitmap turned(bitmap.width(), bitmap.height(), bitmap.format(), Uninitialised{});
+  Bitmap turned(bitmap.width(), bitmap.height(), bitmap.format(), Uninitialised{}, bitmap.pool());
   if (!bitmap.empty()) {
     if (bitmap.format() == PixelFormat::Bgr24) {
-      Turn180<3>(bitmap, turned);
+      Turn180<3>(bitmap, turned, workers);
     } else {
-      Turn180<4>(bitmap, turned);
+      Turn180<4>(bitmap, turned, workers);
     }
   }
   bitmap.swap(turned);

@@ -28,21 +28,21 @@ TImageFileKind GetImageFileKind(const std::string& fileName) {
   return ikUnknown;
 }
 
-bool LoadImageFile(Bitmap& bitmap, const std::string& fileName) {
+bool LoadImageFile(Bitmap& bitmap, const std::string& fileName, const DecodeContext& context) {
   if (!FileExists(fileName)) return false;
   const TImageFileKind kind = GetImageFileKind(fileName);
   if (kind == ikUnknown) {
     ShowErrorMessage("扱えない画像ファイルです。");
     return false;
   }
-  Bitmap loaded;
+  Bitmap loaded(bitmap.pool());
   try {
     switch (kind) {
       case ikBitmap:
         ReadBmpFile(fileName, loaded);
         break;
       case ikJpeg:
-        ReadJpegFile(fileName, loaded);
+        ReadJpegFile(fileName, loaded, context);
         break;
       case ikTiff:
         LoadImageByContent(fileName, loaded);

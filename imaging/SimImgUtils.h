@@ -11,6 +11,7 @@
 #include <string>
 
 #include "imaging/Bitmap.h"
+#include "imaging/DecodeContext.h"
 
 namespace skyfold {
 
@@ -28,13 +29,14 @@ TImageFileKind GetImageFileKind(const std::string& fileName);
 // produced. Returns true when the bitmap was loaded; false, with the bitmap
 // unchanged, when no file exists (silently) or the extension is not accepted
 // (after the message). Throws CodecError / MemoryError on decoder failures.
-bool LoadImageFile(Bitmap& bitmap, const std::string& fileName);
+// The new pixels come from bitmap's pool.
+bool LoadImageFile(Bitmap& bitmap, const std::string& fileName, const DecodeContext& context = {});
 
 // In-place quarter and half turns of 24- and 32-bit bitmaps (whole pixels,
 // fourth byte included). Other formats throw ArgumentError
 // "PixelFormat is not Available." before anything changes; on any failure
-// the bitmap is left untouched.
-void RotateBitmap90(Bitmap& bitmap, TRotateDirection direction);
-void RotateBitmap180(Bitmap& bitmap);
+// the bitmap is left untouched. Rows are split over workers.
+void RotateBitmap90(Bitmap& bitmap, TRotateDirection direction, const Workers& workers = {});
+void RotateBitmap180(Bitmap& bitmap, const Workers& workers = {});
 
 }  // namespace skyfold

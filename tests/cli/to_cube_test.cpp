@@ -79,14 +79,15 @@ TEST_F(ToCube, DefaultsToThePanoramasFolderAndNameAndHonoursTheNamingOptions) {
   EXPECT_EQ(r.err, "");  // quiet
   EXPECT_EQ(r.out, Lines(FacePaths(work_.file("in"), "pano", ".jpg")));
 
-  // A bare file name: faces go next to it, paths stay relative.
+  // A bare file name: faces go next to it, listed with their full paths.
   r = RunCli(scratch_,
              {"to-cube", "-q", "-s", "64", "-t", "TIF", "--digit-suffix", "--swap-left-right", "-n",
               "cube", "pano.bmp"},
              work_.file("in"));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, Lines({"./cube_1.tif", "./cube_0.tif", "./cube_3.tif", "./cube_2.tif",
-                          "./cube_4.tif", "./cube_5.tif"}));
+  const std::string in = work_.file("in") + "/";
+  EXPECT_EQ(r.out, Lines({in + "cube_1.tif", in + "cube_0.tif", in + "cube_3.tif",
+                          in + "cube_2.tif", in + "cube_4.tif", in + "cube_5.tif"}));
   for (const char* n : {"cube_0.tif", "cube_1.tif", "cube_5.tif"}) {
     EXPECT_TRUE(FileExists(work_.file(std::string("in/") + n))) << n;
   }

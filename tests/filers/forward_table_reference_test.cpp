@@ -36,7 +36,7 @@ TEST(ForwardTableReference, ComputedQuarterMatchesExtendedPrecisionForSeveralSiz
   for (int q : {12, 97, 256, 300}) {
     TSimFiler filer;
     TmxCurrencyUV table;
-    table.SetSize(2 * q, 4 * q);
+    table.SetSizeMirrored(2 * q, 4 * q);
     filer.BuildMappingTable(q, table);
     for (int y = 0; y < q; ++y) {
       for (int x = 0; x <= y; ++x) {

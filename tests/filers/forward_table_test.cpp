@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "filers/SimFilers.h"
-#include "imaging/Parallel.h"
+#include "support/ScopedRun.h"
 
 namespace skyfold {
 namespace {
@@ -17,14 +17,10 @@ TCurrencyUV Entry(int u, int uFrac, int v, int vFrac) {
 
 TmxCurrencyUV BuildTable(int q, TSimFiler& filer) {
   TmxCurrencyUV table;
-  table.SetSize(2 * q, 4 * q);
+  table.SetSizeMirrored(2 * q, 4 * q);
   filer.BuildMappingTable(q, table);
   return table;
 }
-
-struct ThreadCountGuard {
-  ~ThreadCountGuard() { SetThreadCount(0); }
-};
 
 TEST(ForwardTable, KnownEntriesOfTheTwelvePixelQuarter) {
   TSimFiler filer;
@@ -96,12 +92,13 @@ TEST(ForwardTable, ReportsFourProgressStepsAfterItsTitle) {
 }
 
 TEST(ForwardTable, SameEntriesForAnyThreadCount) {
-  ThreadCountGuard guard;
   TSimFiler filer;
   const int q = 100;
-  SetThreadCount(1);
-  const TmxCurrencyUV one = BuildTable(q, filer);
-  SetThreadCount(3);
+  const TmxCurrencyUV one = [&] {
+    const test::ScopedRun run(filer, 1);
+    return BuildTable(q, filer);
+  }();
+  const test::ScopedRun run(filer, 3);
   const TmxCurrencyUV three = BuildTable(q, filer);
   for (int y = 0; y < 4 * q; ++y) {
     for (int x = 0; x < 2 * q; ++x) ASSERT_EQ(one.Get(x, y), three.Get(x, y));
@@ -111,7 +108,9 @@ TEST(ForwardTable, SameEntriesForAnyThreadCount) {
 TEST(ForwardTable, TooSmallTableIsRefusedBeforeAnyWrite) {
   TSimFiler filer;
   TmxCurrencyUV table;
-  table.SetSize(8, 8);  // q = 4 needs 8 × 16
+  table.SetSizeMirrored(8, 8);  // q = 4 needs 8 × 16
+  EXPECT_THROW(filer.BuildMappingTable(4, table), std::exception);
+  table.SetSize(8, 16);  // only mirrored tables are built
   EXPECT_THROW(filer.BuildMappingTable(4, table), std::exception);
 }
 

@@ -7,17 +7,13 @@
 #include <vector>
 
 #include "filers/SimFilers.h"
-#include "imaging/Parallel.h"
+#include "support/ScopedRun.h"
 #include "support/PanoramaTestImages.h"
 
 namespace skyfold {
 namespace {
 
 using test::SetPixel;
-
-struct ThreadCountGuard {
-  ~ThreadCountGuard() { SetThreadCount(0); }
-};
 
 // A table of the given size whose every entry has no source.
 TmxCurrencyUV EmptyTable(int columns, int rows) {
@@ -197,13 +193,12 @@ TEST(WarpImage, PixelsWithoutSourceArePureWhiteAndOnlyThey) {
 }
 
 TEST(WarpImage, SameBytesForAnyThreadCount) {
-  ThreadCountGuard guard;
   TSimFiler filer;
   std::vector<std::string> progress[2];
   Bitmap result[2];
   const int counts[2] = {1, 3};
   for (int i = 0; i < 2; ++i) {
-    SetThreadCount(counts[i]);
+    const test::ScopedRun run(filer, counts[i]);
     filer.OnProgress = [&, i](TSimFiler*, const std::string& s, TSimProgressMode mode) {
       progress[i].push_back(std::to_string(mode) + s);
     };

@@ -9,17 +9,18 @@
 #include <vector>
 
 #include "filers/PanoFiler.h"
-#include "imaging/Parallel.h"
+#include "support/ScopedRun.h"
 
 namespace skyfold {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-TmxCurrencyUV BuildTable(int q) {
+TmxCurrencyUV BuildTable(int q, int threads = 0) {
   TPanoFiler filer;
+  const test::ScopedRun run(filer, threads);
   TmxCurrencyUV table;
-  table.SetSize(2 * q, 4 * q);
+  table.SetSizeMirrored(2 * q, 4 * q);
   filer.BuildMappingTable(q, table);
   return table;
 }
@@ -138,11 +139,8 @@ TEST(InverseTable, TheTopFaceReachesDownToTanThetaRootTwoNearTheStripCentre) {
 
 TEST(InverseTable, DoesNotDependOnTheThreadCount) {
   const int q = 48;
-  SetThreadCount(1);
-  const TmxCurrencyUV one = BuildTable(q);
-  SetThreadCount(3);
-  const TmxCurrencyUV three = BuildTable(q);
-  SetThreadCount(0);
+  const TmxCurrencyUV one = BuildTable(q, 1);
+  const TmxCurrencyUV three = BuildTable(q, 3);
   for (int i = 0; i < 4 * q; ++i) {
     for (int j = 0; j < 2 * q; ++j) ASSERT_EQ(one.Get(j, i), three.Get(j, i)) << j << "," << i;
   }
@@ -161,7 +159,7 @@ TEST(InverseTable, ReportsOneLineEndingInSixteenDots) {
     line += s;
   };
   TmxCurrencyUV table;
-  table.SetSize(24, 48);
+  table.SetSizeMirrored(24, 48);
   filer.BuildMappingTable(12, table);
   EXPECT_EQ(appends, 1);
   EXPECT_EQ(line, "座標を取得しています。................");

@@ -19,24 +19,16 @@
 #include "imaging/BmpIO.h"
 #include "imaging/Errors.h"
 #include "imaging/JpegIO.h"
-#include "imaging/Parallel.h"
 #include "imaging/Raster.h"
 #include "imaging/ShowErrorMessage.h"
 #include "imaging/SimImgUtils.h"
+#include "support/ScopedRun.h"
 #include "support/TempDir.h"
 
 namespace skyfold {
 namespace {
 
 const std::array<const char*, 6> kSuffixes{"_left", "_front", "_right", "_back", "_top", "_bottom"};
-
-class ThreadScope {
- public:
-  explicit ThreadScope(int n) { SetThreadCount(n); }
-  ~ThreadScope() { SetThreadCount(0); }
-  ThreadScope(const ThreadScope&) = delete;
-  ThreadScope& operator=(const ThreadScope&) = delete;
-};
 
 // Fine, seeded grain: every pixel differs from its neighbours, so a pixel
 // taken from the wrong place shows.
@@ -156,8 +148,8 @@ class ParallelUnfolding : public ::testing::Test {
   // recording every progress event.
   bool Load(Bitmap& bitmap, int threads, const std::string& ext, TPanoImageSize size,
             std::vector<Event>* events = nullptr) {
-    const ThreadScope scope(threads);
     TPanoFiler filer;
+    const test::ScopedRun run(filer, threads);
     filer.SetImageFileName(dir.file("pano.bmp"));
     filer.SetCubeImageFileName(FaceName(1, ext));
     filer.SetPanoImageSize(size);

@@ -10,7 +10,7 @@
 #include <random>
 
 #include "filers/SimFilers.h"
-#include "imaging/Parallel.h"
+#include "support/ScopedRun.h"
 #include "imaging/Raster.h"
 #include "imaging/SimImgUtils.h"
 
@@ -62,11 +62,11 @@ TEST(PoleAssembly, SameFaceAsTurningAfterEveryPiece) {
     const Bitmap strip = RandomPicture(w, h, rng);
     for (int which : {0, 1}) {
       for (int threads : {1, 2, 3}) {
-        SetThreadCount(threads);
         Bitmap expected;
         StepByStep(expected, strip, which);
         Bitmap face;
         TSimFiler filer;
+        const test::ScopedRun run(filer, threads);
         filer.AssemblePoleFace(face, strip, which);
         EXPECT_TRUE(SameBytes(face, expected)) << w << "x" << h << " which " << which;
 
@@ -80,7 +80,6 @@ TEST(PoleAssembly, SameFaceAsTurningAfterEveryPiece) {
       }
     }
   }
-  SetThreadCount(0);
 }
 
 TEST(PoleAssembly, StripsInOtherFormatsAreReadAsTwentyFourBits) {

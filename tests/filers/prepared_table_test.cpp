@@ -11,9 +11,9 @@
 #include "filers/SimFilers.h"
 #include "imaging/BmpIO.h"
 #include "imaging/JpegIO.h"
-#include "imaging/Parallel.h"
 #include "support/PanoramaTestImages.h"
 #include "support/ProgressLog.h"
+#include "support/ScopedRun.h"
 
 namespace skyfold {
 namespace {
@@ -25,15 +25,13 @@ struct WarpRun {
 
 class PreparedTable : public ::testing::Test {
  protected:
-  ~PreparedTable() override { SetThreadCount(0); }
-
   // Loads fileName and warps it on `threads` threads; `before` may prepare
   // a table first.
   template <typename Before>
   WarpRun LoadAndWarp(const std::string& fileName, int threads, Before before) {
-    SetThreadCount(threads);
     WarpRun run;
     TSimFiler filer;
+    const test::ScopedRun scope(filer, threads);
     test::RecordProgress(filer, run.progress);
     filer.SetImageFileName(fileName);
     before(filer);
@@ -78,10 +76,10 @@ TEST_F(PreparedTable, ATableForAnotherWidthIsDroppedAndTheRightOneBuilt) {
   }
 }
 
-TEST_F(PreparedTable, AFilerDroppedWithATableStillBeingBuiltWaitsForIt) {
-  SetThreadCount(2);
+TEST_F(PreparedTable, ARunEndingWithATableStillBeingBuiltWaitsForIt) {
   for (int i = 0; i < 3; ++i) {
     TSimFiler filer;
+    const test::ScopedRun scope(filer, 2);
     filer.PrepareMappingTable(512);
   }
   TSimFiler filer;

@@ -9,7 +9,7 @@
 #include <random>
 
 #include "filers/SimFilers.h"
-#include "imaging/Parallel.h"
+#include "support/ScopedRun.h"
 
 namespace skyfold {
 namespace {
@@ -132,7 +132,7 @@ TEST(ResampleReference, WarpEqualsResamplingCopiedStripsForAnyThreadCount) {
   const Bitmap original = RandomBitmap(w, h, PixelFormat::Bgr24, rng);
   TSimFiler filer;
   TmxCurrencyUV table;
-  table.SetSize(q4, h);
+  table.SetSizeMirrored(q4, h);
   filer.BuildMappingTable(q4 / 2, table);
   Bitmap expected(w, h);
   Bitmap b(q4, h);
@@ -145,13 +145,12 @@ TEST(ResampleReference, WarpEqualsResamplingCopiedStripsForAnyThreadCount) {
     for (int y = 0; y < h; ++y) std::copy_n(b.row(y), q4 * 3, expected.row(y) + k * q4 * 3);
   }
   for (int threads : {1, 2, 3}) {
-    SetThreadCount(threads);
+    const test::ScopedRun run(filer, threads);
     Bitmap pano = original.clone();
     filer.WarpImage(pano);
     EXPECT_TRUE(std::equal(pano.data(), pano.data() + pano.byteSize(), expected.data()))
         << threads << " threads";
   }
-  SetThreadCount(0);
 }
 
 }  // namespace

@@ -9,10 +9,10 @@
 #include "filers/PanoFiler.h"
 #include "filers/SimFilers.h"
 #include "imaging/Errors.h"
-#include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
 #include "support/PanoramaTestImages.h"
 #include "support/ProgressLog.h"
+#include "support/ScopedRun.h"
 
 namespace skyfold {
 namespace {
@@ -24,14 +24,12 @@ struct Result {
 
 class WarpAndSave : public ::testing::Test {
  protected:
-  ~WarpAndSave() override { SetThreadCount(0); }
-
   // One run on a fresh filer of type Filer; `pipeline` picks
   // WarpAndSaveImage over the three steps.
   template <typename Filer>
   Result Save(TExtractImageType type, int threads, bool pipeline, const std::string& name) {
-    SetThreadCount(threads);
     Filer filer;
+    const test::ScopedRun run(filer, threads);
     Result result;
     test::RecordProgress(filer, result.progress);
     filer.SetExtractImageType(type);
@@ -77,9 +75,9 @@ TEST_F(WarpAndSave, OtherTypesAreTheFileOfTheSteps) {
 TEST_F(WarpAndSave, AFileThatCannotBeWrittenFailsAfterTheSameLinesAndLeavesNothing) {
   std::vector<std::string> oneThread;
   for (int threads : {1, 2}) {
-    SetThreadCount(threads);
     std::vector<std::string> lines;
     TPanoFiler filer;
+    const test::ScopedRun run(filer, threads);
     filer.OnProgress = [&lines](TSimFiler*, const std::string& text, TSimProgressMode) {
       lines.push_back(text);
     };

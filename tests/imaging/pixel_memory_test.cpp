@@ -1,6 +1,7 @@
-// Large pixel blocks are kept when freed and handed out again, whole or in
-// pieces, so their pages need not be mapped afresh; small ones are ordinary
-// heap blocks. Every block must stay usable over its whole length.
+// Large pixel blocks of a run's pool are kept when freed and handed out
+// again, whole or in pieces, so their pages need not be mapped afresh; small
+// ones and blocks of no pool are ordinary blocks. Every block must stay
+// usable over its whole length, also after its pool has ended.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -18,8 +19,9 @@ constexpr std::size_t kMB = std::size_t{1} << 20;
 
 class PixelMemoryTest : public ::testing::Test {
  protected:
-  PixelMemoryTest() { ReleaseKeptPixelMemory(); }
-  ~PixelMemoryTest() override { ReleaseKeptPixelMemory(); }
+  MemoryPool pool;
+  PixelMemory AllocatePixelMemory(std::size_t bytes) { return skyfold::AllocatePixelMemory(bytes, &pool); }
+  std::size_t KeptPixelMemory() const { return pool.Kept(); }
 };
 
 TEST_F(PixelMemoryTest, AFreedLargeBlockIsKeptAndHandedOutAgainInPieces) {
@@ -54,8 +56,21 @@ TEST_F(PixelMemoryTest, SmallBlocksAndReleaseKeepNothing) {
   EXPECT_EQ(AllocatePixelMemory(0), nullptr);
   { PixelMemory big = AllocatePixelMemory(16 * kMB); }
   EXPECT_GT(KeptPixelMemory(), 0u);
-  ReleaseKeptPixelMemory();
+  pool.Release();
   EXPECT_EQ(KeptPixelMemory(), 0u);
+  // Without a pool nothing is kept anywhere.
+  { PixelMemory big = skyfold::AllocatePixelMemory(16 * kMB); }
+  EXPECT_EQ(KeptPixelMemory(), 0u);
+}
+
+TEST(PixelMemory, ABlockOutlivingItsPoolIsStillUsableAndFreed) {
+  PixelMemory kept;
+  {
+    MemoryPool pool;
+    kept = AllocatePixelMemory(16 * kMB, &pool);
+  }
+  std::memset(kept.get(), 1, 16 * kMB);
+  kept.reset();
 }
 
 TEST_F(PixelMemoryTest, WhatIsKeptHasALimit) {
@@ -70,16 +85,16 @@ TEST_F(PixelMemoryTest, WhatIsKeptHasALimit) {
 // asked to be, and threads may take and free blocks at once.
 TEST_F(PixelMemoryTest, BitmapsFromKeptMemoryAndManyThreads) {
   {
-    Bitmap dirty(2048, 2048, PixelFormat::Bgr24, Uninitialised{});
+    Bitmap dirty(2048, 2048, PixelFormat::Bgr24, Uninitialised{}, &pool);
     std::memset(dirty.data(), 0, dirty.byteSize());
   }
-  const Bitmap white(2048, 1024);
+  const Bitmap white(2048, 1024, PixelFormat::Bgr24, &pool);
   EXPECT_EQ(white.pixel(2047, 1023), (PaletteEntry{255, 255, 255}));
   EXPECT_EQ(white.pixel(0, 0), (PaletteEntry{255, 255, 255}));
 
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t] {
+    threads.emplace_back([this, t] {
       for (int i = 0; i < 20; ++i) {
         PixelMemory m = AllocatePixelMemory((9 + (t + i) % 5) * kMB);
         m[0] = static_cast<std::uint8_t>(t);

@@ -1,0 +1,51 @@
+// FaceSaves: the JPEG faces of a forward run encoded on the run's workers
+// while the next faces are cut. libjpeg encodes on one core; six faces of
+// 4096 take longer to encode than to cut, so with n threads up to n faces
+// are encoded at once. Each face is written to its own temporary file and
+// committed with the others, so the order the encodings finish in changes
+// nothing: the bytes are those of the same face saved in place.
+#pragma once
+
+#include <deque>
+#include <string>
+
+#include "filers/RunContext.h"
+#include "imaging/Bitmap.h"
+
+namespace skyfold {
+
+class TSimFiler;
+
+class FaceSaves {
+ public:
+  explicit FaceSaves(RunContext& run) : run_(run) {}
+  // Drops the saves still waiting; waits for those under way.
+  ~FaceSaves() = default;
+  FaceSaves(const FaceSaves&) = delete;
+  FaceSaves& operator=(const FaceSaves&) = delete;
+
+  bool Enabled() const { return run_.Threads() > 1; }
+  // Takes the bitmap's pixels (it is left empty) and writes them as a JPEG
+  // of quality 100 to fileName in the background.
+  void SaveJpeg(Bitmap& bitmap, const std::string& fileName);
+  // Waits for every save; rethrows the failure of the first that failed.
+  void Finish();
+
+  // While one lives, the filer's SaveImage may hand JPEG faces to saves.
+  class Scope {
+   public:
+    Scope(FaceSaves& saves, TSimFiler& filer);
+    ~Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+   private:
+    TSimFiler& filer_;
+  };
+
+ private:
+  RunContext& run_;
+  std::deque<Task<void>> pending_;
+};
+
+}  // namespace skyfold
