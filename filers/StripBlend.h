@@ -43,4 +43,11 @@ struct StripTarget {
 void BlendStripRows(const StripTarget& dest, const StripView& src, int bytes,
                     const TmxCurrencyUV& table, int first, int last);
 
+// The blend runs in its vector form where the CPU has one, unless the
+// environment has SKYFOLD_PLAIN_BLEND=1 or UseVectorBlend(false) was called
+// (tests run both forms). Both forms give the same bytes, so the choice
+// changes only the speed.
+void UseVectorBlend(bool enabled);
+bool VectorBlendActive();
+
 }  // namespace skyfold

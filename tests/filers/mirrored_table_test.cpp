@@ -7,6 +7,7 @@
 
 #include "filers/PanoFiler.h"
 #include "filers/SimFilers.h"
+#include "filers/StripBlend.h"
 #include "imaging/Errors.h"
 #include "support/ScopedRun.h"
 
@@ -30,7 +31,16 @@ TEST(MirroredTable, OnlyTheStoredQuadrantCanBeSetAndSizesMustBeEven) {
 // Random quadrants (ordinary entries, entries without a source, halves and
 // whole weights), blended through the mirrored table and through a full
 // copy of all its entries.
-TEST(MirroredTable, TheBlendReadsItAsTheFullTable) {
+class MirroredBlend : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { UseVectorBlend(GetParam()); }
+  void TearDown() override { UseVectorBlend(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Forms, MirroredBlend, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Vector" : "Plain"; });
+
+TEST_P(MirroredBlend, TheBlendReadsItAsTheFullTable) {
   std::mt19937 rng(99);
   for (const auto& [columns, rows, width] :
        {std::tuple{64, 40, 64}, std::tuple{70, 24, 70}, std::tuple{70, 24, 61},

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "filers/SimFilers.h"
+#include "filers/StripBlend.h"
 #include "support/ScopedRun.h"
 
 namespace skyfold {
@@ -94,7 +95,18 @@ void ExpectBlend(const Bitmap& dest, const Bitmap& source, const TmxCurrencyUV& 
   }
 }
 
-TEST(ResampleReference, EveryPixelIsThePlainBlendInBothDirectFormats) {
+// Both forms of the blend (the vector one where this CPU has it) must give
+// the definition's bytes.
+class BlendForms : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { UseVectorBlend(GetParam()); }
+  void TearDown() override { UseVectorBlend(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Vector, BlendForms, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Vector" : "Plain"; });
+
+TEST_P(BlendForms, EveryPixelIsThePlainBlendInBothDirectFormats) {
   std::mt19937 rng(20261208);
   for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
     for (const auto& [w, h] : {std::pair{37, 41}, std::pair{3, 80}, std::pair{1, 5}}) {
@@ -111,7 +123,7 @@ TEST(ResampleReference, EveryPixelIsThePlainBlendInBothDirectFormats) {
 
 // Long runs of ordinary entries, as real tables have, next to the odd
 // special one: the blend goes through its fast paths here.
-TEST(ResampleReference, MostlyOrdinaryEntriesGiveThePlainBlend) {
+TEST_P(BlendForms, MostlyOrdinaryEntriesGiveThePlainBlend) {
   std::mt19937 rng(42);
   for (const auto& [w, h] : {std::pair{203, 61}, std::pair{64, 64}, std::pair{6, 9}}) {
     const Bitmap source = RandomBitmap(w, h, PixelFormat::Bgr24, rng);
