@@ -96,8 +96,8 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     run.BeginStage(RunStage::Writing, 1 + 6 + 2 + 8);
     filer.SaveCubeFaces(bitmap);
     bitmap = Bitmap();
-    run.cancel().Check();
     run.BeginStage(RunStage::Committing);
+    run.cancel().Check();
     const std::vector<std::string> placed = commit.Commit();
     JobResult result;
     // Listed in face order.
@@ -127,12 +127,12 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
     filer.BuildFileNames();
     run.BeginStage(RunStage::Loading, 6 * 3);
     if (!filer.LoadCubeFaces(bitmap)) return Refused();
-    run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()) + 1);
+    run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
     filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
     filer.WarpAndSaveImage(bitmap, output, "出力中　" + output);
     bitmap = Bitmap();
-    run.cancel().Check();
     run.BeginStage(RunStage::Committing);
+    run.cancel().Check();
     JobResult result;
     result.written = commit.Commit();
     return result;

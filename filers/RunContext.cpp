@@ -19,6 +19,8 @@ RunContext::~RunContext() { DropTable(); }
 void RunContext::BeginStage(RunStage stage, std::int64_t events) {
   stage_ = stage;
   total_ += events;
+  // The last stage: what is left is placing the files.
+  if (stage == RunStage::Committing) total_ = done_;
   if (progress) progress(ProgressEvent{stage_, done_, total_, {}, spAppend});
 }
 

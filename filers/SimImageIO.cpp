@@ -43,9 +43,10 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
   const std::string fileName = GetImageFileName();
   if (!FileExists(fileName)) return false;
   DoProgress("読み込んでいます。　" + fileName, spAppend);
+  RunContext& run = Context();
+  run.cancel().Check();
   // A JPEG decodes on one core: the warp's table, which depends only on the
   // size, is built on another meanwhile.
-  RunContext& run = Context();
   int w = 0, h = 0;
   if (run.Threads() > 1 && ReadJpegSize(fileName, w, h) && w > 0 && h > 0) {
     PrepareMappingTable(WarpedWidth(w, h) / 8);

@@ -154,6 +154,7 @@ void TSimFiler::WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName,
                        bitmap.format() == PixelFormat::Bgr24 && w >= 8 && w % 8 == 0 && h == w / 2;
   if (!streams) {
     WarpImage(bitmap);
+    run.BeginStage(RunStage::Writing, 1);
     DoProgress(savingLine, spAppend);
     SaveImage(bitmap, fileName, 0);
     return;
@@ -186,6 +187,7 @@ void TSimFiler::WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName,
         },
         kBandRows);
     // The source is done with; the encoder may still be busy.
+    run.BeginStage(RunStage::Writing, 1);
     DoProgress(savingLine, spAppend);
     bitmap = Bitmap();
     table = TmxCurrencyUV();

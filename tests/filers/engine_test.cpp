@@ -1,0 +1,153 @@
+// The conversion engine: a job commits all its files or none. Cancelled at
+// any stage, refused or failed, it leaves the folder as it was; done, it
+// lists what it placed and reports its progress as events that reach the
+// whole run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "filers/ConversionEngine.h"
+#include "imaging/BmpIO.h"
+#include "imaging/PathUtils.h"
+#include "imaging/ShowErrorMessage.h"
+#include "support/PanoramaTestImages.h"
+#include "support/TempDir.h"
+
+namespace skyfold {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kSuffixes[] = {"_left", "_front", "_right", "_back", "_top", "_bottom"};
+
+// Every file in folder with its bytes, sorted by name.
+std::vector<std::pair<std::string, std::vector<char>>> Snapshot(const std::string& folder) {
+  std::vector<std::pair<std::string, std::vector<char>>> files;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    files.emplace_back(entry.path().filename().string(), test::ReadBytes(entry.path().string()));
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SaveBitmapAsBmp(dir.file("pano.bmp"), test::DrawTexturedPanorama(512));
+    fs::create_directories(dir.file("faces"));
+  }
+
+  void DescribeForward(TCubeFiler& filer, TExtractImageType type) {
+    filer.SetImageFileName(dir.file("pano.bmp"));
+    filer.SetSceneFilename(dir.file("faces") + "/");
+    filer.SetTextureBasename("pano");
+    filer.SetExtractImageType(type);
+    filer.SetImageSize(is128);
+  }
+  void DescribeInverse(TPanoFiler& filer) {
+    filer.SetCubeImageFileName(dir.file("faces/pano_front.bmp"));
+    filer.SetImageFileName(dir.file("faces/out.jpg"));
+    filer.SetExtractImageType(eiJpeg);
+    filer.SetPanoImageSize(ps512);
+  }
+
+  test::TempDir dir;
+  const ScopedErrorMessageSink quiet{[](const std::string&) {}};
+};
+
+TEST_F(Engine, AForwardJobListsItsSixFacesInFaceOrderAndReportsTheWholeRun) {
+  TCubeFiler filer;
+  DescribeForward(filer, eiJpeg);
+  RunContext run(2);
+  std::vector<ProgressEvent> events;
+  run.progress = [&](const ProgressEvent& e) { events.push_back(e); };
+  const JobResult result = RunForwardJob(filer, run);
+  ASSERT_EQ(result.status, JobResult::Status::Done) << result.message;
+  std::vector<std::string> expected;
+  for (const char* s : kSuffixes) expected.push_back(dir.file(std::string("faces/pano") + s + ".jpg"));
+  EXPECT_EQ(result.written, expected);
+  ASSERT_FALSE(events.empty());
+  for (std::size_t i = 1; i < events.size(); ++i) {
+    ASSERT_GE(events[i].done, events[i - 1].done);
+    ASSERT_GE(static_cast<int>(events[i].stage), static_cast<int>(events[i - 1].stage));
+    ASSERT_LE(events[i].done, events[i].total);
+  }
+  EXPECT_EQ(events.back().stage, RunStage::Committing);
+  EXPECT_EQ(events.back().done, events.back().total) << "the fraction ends at one";
+}
+
+// Cancelled in each stage of either direction, with old files in the way
+// and replacement allowed: every old file stays as it was, nothing is added.
+TEST_F(Engine, ACancelledJobLeavesTheFolderAsItWasAtEveryStage) {
+  {
+    TCubeFiler filer;
+    DescribeForward(filer, eiBitmap);
+    RunContext run(2);
+    ASSERT_EQ(RunForwardJob(filer, run).status, JobResult::Status::Done);
+  }
+  std::ofstream(dir.file("faces/out.jpg")) << "old panorama";
+  const auto before = Snapshot(dir.file("faces"));
+  for (RunStage stage : {RunStage::Loading, RunStage::Warping, RunStage::Writing,
+                         RunStage::Committing}) {
+    for (bool forward : {true, false}) {
+      for (int threads : {1, 2}) {
+        RunContext run(threads);
+        run.progress = [&](const ProgressEvent& e) {
+          if (e.stage == stage) run.cancel().Cancel();
+        };
+        JobResult result;
+        if (forward) {
+          TCubeFiler filer;
+          DescribeForward(filer, eiBitmap);
+          result = RunForwardJob(filer, run);
+        } else {
+          TPanoFiler filer;
+          DescribeInverse(filer);
+          result = RunInverseJob(filer, run);
+        }
+        EXPECT_EQ(result.status, JobResult::Status::Cancelled)
+            << static_cast<int>(stage) << forward << threads;
+        EXPECT_EQ(result.message, "キャンセルしました。");
+        EXPECT_TRUE(result.written.empty());
+        ASSERT_EQ(Snapshot(dir.file("faces")), before) << static_cast<int>(stage) << forward;
+      }
+    }
+  }
+}
+
+TEST_F(Engine, WithoutReplacementAFaceThatAppearsDuringTheJobFailsItAndNothingIsPlaced) {
+  TCubeFiler filer;
+  DescribeForward(filer, eiBitmap);
+  RunContext run(2);
+  run.progress = [&](const ProgressEvent& e) {
+    // Another program writes the top face while the job cuts the faces.
+    if (e.stage == RunStage::Writing && !FileExists(dir.file("faces/pano_top.bmp"))) {
+      std::ofstream(dir.file("faces/pano_top.bmp")) << "theirs";
+    }
+  };
+  JobQuestions questions;
+  questions.replaceExisting = false;
+  const JobResult result = RunForwardJob(filer, run, questions);
+  EXPECT_EQ(result.status, JobResult::Status::Failed);
+  EXPECT_NE(result.message.find("pano_top.bmp"), std::string::npos) << result.message;
+  const auto after = Snapshot(dir.file("faces"));
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0].first, "pano_top.bmp");
+}
+
+TEST_F(Engine, ARefusedQuestionStopsTheJobBeforeAnythingIsRead) {
+  TPanoFiler filer;
+  DescribeInverse(filer);
+  RunContext run(1);
+  JobQuestions questions;
+  questions.mayWrite = [] { return false; };
+  EXPECT_EQ(RunInverseJob(filer, run, questions).status, JobResult::Status::Refused);
+  EXPECT_TRUE(Snapshot(dir.file("faces")).empty());
+}
+
+}  // namespace
+}  // namespace skyfold
