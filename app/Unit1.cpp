@@ -341,6 +341,7 @@ void TForm1::RunFromPage(QWidget* page, Run run) {
     // The run owns its threads and memory: an idle window holds nothing a
     // finished run used.
     RunContext context;
+    paintClock_.invalidate();
     const JobResult result = run(context);
     if (result.status == JobResult::Status::Failed ||
         result.status == JobResult::Status::Cancelled) {
@@ -406,8 +407,13 @@ void TForm1::FilerProgress(TSimFiler* /*sender*/, const std::string& text, TSimP
     }
   }
   console->SetTopRow(console->RowCount() - console->VisibleRows() + 2);
+  // Painting the whole window for each of a run's few hundred dots would
+  // cost more than the conversion's slower stages; the console is brought
+  // up to date at most every few milliseconds, which the eye cannot tell.
+  if (paintClock_.isValid() && paintClock_.elapsed() < kProgressPaintMs) return;
   repaint();
   QCoreApplication::processEvents();
+  paintClock_.start();
 }
 
 }  // namespace skyfold

@@ -12,6 +12,7 @@
 // and a close request waits until the run has ended.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 #include <memory>
@@ -118,6 +119,9 @@ class TForm1 : public QMainWindow {
 
   bool running_ = false;
   bool closePending_ = false;
+  // When the console was last painted during a run.
+  QElapsedTimer paintClock_;
+  static constexpr int kProgressPaintMs = 30;
 };
 
 }  // namespace skyfold

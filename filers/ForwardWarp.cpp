@@ -244,19 +244,33 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
   // The warp works in 24 bits; what loading gives already is.
   ConvertToBgr24(bitmap);
   RunContext& run = Context();
+  const Workers workers = run.workers();
   TmxCurrencyUV table;
   ObtainMappingTable(bitmap.width() / 8, table);
   DoProgress("処理中 ", spAppend);
-  // Every pixel of the result is written (white where the table has no
-  // source, which the polar face assembly relies on).
-  Bitmap warped(bitmap.width(), bitmap.height(), PixelFormat::Bgr24, Uninitialised{},
-                bitmap.pool());
+  // One strip at a time into a strip-sized buffer, then back into the
+  // panorama: a strip is only read by its own warp, so the panorama is warped
+  // in place with a quarter of it as extra memory. Every pixel of the buffer
+  // is written (white where the table has no source, which the polar face
+  // assembly relies on).
+  const int q4 = bitmap.width() / 4;
   const int h = bitmap.height();
-  WarpPanorama(bitmap, table, run.workers(), run.cancel(), WarpDots(ProgressHere(), h),
-               [&](int y0, int) { return WarpRows{warped.row(y0), warped.rowBytes()}; },
-               [](int, int) {});
-  table = TmxCurrencyUV();
-  bitmap.swap(warped);
+  Bitmap strip(q4, h, PixelFormat::Bgr24, Uninitialised{}, bitmap.pool());
+  WarpDots dots(ProgressHere(), h);
+  for (int k = 0; k < 4; ++k) {
+    WarpPanorama(bitmap, table, workers, run.cancel(), dots, StripRange{k, 1},
+                 [&](int y0, int) { return WarpRows{strip.row(y0), strip.rowBytes()}; },
+                 [](int, int) {});
+    workers.For(
+        0, h,
+        [&](int first, int last) {
+          for (int y = first; y < last; ++y) {
+            std::memcpy(bitmap.row(y) + static_cast<std::size_t>(k) * q4 * 3, strip.row(y),
+                        strip.rowBytes());
+          }
+        },
+        MinRowsPerBlock(q4));
+  }
 }
 
 namespace {

@@ -30,7 +30,7 @@ void WarpDots::To(std::int64_t done, std::int64_t total) {
 }
 
 void WarpPanorama(const Bitmap& source, const TmxCurrencyUV& table, const Workers& workers,
-                  const CancelToken& cancel, WarpDots dots,
+                  const CancelToken& cancel, WarpDots& dots, StripRange strips,
                   const std::function<WarpRows(int y0, int y1)>& target,
                   const std::function<void(int y0, int y1)>& done, int bandRows) {
   const int w = source.width();
@@ -52,23 +52,22 @@ void WarpPanorama(const Bitmap& source, const TmxCurrencyUV& table, const Worker
           [&](int first, int last) {
             for (int r0 = first; r0 < last; r0 += kRowsTogether) {
               const int r1 = std::min(last, r0 + kRowsTogether);
-              for (int k = 0; k < 4; ++k) {
-                const std::size_t left = static_cast<std::size_t>(k) * q4 * 3;
+              for (int i = 0; i < strips.count; ++i) {
                 StripView strip = strip0;
-                strip.data += left;
-                BlendStripRows(StripTarget{rows.data + rows.stride * static_cast<std::size_t>(r0 - y0) +
-                                               left,
-                                           rows.stride, true},
-                               strip, 3, table, r0, r1);
+                strip.data += static_cast<std::size_t>(strips.first + i) * q4 * 3;
+                std::uint8_t* out = rows.data + rows.stride * static_cast<std::size_t>(r0 - y0) +
+                                    static_cast<std::size_t>(i) * q4 * 3;
+                BlendStripRows(StripTarget{out, rows.stride, true}, strip, 3, table, r0, r1);
               }
             }
           },
           kRowsTogether);
     }
     done(y0, y1);
-    dots.To(b + 1, bands);
+    dots.To(std::int64_t{strips.first} * bands + std::int64_t{strips.count} * (b + 1),
+            std::int64_t{4} * bands);
   }
-  dots.To(1, 1);
+  dots.To(strips.first + strips.count, 4);
 }
 
 }  // namespace skyfold

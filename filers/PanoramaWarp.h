@@ -3,9 +3,11 @@
 //
 // The panorama is four strips side by side, each resampled through the same
 // table. The result is made a band of rows at a time, every band holding the
-// same rows of all four strips, so the table rows a band reads are read once,
-// while in cache, for the four strips, and a band can be handed on (to an
-// encoder) as soon as it is complete. The source is only read.
+// same rows of the strips warped together (all four when the bands go to an
+// encoder: the table rows a band reads are then read once, while in cache,
+// for the four strips, and a band is handed on as soon as it is complete;
+// one at a time when the panorama is warped in place through a strip-sized
+// buffer). The source is only read.
 //
 // The progress lines are the strips' lines of dots: "." opening each strip's
 // line and one more per chunk of RowsPerProgressDot rows. Since bands cover
@@ -45,14 +47,22 @@ class WarpDots {
   int emitted_ = 0;
 };
 
-// Warps the 24-bit source (width a multiple of 8, height at most half the
-// width) through table (quarter unit width / 8) into the rows target gives,
-// band by band of `bandRows` (a band whose target has no data is skipped);
-// `done(y0, y1)` runs after each band, on the calling thread. Pixels without a source become white. Throws
-// ArgumentError when the table does not cover a strip, Cancelled when the
-// token is set (checked between bands).
+// The strips a call warps: `count` strips from `first` on; the target's rows
+// hold those strips side by side.
+struct StripRange {
+  int first = 0;
+  int count = 4;
+};
+
+// Warps strips of the 24-bit source (width a multiple of 8, height at most
+// half the width) through table (quarter unit width / 8) into the rows
+// target gives, band by band of `bandRows` (a band whose target has no data
+// is skipped); `done(y0, y1)` runs after each band, on the calling thread.
+// Pixels without a source become white. dots reports the strips' share of
+// the warp's lines. Throws ArgumentError when the table does not cover a
+// strip, Cancelled when the token is set (checked between bands).
 void WarpPanorama(const Bitmap& source, const TmxCurrencyUV& table, const Workers& workers,
-                  const CancelToken& cancel, WarpDots dots,
+                  const CancelToken& cancel, WarpDots& dots, StripRange strips,
                   const std::function<WarpRows(int y0, int y1)>& target,
                   const std::function<void(int y0, int y1)>& done, int bandRows = 64);
 

@@ -171,9 +171,9 @@ void TSimFiler::WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName,
     BandEncoder encoder(w, h, run.workers(), &run.memory());
     Bitmap band;
     // The encoder keeps one core busy; the warp takes the others.
+    WarpDots dots(ProgressHere(), h);
     WarpPanorama(
-        bitmap, table, run.workers().Limited(run.Threads() - 1), run.cancel(),
-        WarpDots(ProgressHere(), h),
+        bitmap, table, run.workers().Limited(run.Threads() - 1), run.cancel(), dots, StripRange{},
         [&](int, int) {
           // After a failed encoding the bands are not made; the lines go
           // on, and Finish reports the failure.
