@@ -19,8 +19,14 @@ void FaceSaves::SaveJpeg(Bitmap& bitmap, const std::string& fileName) {
         SaveBitmapAsJpeg(fileName, *face, 100, outputs);
         *face = Bitmap();
       }));
-  // Faces held at once stay within the thread budget.
+  // Faces held at once stay within the thread budget. Before waiting for
+  // the oldest, which a worker may be encoding, this thread encodes the
+  // newest one no worker has taken yet.
   while (pending_.size() > static_cast<std::size_t>(run_.Threads())) {
+    for (auto it = pending_.rbegin(); it != pending_.rend(); ++it) {
+      if (it->RunHereIfPending()) break;
+    }
+    // Settled in face order: the first failure is the one reported.
     Task<void> oldest = std::move(pending_.front());
     pending_.pop_front();
     oldest.Get();

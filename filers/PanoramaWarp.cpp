@@ -47,8 +47,10 @@ void WarpPanorama(const Bitmap& source, const TmxCurrencyUV& table, const Worker
     const int y1 = std::min(h, y0 + bandRows);
     const WarpRows rows = target(y0, y1);
     if (q4 > 0 && rows.data != nullptr) {
-      workers.For(
-          y0, y1,
+      // Polar rows cross more of a strip the further they lie from its
+      // middle: runs of rows are dealt out in turn to share the work evenly.
+      workers.ForInterleaved(
+          y0, y1, kRowsTogether,
           [&](int first, int last) {
             for (int r0 = first; r0 < last; r0 += kRowsTogether) {
               const int r1 = std::min(last, r0 + kRowsTogether);
@@ -60,8 +62,7 @@ void WarpPanorama(const Bitmap& source, const TmxCurrencyUV& table, const Worker
                 BlendStripRows(StripTarget{out, rows.stride, true}, strip, 3, table, r0, r1);
               }
             }
-          },
-          kRowsTogether);
+          });
     }
     done(y0, y1);
     dots.To(std::int64_t{strips.first} * bands + std::int64_t{strips.count} * (b + 1),

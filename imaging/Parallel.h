@@ -98,6 +98,10 @@ class Task {
     if constexpr (!std::is_void_v<T>) return std::move(**result_);
   }
 
+  // Runs the task on the calling thread if no worker has started it; true
+  // when it ran here (its result or exception then waits for Get).
+  bool RunHereIfPending() { return state_ && state_->RunPiece(); }
+
   // Waits for a started task, drops one not started; the result is lost.
   void Abandon() noexcept {
     if (state_) state_->Abandon();
