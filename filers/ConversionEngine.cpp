@@ -32,6 +32,20 @@ class RunBinding {
   RunContext& run_;
 };
 
+class SourceDecodeEnd {
+ public:
+  explicit SourceDecodeEnd(RunContext& run) : run_(run) {}
+  ~SourceDecodeEnd() {
+    run_.DropSource();
+    run_.streamSource = false;
+  }
+  SourceDecodeEnd(const SourceDecodeEnd&) = delete;
+  SourceDecodeEnd& operator=(const SourceDecodeEnd&) = delete;
+
+ private:
+  RunContext& run_;
+};
+
 // Refuses a job whose output name cannot be written, before anything is.
 bool OutputNamesUsable(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
@@ -87,8 +101,13 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     if (!OutputNamesUsable(paths)) return Refused();
 
     Bitmap bitmap(&run.memory());
+    // A source still being decoded writes into bitmap: the decode ends
+    // before bitmap does, however the job ends.
+    const SourceDecodeEnd decodeEnd(run);
     filer.PrepareImageSize();
     run.BeginStage(RunStage::Loading, 2);
+    // The warp comes next: it may follow the decoder.
+    run.streamSource = true;
     if (!filer.LoadSourceImage(bitmap)) return Refused();
     run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
     filer.DoProgress("正距円筒画像を立方体表面の画像へ変形します。", spAppend);

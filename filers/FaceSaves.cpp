@@ -19,27 +19,36 @@ void FaceSaves::SaveJpeg(Bitmap& bitmap, const std::string& fileName) {
         SaveBitmapAsJpeg(fileName, *face, 100, outputs);
         *face = Bitmap();
       }));
-  // Faces held at once stay within the thread budget. Before waiting for
-  // the oldest, which a worker may be encoding, this thread encodes the
-  // newest one no worker has taken yet.
-  while (pending_.size() > static_cast<std::size_t>(run_.Threads())) {
-    for (auto it = pending_.rbegin(); it != pending_.rend(); ++it) {
-      if (it->RunHereIfPending()) break;
+  Settle(static_cast<std::size_t>(run_.Threads()));
+}
+
+void FaceSaves::Settle(std::size_t keep) {
+  const auto settleDone = [this] {
+    // In face order, so the first failure is the one reported.
+    while (!pending_.empty() && pending_.front().Done()) {
+      Task<void> oldest = std::move(pending_.front());
+      pending_.pop_front();
+      oldest.Get();
     }
-    // Settled in face order: the first failure is the one reported.
-    Task<void> oldest = std::move(pending_.front());
-    pending_.pop_front();
-    oldest.Get();
+  };
+  settleDone();
+  // Faces held at once stay within the budget. Before waiting for one a
+  // worker is encoding, this thread encodes one no worker has taken yet.
+  while (pending_.size() > keep) {
+    bool ranHere = false;
+    for (auto it = pending_.rbegin(); it != pending_.rend() && !ranHere; ++it) {
+      ranHere = it->RunHereIfPending();
+    }
+    if (!ranHere) {
+      Task<void> oldest = std::move(pending_.front());
+      pending_.pop_front();
+      oldest.Get();
+    }
+    settleDone();
   }
 }
 
-void FaceSaves::Finish() {
-  while (!pending_.empty()) {
-    Task<void> oldest = std::move(pending_.front());
-    pending_.pop_front();
-    oldest.Get();
-  }
-}
+void FaceSaves::Finish() { Settle(0); }
 
 FaceSaves::Scope::Scope(FaceSaves& saves, TSimFiler& filer) : filer_(filer) {
   filer_.backgroundSaves_ = &saves;

@@ -44,6 +44,9 @@ class FaceSaves {
   };
 
  private:
+  // Settles finished saves, then waits (helping) until at most keep remain.
+  void Settle(std::size_t keep);
+
   RunContext& run_;
   std::deque<Task<void>> pending_;
 };

@@ -240,6 +240,61 @@ void TSimFiler::ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurre
                direct ? source.bytesPerPixel() : 0, table);
 }
 
+namespace {
+
+// The source rows band [y0, y1) of the warp reads: up to the last row any of
+// its entries starts from, and the row below it (clamped). Per table row,
+// from the stored quadrant: a mirrored row takes R − 2 − V.
+std::vector<int> RowsNeeded(const TmxCurrencyUV& table, int height) {
+  const int rows = table.Rows();
+  const int stored = table.StoredRows();
+  const int columns = table.StoredColumns();
+  std::vector<int> need(static_cast<std::size_t>(rows), 0);
+  for (int r = 0; r < stored; ++r) {
+    const PackedUV* row = table.Row(r);
+    int low = rows, high = -1;
+    for (int x = 0; x < columns; ++x) {
+      if (row[x].U < 0) continue;
+      low = std::min<int>(low, row[x].V);
+      high = std::max<int>(high, row[x].V);
+    }
+    need[static_cast<std::size_t>(r)] = high + 2;
+    if (table.Mirrored() && high >= 0) need[static_cast<std::size_t>(rows - 1 - r)] = rows - low;
+  }
+  for (int& n : need) n = std::clamp(n, 0, height);
+  return need;
+}
+
+}  // namespace
+
+void TSimFiler::WarpFollowingTheDecoder(Bitmap& bitmap, const TmxCurrencyUV& table,
+                                        WarpDots& dots) {
+  // The source is still being decoded on a worker: all four strips are
+  // warped together, band by band, each band once the decoder has finished
+  // the rows it reads, into a new panorama (the source must stay whole
+  // until its last band is read).
+  RunContext& run = Context();
+  const int h = bitmap.height();
+  const std::vector<int> need = RowsNeeded(table, h);
+  try {
+    Bitmap warped(bitmap.width(), h, PixelFormat::Bgr24, Uninitialised{}, bitmap.pool());
+    int ready = 0;
+    WarpPanorama(
+        bitmap, table, run.workers(), run.cancel(), dots, StripRange{},
+        [&](int y0, int y1) {
+          for (int y = y0; y < y1; ++y) ready = std::max(ready, need[static_cast<std::size_t>(y)]);
+          run.source->rows.WaitFor(ready);
+          return WarpRows{warped.row(y0), warped.rowBytes()};
+        },
+        [](int, int) {});
+    run.FinishSource();
+    bitmap.swap(warped);
+  } catch (...) {
+    run.DropSource();
+    throw;
+  }
+}
+
 void TSimFiler::WarpImage(Bitmap& bitmap) {
   // The warp works in 24 bits; what loading gives already is.
   ConvertToBgr24(bitmap);
@@ -255,8 +310,12 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
   // assembly relies on).
   const int q4 = bitmap.width() / 4;
   const int h = bitmap.height();
-  Bitmap strip(q4, h, PixelFormat::Bgr24, Uninitialised{}, bitmap.pool());
   WarpDots dots(ProgressHere(), h);
+  if (run.source) {
+    WarpFollowingTheDecoder(bitmap, table, dots);
+    return;
+  }
+  Bitmap strip(q4, h, PixelFormat::Bgr24, Uninitialised{}, bitmap.pool());
   for (int k = 0; k < 4; ++k) {
     WarpPanorama(bitmap, table, workers, run.cancel(), dots, StripRange{k, 1},
                  [&](int y0, int) { return WarpRows{strip.row(y0), strip.rowBytes()}; },

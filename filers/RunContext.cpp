@@ -14,7 +14,24 @@ struct RunContext::Prepared {
 RunContext::RunContext(int threads, std::shared_ptr<CancelToken> cancel)
     : pool_(threads), cancel_(cancel ? std::move(cancel) : std::make_shared<CancelToken>()) {}
 
-RunContext::~RunContext() { DropTable(); }
+RunContext::~RunContext() {
+  DropSource();
+  DropTable();
+}
+
+void RunContext::FinishSource() {
+  if (!source) return;
+  const std::unique_ptr<SourceDecode> decode = std::move(source);
+  decode->task.Get();
+}
+
+void RunContext::DropSource() noexcept {
+  if (!source) return;
+  // The decoder writes into the caller's bitmap: it must be over before the
+  // bitmap can go.
+  source->task.Abandon();
+  source.reset();
+}
 
 void RunContext::BeginStage(RunStage stage, std::int64_t events) {
   stage_ = stage;

@@ -19,6 +19,7 @@
 #include "imaging/DecodeContext.h"
 #include "imaging/Parallel.h"
 #include "imaging/PixelMemory.h"
+#include "imaging/RowGate.h"
 
 namespace skyfold {
 
@@ -78,6 +79,21 @@ class RunContext {
   // Where the run's files go: committed together by the engine. Null: each
   // file is put in place as soon as it is complete.
   OutputCommit* outputs = nullptr;
+
+  // Set by a driver whose next step after loading is the warp: a JPEG source
+  // may then still be decoding on a worker when LoadSourceImage returns, and
+  // the warp follows the decoder row by row.
+  bool streamSource = false;
+  // The source being decoded that way, if any.
+  struct SourceDecode {
+    RowGate rows;
+    Task<void> task;
+  };
+  std::unique_ptr<SourceDecode> source;
+  // Waits for the source's decode to end; rethrows its failure.
+  void FinishSource();
+  // Waits for it without a word (for unwinding).
+  void DropSource() noexcept;
 
   // Structured progress (optional).
   ProgressSink progress;

@@ -40,6 +40,7 @@ enum TFaceIndex : std::uint8_t { fiLeft = 0, fiFront = 1, fiRight = 2, fiBack = 
 
 class TSimFiler;
 class FaceSaves;
+class WarpDots;
 
 // spAppend starts a new console line with S; spUpdate appends S to the last.
 // A callable bound to its receiver (capture the receiver in the lambda).
@@ -170,6 +171,8 @@ class TSimFiler : public TNotifyPersistent {
   // The warp's table of quarter unit q: the prepared one, or one built now
   // (mirrored, as the warps read it).
   void ObtainMappingTable(int quarterUnit, TmxCurrencyUV& table);
+  // WarpImage of a source still being decoded (RunContext::source).
+  void WarpFollowingTheDecoder(Bitmap& bitmap, const TmxCurrencyUV& table, WarpDots& dots);
 };
 
 }  // namespace skyfold

@@ -47,10 +47,32 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
   run.cancel().Check();
   // A JPEG decodes on one core: the warp's table, which depends only on the
   // size, is built on another meanwhile.
-  int w = 0, h = 0;
-  if (run.Threads() > 1 && ReadJpegSize(fileName, w, h) && w > 0 && h > 0) {
-    PrepareMappingTable(WarpedWidth(w, h) / 8);
+  int w = 0, h = 0, components = 0;
+  const bool jpeg = run.Threads() > 1 && GetImageFileKind(fileName) == ikJpeg &&
+                    ReadJpegSize(fileName, w, h, &components) && w > 0 && h > 0;
+  if (jpeg && run.streamSource && components == 3 && !NeedsSizeFix(w, h) &&
+      BitmapSizeAllowed(w, h, PixelFormat::Bgr24)) {
+    // The warp follows the decoder on the other cores (see WarpImage).
+    Bitmap target(w, h, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
+    bitmap.swap(target);
+    auto decode = std::make_unique<RunContext::SourceDecode>();
+    RowGate* rows = &decode->rows;
+    decode->task = run.workers().Submit([fileName, into = &bitmap, rows,
+                                         context = run.decode()]() mutable {
+      context.rows = rows;
+      context.workers = Workers();  // this worker is the decoder's only thread
+      try {
+        ReadJpegFileInto(fileName, *into, context);
+      } catch (...) {
+        rows->Fail(std::current_exception());
+        throw;
+      }
+      rows->Finish();
+    });
+    run.source = std::move(decode);
+    return true;
   }
+  if (jpeg) PrepareMappingTable(WarpedWidth(w, h) / 8);
   bool loaded = false;
   try {
     // After an unaccepted extension the loader has told the user; the run

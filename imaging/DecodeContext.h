@@ -1,17 +1,20 @@
 // What a decoder may use of the run it serves: its threads (to map the
 // pages of a large result on another core) and its cancel token (checked
-// between scanlines). The pixels come from the pool of the bitmap being
-// filled. A default context decodes on the calling thread alone.
+// between scanlines), and a gate told of the rows decoded so far. The pixels
+// come from the pool of the bitmap being filled. A default context decodes on the calling thread alone.
 #pragma once
 
 #include "imaging/Cancel.h"
 #include "imaging/Parallel.h"
+#include "imaging/RowGate.h"
 
 namespace skyfold {
 
 struct DecodeContext {
   Workers workers;
   const CancelToken* cancel = nullptr;
+  // Told of the rows as they are decoded, where a reader follows the decoder.
+  RowGate* rows = nullptr;
 };
 
 }  // namespace skyfold

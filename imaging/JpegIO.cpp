@@ -127,7 +127,8 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Reads the header, sets the decoding parameters, allocates the bitmap and
 // reads every scanline into it. The source manager is already attached.
-void DecodeAttached(Decompressor& dec, Bitmap& bitmap, const DecodeContext& context) {
+void DecodeAttached(Decompressor& dec, Bitmap& bitmap, const DecodeContext& context,
+                    bool into = false) {
   jpeg_decompress_struct* cinfo = dec.get();
   JpegErrorManager& err = dec.errors();
 
@@ -154,8 +155,18 @@ void DecodeAttached(Decompressor& dec, Bitmap& bitmap, const DecodeContext& cont
   // Every row is written by the scanline loop below (a truncated file still
   // yields all rows), so the bitmap needs no white fill; its pages are mapped
   // on another core while the single-threaded decoder runs.
-  Bitmap result(static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height), format,
-                Uninitialised{}, bitmap.pool());
+  Bitmap fresh;
+  if (into) {
+    if (grey || bitmap.format() != PixelFormat::Bgr24 ||
+        static_cast<JDIMENSION>(bitmap.width()) != cinfo->image_width ||
+        static_cast<JDIMENSION>(bitmap.height()) != cinfo->image_height) {
+      throw CodecError("Cannot load image. Unexpected JPEG output layout.");
+    }
+  } else {
+    fresh = Bitmap(static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height),
+                   format, Uninitialised{}, bitmap.pool());
+  }
+  Bitmap& result = into ? bitmap : fresh;
   PagePrefault prefault(result.data(), result.byteSize(), context.workers);
 
   Guarded(err, [cinfo] { jpeg_start_decompress(cinfo); });
@@ -183,6 +194,7 @@ void DecodeAttached(Decompressor& dec, Bitmap& bitmap, const DecodeContext& cont
         jpeg_read_scanlines(cinfo, rowArray + cinfo->output_scanline, count);
       }
     });
+    if (context.rows != nullptr) context.rows->Advance(static_cast<int>(cinfo->output_scanline));
   }
 
   if (grey) {
@@ -194,7 +206,7 @@ void DecodeAttached(Decompressor& dec, Bitmap& bitmap, const DecodeContext& cont
     result.setPalette(std::move(palette));
   }
   Guarded(err, [cinfo] { jpeg_finish_decompress(cinfo); });
-  bitmap.swap(result);
+  if (!into) bitmap.swap(fresh);
 }
 
 // --- encoding ---------------------------------------------------------------
@@ -295,7 +307,17 @@ void ReadJpegFile(const std::string& fileName, Bitmap& bitmap, const DecodeConte
   DecodeAttached(dec, bitmap, context);
 }
 
-bool ReadJpegSize(const std::string& fileName, int& width, int& height) noexcept {
+void ReadJpegFileInto(const std::string& fileName, Bitmap& target, const DecodeContext& context) {
+  FilePtr file(std::fopen(fileName.c_str(), "rb"));
+  if (!file) throw FileError("ファイル \"" + fileName + "\" を開けません。");
+  Decompressor dec;
+  jpeg_decompress_struct* cinfo = dec.get();
+  std::FILE* f = file.get();
+  Guarded(dec.errors(), [cinfo, f] { jpeg_stdio_src(cinfo, f); });
+  DecodeAttached(dec, target, context, true);
+}
+
+bool ReadJpegSize(const std::string& fileName, int& width, int& height, int* components) noexcept {
   try {
     FilePtr file(std::fopen(fileName.c_str(), "rb"));
     if (!file) return false;
@@ -308,6 +330,7 @@ bool ReadJpegSize(const std::string& fileName, int& width, int& height) noexcept
     });
     width = static_cast<int>(cinfo->image_width);
     height = static_cast<int>(cinfo->image_height);
+    if (components != nullptr) *components = cinfo->num_components;
     return true;
   } catch (...) {
     return false;

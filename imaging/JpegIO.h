@@ -23,10 +23,16 @@ class OutputCommit;
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap,
                 const DecodeContext& context = {});
 void ReadJpegFile(const std::string& fileName, Bitmap& bitmap, const DecodeContext& context = {});
+// Decodes a colour JPEG straight into target, which must already be a 24-bit
+// bitmap of the file's size (CodecError otherwise); context.rows learns of
+// each batch of rows, so another thread can read them while the rest decode.
+void ReadJpegFileInto(const std::string& fileName, Bitmap& target, const DecodeContext& context);
 
 // The pixel size in a JPEG file's header, without decoding; false when the
 // file cannot be read or is not a JPEG. Never throws.
-bool ReadJpegSize(const std::string& fileName, int& width, int& height) noexcept;
+// components, when given, receives the number of colour components.
+bool ReadJpegSize(const std::string& fileName, int& width, int& height,
+                  int* components = nullptr) noexcept;
 
 // Encodes as a baseline JFIF at the given quality (the filers use 100):
 // YCbCr 4:2:0, sequential, standard Huffman tables. Throws FileError when the

@@ -44,6 +44,7 @@ class TaskState : public PoolItem {
   explicit TaskState(std::function<void()> body) : body_(std::move(body)) {}
   bool RunPiece() override;
   bool Open() const override { return state_.load() == kPending; }
+  bool Done() const { return state_.load() == kDone; }
   // Runs the task here if nobody has started it, else waits for it.
   void Wait();
   // Drops the task if nobody has started it; waits for it otherwise.
@@ -101,6 +102,8 @@ class Task {
   // Runs the task on the calling thread if no worker has started it; true
   // when it ran here (its result or exception then waits for Get).
   bool RunHereIfPending() { return state_ && state_->RunPiece(); }
+  // True once the task has run (Get then returns at once).
+  bool Done() const { return state_ && state_->Done(); }
 
   // Waits for a started task, drops one not started; the result is lost.
   void Abandon() noexcept {
