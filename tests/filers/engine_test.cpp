@@ -12,6 +12,7 @@
 
 #include "filers/ConversionEngine.h"
 #include "imaging/BmpIO.h"
+#include "imaging/JpegIO.h"
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
 #include "support/PanoramaTestImages.h"
@@ -116,6 +117,37 @@ TEST_F(Engine, ACancelledJobLeavesTheFolderAsItWasAtEveryStage) {
         ASSERT_EQ(Snapshot(dir.file("faces")), before) << static_cast<int>(stage) << forward;
       }
     }
+  }
+}
+
+// With two threads or more a JPEG panorama is still being decoded while the
+// warp follows it: the faces and the lines are those of the steps done one
+// after another.
+TEST_F(Engine, AJpegWarpedWhileItDecodesGivesTheFacesAndLinesOfTheSteps) {
+  SaveBitmapAsJpeg(dir.file("pano.jpg"), test::DrawTexturedPanorama(1024));
+  std::vector<std::vector<char>> reference;
+  std::vector<std::string> referenceLines;
+  for (int threads : {1, 2, 3}) {
+    TCubeFiler filer;
+    DescribeForward(filer, eiBitmap);
+    filer.SetImageFileName(dir.file("pano.jpg"));
+    std::vector<std::string> lines;
+    filer.OnProgress = [&](TSimFiler*, const std::string& text, TSimProgressMode mode) {
+      lines.push_back(std::to_string(mode) + text);
+    };
+    RunContext run(threads);
+    ASSERT_EQ(RunForwardJob(filer, run).status, JobResult::Status::Done);
+    std::vector<std::vector<char>> faces;
+    for (const char* s : kSuffixes) {
+      faces.push_back(test::ReadBytes(dir.file(std::string("faces/pano") + s + ".bmp")));
+    }
+    if (threads == 1) {
+      reference = faces;
+      referenceLines = lines;
+      continue;
+    }
+    EXPECT_EQ(faces, reference) << threads << " threads";
+    EXPECT_EQ(lines, referenceLines) << threads << " threads";
   }
 }
 
