@@ -1,6 +1,6 @@
 // The forward conversion's stages at full size (8192 × 4096): the mapping
-// table (as runs store it: one mirrored quadrant), one strip's resampling, the whole warp, the polar face assembly and
-// the face cutting (faces kept in memory, so disk speed does not blur the
+// table (as runs store it: one mirrored quadrant), one strip's resampling, the whole warp, the
+// polar face assembly and the face cutting (faces kept in memory, so disk speed does not blur the
 // figure). Thread counts 1 and 2: the stages should scale with cores.
 #include <benchmark/benchmark.h>
 

@@ -45,9 +45,9 @@ struct ToCubeOptions {
 };
 
 struct ToPanoOptions {
-  std::string face;    // as typed
-  std::string output;  // required
-  int width = 8192;    // 256 … 16384
+  std::string face;                       // as typed
+  std::string output;                     // required
+  int width = 8192;                       // 256 … 16384
   std::optional<TExtractImageType> type;  // default: from the output's extension, else tif
   bool force = false;
   bool quiet = false;

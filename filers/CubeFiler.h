@@ -10,7 +10,13 @@
 namespace skyfold {
 
 enum TImageSize : std::uint8_t {
-  is64 = 0, is128 = 1, is256 = 2, is512 = 3, is1024 = 4, is2048 = 5, is4096 = 6
+  is64 = 0,
+  is128 = 1,
+  is256 = 2,
+  is512 = 3,
+  is1024 = 4,
+  is2048 = 5,
+  is4096 = 6
 };
 
 class TCubeFiler : public TSimFiler {

@@ -38,7 +38,6 @@ namespace {
 
 constexpr std::int16_t kNoSource = -1;
 constexpr std::int16_t kNoFrac = -10000;
-constexpr int kFracOne = 10000;
 
 // Radians to pixels at q pixels per 45 degrees, evaluated step by step in
 // extended precision: atan(arg) · 180 / π · q / 45.

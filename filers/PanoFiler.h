@@ -12,7 +12,13 @@
 namespace skyfold {
 
 enum TPanoImageSize : std::uint8_t {
-  ps256 = 0, ps512 = 1, ps1024 = 2, ps2048 = 3, ps4096 = 4, ps8192 = 5, ps16384 = 6
+  ps256 = 0,
+  ps512 = 1,
+  ps1024 = 2,
+  ps2048 = 3,
+  ps4096 = 4,
+  ps8192 = 5,
+  ps16384 = 6
 };
 
 // The underscore scan (UTF-8: a byte of a multi-byte character is never '_').

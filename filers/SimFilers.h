@@ -36,7 +36,14 @@ enum TSceneFormat : std::uint8_t { sfFMS = 0, sfRCP = 1 };
 enum TSceneType : std::uint8_t { stCube = 0, stSphere = 1 };
 
 // Face index, in both directions.
-enum TFaceIndex : std::uint8_t { fiLeft = 0, fiFront = 1, fiRight = 2, fiBack = 3, fiTop = 4, fiBottom = 5 };
+enum TFaceIndex : std::uint8_t {
+  fiLeft = 0,
+  fiFront = 1,
+  fiRight = 2,
+  fiBack = 3,
+  fiTop = 4,
+  fiBottom = 5
+};
 
 class TSimFiler;
 class FaceSaves;

@@ -80,10 +80,26 @@ bool IsWhite(const Bitmap& src, const std::uint8_t* p) {
 void CopyRect(Bitmap& dst, int dstX, int dstY, const Bitmap& src, int srcX, int srcY, int w,
               int h) {
   // Clip against both bitmaps, moving both origins together.
-  if (srcX < 0) { dstX -= srcX; w += srcX; srcX = 0; }
-  if (srcY < 0) { dstY -= srcY; h += srcY; srcY = 0; }
-  if (dstX < 0) { srcX -= dstX; w += dstX; dstX = 0; }
-  if (dstY < 0) { srcY -= dstY; h += dstY; dstY = 0; }
+  if (srcX < 0) {
+    dstX -= srcX;
+    w += srcX;
+    srcX = 0;
+  }
+  if (srcY < 0) {
+    dstY -= srcY;
+    h += srcY;
+    srcY = 0;
+  }
+  if (dstX < 0) {
+    srcX -= dstX;
+    w += dstX;
+    dstX = 0;
+  }
+  if (dstY < 0) {
+    srcY -= dstY;
+    h += dstY;
+    dstY = 0;
+  }
   w = std::min({w, src.width() - srcX, dst.width() - dstX});
   h = std::min({h, src.height() - srcY, dst.height() - dstY});
   if (w <= 0 || h <= 0) return;
@@ -127,8 +143,8 @@ void StretchRect(Bitmap& dst, const Rect& dstRect, const Bitmap& src, const Rect
   const int db = dst.bytesPerPixel();
   int lastSy = -1;
   for (int y = y0; y < y1; ++y) {
-    const int sy = static_cast<int>(
-        srcRect.top + std::int64_t{y - dstRect.top} * srcRect.height / dstRect.height);
+    const int sy = static_cast<int>(srcRect.top + std::int64_t{y - dstRect.top} * srcRect.height /
+                                                      dstRect.height);
     if (sy != lastSy) {
       const std::uint8_t* s = src.row(sy);
       std::uint8_t* g = gathered.data();

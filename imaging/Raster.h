@@ -16,8 +16,7 @@ struct Rect {
 
 // Copies the w × h rectangle of src at (srcX, srcY) to dst at (dstX, dstY).
 // The rectangle is clipped to both bitmaps.
-void CopyRect(Bitmap& dst, int dstX, int dstY, const Bitmap& src, int srcX, int srcY, int w,
-              int h);
+void CopyRect(Bitmap& dst, int dstX, int dstY, const Bitmap& src, int srcX, int srcY, int w, int h);
 
 // Stretches srcRect of src over dstRect of dst by nearest-neighbour point
 // sampling (destination pixel i takes source pixel i * srcW / dstW); no

@@ -10,7 +10,7 @@ PACKAGES=(
   libjpeg62-turbo-dev libtiff-dev libpng-dev zlib1g-dev
   qt6-base-dev libqt6svg6 libgl-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang fonts-noto-cjk xvfb xauth
+  clang libclang-rt-14-dev clang-format-14 fonts-noto-cjk xvfb xauth
 )
 
 as_root() {

@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 using TempFolder = test::TempDir;
 
 // Helpers over the shared temporary folder.
-std::string FolderOf(const test::TempDir& dir) { return dir.path() + "/"; }  // as the window supplies it
+std::string FolderOf(const test::TempDir& dir) {
+  return dir.path() + "/";
+}  // as the window supplies it
 std::string Touch(const test::TempDir& dir, const std::string& name) {
   std::ofstream(dir.file(name)) << "x";
   return dir.file(name);

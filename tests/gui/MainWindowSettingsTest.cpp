@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/WindowSettingsIni.h"
 #include "gui/GuiTestSupport.h"
+#include "support/WindowSettingsIni.h"
 
 namespace skyfold {
 namespace {

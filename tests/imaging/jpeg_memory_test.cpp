@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <utility>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imaging/Bitmap.h"

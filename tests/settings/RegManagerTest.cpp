@@ -10,7 +10,6 @@
 #include <QWidget>
 #include <vector>
 
-#include "support/WindowSettingsIni.h"
 #include "app/IniFile.h"
 #include "app/RegMng.h"
 #include "app/WindowSettings.h"
@@ -18,6 +17,7 @@
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
 #include "settings/SettingsTestFiles.h"
+#include "support/WindowSettingsIni.h"
 
 namespace skyfold {
 namespace {
