@@ -18,10 +18,10 @@
 #include "app/QtControls.h"
 #include "app/Unit3.h"
 #include "app/WindowSettings.h"
+#include "filers/ConversionEngine.h"
 #include "filers/Cube2PanoFiler.h"
 #include "filers/SkyfoldFiler.h"
 #include "imaging/PathUtils.h"
-#include "filers/ConversionEngine.h"
 #include "ui_Unit1.h"
 
 namespace skyfold {

@@ -118,9 +118,7 @@ void SaveTiff(const std::string& name, const Bitmap& b) { SaveBitmapAsTiff(name,
 
 void BM_WriteSixFacesJpeg(benchmark::State& state) { WriteSixFaces<SaveJpeg100>(state, ".jpg"); }
 void BM_WriteSixFacesBmp(benchmark::State& state) { WriteSixFaces<SaveBmp>(state, ".bmp"); }
-void BM_WriteSixFacesTiff(benchmark::State& state) {
-  WriteSixFaces<SaveTiff>(state, ".tif");
-}
+void BM_WriteSixFacesTiff(benchmark::State& state) { WriteSixFaces<SaveTiff>(state, ".tif"); }
 BENCHMARK(BM_WriteSixFacesJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_WriteSixFacesBmp)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_WriteSixFacesTiff)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -16,10 +16,10 @@
 namespace skyfold::cli {
 
 enum ExitStatus : int {
-  kExitOk = 0,       // every job done
-  kExitRefused = 1,  // a job was refused (validation, unaccepted source, existing output)
-  kExitUsage = 2,    // unknown option or bad value
-  kExitFailed = 3,   // a job failed while running (decoder, writer, memory)
+  kExitOk = 0,           // every job done
+  kExitRefused = 1,      // a job was refused (validation, unaccepted source, existing output)
+  kExitUsage = 2,        // unknown option or bad value
+  kExitFailed = 3,       // a job failed while running (decoder, writer, memory)
   kExitCancelled = 130,  // stopped by SIGINT or SIGTERM: nothing written
 };
 

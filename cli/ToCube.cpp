@@ -5,8 +5,8 @@
 // next, a cancelled one stops the command.
 #include <string>
 
-#include "cli/Jobs.h"
 #include "cli/JobReport.h"
+#include "cli/Jobs.h"
 #include "cli/Progress.h"
 #include "filers/ConversionEngine.h"
 #include "filers/CubeFiler.h"

@@ -3,8 +3,8 @@
 // go to err; out lists the written file.
 #include <string>
 
-#include "cli/Jobs.h"
 #include "cli/JobReport.h"
+#include "cli/Jobs.h"
 #include "cli/Progress.h"
 #include "filers/ConversionEngine.h"
 #include "filers/PanoFiler.h"

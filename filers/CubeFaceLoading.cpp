@@ -28,11 +28,11 @@
 #include <vector>
 
 #include "filers/PanoFiler.h"
+#include "filers/RunContext.h"
 #include "imaging/Errors.h"
 #include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
 #include "imaging/PixelMemory.h"
-#include "filers/RunContext.h"
 #include "imaging/Raster.h"
 #include "imaging/ShowErrorMessage.h"
 #include "imaging/SimImgUtils.h"

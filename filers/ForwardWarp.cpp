@@ -209,9 +209,9 @@ void ResampleRows(Progress&& dot, const Workers& workers, const CancelToken& can
     // Rows cross more or less of the picture (the polar bands hold
     // triangles): they are dealt out in small runs to share the work evenly.
     workers.ForInterleaved(y0, y1, std::max(4, minRows / 4), [&](int first, int last) {
-      BlendStripRows(StripTarget{destData + destStride * static_cast<std::size_t>(first),
-                                 destStride, false},
-                     src, bytes, table, first, last);
+      BlendStripRows(
+          StripTarget{destData + destStride * static_cast<std::size_t>(first), destStride, false},
+          src, bytes, table, first, last);
     });
   }
 }
@@ -316,9 +316,12 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
   }
   Bitmap strip(q4, h, PixelFormat::Bgr24, Uninitialised{}, bitmap.pool());
   for (int k = 0; k < 4; ++k) {
-    WarpPanorama(bitmap, table, workers, run.cancel(), dots, StripRange{k, 1},
-                 [&](int y0, int) { return WarpRows{strip.row(y0), strip.rowBytes()}; },
-                 [](int, int) {});
+    WarpPanorama(
+        bitmap, table, workers, run.cancel(), dots, StripRange{k, 1},
+        [&](int y0, int) {
+          return WarpRows{strip.row(y0), strip.rowBytes()};
+        },
+        [](int, int) {});
     workers.For(
         0, h,
         [&](int first, int last) {
@@ -352,7 +355,8 @@ struct PolarBand {
 // for the bottom face. Rows are split across threads in tiles; every piece
 // pixel has its own destination pixel, so the result is the same for any
 // thread count.
-void DrawPieceTurned(Bitmap& face, const PolarBand& band, int p, int which, const Workers& workers) {
+void DrawPieceTurned(Bitmap& face, const PolarBand& band, int p, int which,
+                     const Workers& workers) {
   constexpr int kTile = 64;
   const int n = face.width();
   const int off = which == 0 ? band.rows : 0;

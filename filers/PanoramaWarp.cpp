@@ -49,20 +49,18 @@ void WarpPanorama(const Bitmap& source, const TmxCurrencyUV& table, const Worker
     if (q4 > 0 && rows.data != nullptr) {
       // Polar rows cross more of a strip the further they lie from its
       // middle: runs of rows are dealt out in turn to share the work evenly.
-      workers.ForInterleaved(
-          y0, y1, kRowsTogether,
-          [&](int first, int last) {
-            for (int r0 = first; r0 < last; r0 += kRowsTogether) {
-              const int r1 = std::min(last, r0 + kRowsTogether);
-              for (int i = 0; i < strips.count; ++i) {
-                StripView strip = strip0;
-                strip.data += static_cast<std::size_t>(strips.first + i) * q4 * 3;
-                std::uint8_t* out = rows.data + rows.stride * static_cast<std::size_t>(r0 - y0) +
-                                    static_cast<std::size_t>(i) * q4 * 3;
-                BlendStripRows(StripTarget{out, rows.stride, true}, strip, 3, table, r0, r1);
-              }
-            }
-          });
+      workers.ForInterleaved(y0, y1, kRowsTogether, [&](int first, int last) {
+        for (int r0 = first; r0 < last; r0 += kRowsTogether) {
+          const int r1 = std::min(last, r0 + kRowsTogether);
+          for (int i = 0; i < strips.count; ++i) {
+            StripView strip = strip0;
+            strip.data += static_cast<std::size_t>(strips.first + i) * q4 * 3;
+            std::uint8_t* out = rows.data + rows.stride * static_cast<std::size_t>(r0 - y0) +
+                                static_cast<std::size_t>(i) * q4 * 3;
+            BlendStripRows(StripTarget{out, rows.stride, true}, strip, 3, table, r0, r1);
+          }
+        }
+      });
     }
     done(y0, y1);
     dots.To(std::int64_t{strips.first} * bands + std::int64_t{strips.count} * (b + 1),

@@ -54,18 +54,18 @@ void RunContext::PrepareTable(int q, MappingTableBuilder builder) {
   prepared->q = q;
   // The task owns everything it touches: it never reads the filer that
   // asked for it, and leaves the decoder's core alone.
-  prepared->task = workers().Submit([q, builder, workers = workers().Serial(),
-                                     cancel = cancel_, memory = PoolRef(&memory_)] {
-    Prepared::Result result;
-    TableBuild build{workers, cancel.get(),
-                     [&result](const std::string& text, TSimProgressMode mode) {
-                       result.lines.emplace_back(text, mode);
-                     },
-                     memory};
-    result.table.SetSizeMirrored(2 * q, 4 * q, memory);
-    builder(q, result.table, build);
-    return result;
-  });
+  prepared->task = workers().Submit(
+      [q, builder, workers = workers().Serial(), cancel = cancel_, memory = PoolRef(&memory_)] {
+        Prepared::Result result;
+        TableBuild build{workers, cancel.get(),
+                         [&result](const std::string& text, TSimProgressMode mode) {
+                           result.lines.emplace_back(text, mode);
+                         },
+                         memory};
+        result.table.SetSizeMirrored(2 * q, 4 * q, memory);
+        builder(q, result.table, build);
+        return result;
+      });
   prepared_ = std::move(prepared);
 }
 

@@ -5,6 +5,7 @@
 // backing fields, so a facade that binds a property to a window control is
 // obeyed everywhere.
 #include "filers/SimFilers.h"
+
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
 

@@ -57,18 +57,18 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
     bitmap.swap(target);
     auto decode = std::make_unique<RunContext::SourceDecode>();
     RowGate* rows = &decode->rows;
-    decode->task = run.workers().Submit([fileName, into = &bitmap, rows,
-                                         context = run.decode()]() mutable {
-      context.rows = rows;
-      context.workers = Workers();  // this worker is the decoder's only thread
-      try {
-        ReadJpegFileInto(fileName, *into, context);
-      } catch (...) {
-        rows->Fail(std::current_exception());
-        throw;
-      }
-      rows->Finish();
-    });
+    decode->task =
+        run.workers().Submit([fileName, into = &bitmap, rows, context = run.decode()]() mutable {
+          context.rows = rows;
+          context.workers = Workers();  // this worker is the decoder's only thread
+          try {
+            ReadJpegFileInto(fileName, *into, context);
+          } catch (...) {
+            rows->Fail(std::current_exception());
+            throw;
+          }
+          rows->Finish();
+        });
     run.source = std::move(decode);
     return true;
   }

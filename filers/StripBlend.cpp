@@ -65,7 +65,6 @@ void BlendRows(const StripTarget& dest, const StripView& src, const TmxCurrencyU
   }
 }
 
-
 void BlendStripRowsPlain(const StripTarget& dest, const StripView& src, int bytes,
                          const TmxCurrencyUV& table, int first, int last) {
   if (bytes == 3) {
@@ -75,8 +74,8 @@ void BlendStripRowsPlain(const StripTarget& dest, const StripView& src, int byte
   }
 }
 
-using BlendFunction = void (*)(const StripTarget&, const StripView&, int, const TmxCurrencyUV&,
-                               int, int);
+using BlendFunction = void (*)(const StripTarget&, const StripView&, int, const TmxCurrencyUV&, int,
+                               int);
 
 BlendFunction Chosen(bool vector) {
 #if defined(__x86_64__) || defined(__i386__)

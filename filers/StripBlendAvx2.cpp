@@ -14,7 +14,6 @@ namespace {
 
 // The vector forms below need AVX2, the blend also FMA.
 
-
 // The same four entries at a time: the right half is read backwards and
 // turned round in the register.
 __attribute__((target("avx2"))) void DeriveRowAvx2(const TmxCurrencyUV& table, int y, int width,
@@ -258,7 +257,6 @@ __attribute__((target("avx2,fma"))) void BlendRowsAvx2(const StripTarget& dest,
     }
   }
 }
-
 
 }  // namespace
 

@@ -156,7 +156,8 @@ std::string OutputNameProblem(const std::string& fileName) {
 OutputFile::OutputFile(const std::string& fileName, OutputCommit* commit)
     : fileName_(fileName), commit_(commit) {
   int error = 0;
-  if (InTheWay(fileName, error)) throw FileError(FileMessage(fileName, "を作成できません。", error));
+  if (InTheWay(fileName, error))
+    throw FileError(FileMessage(fileName, "を作成できません。", error));
   RemoveLeftovers(FolderOf(fileName));
   tempName_ = TempNameFor(fileName, kTempEnd);
   const int fd = open(tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -298,8 +299,9 @@ std::vector<std::string> OutputCommit::Commit() {
     } else if (!replace_) {
       if (!PlaceNew(s.temp, s.final)) {
         error = errno;
-        failure = error == EEXIST ? "ファイル \"" + ExpandFileName(s.final) + "\" はすでにあります。"
-                                  : FileMessage(s.final, "を作成できません。", error);
+        failure = error == EEXIST
+                      ? "ファイル \"" + ExpandFileName(s.final) + "\" はすでにあります。"
+                      : FileMessage(s.final, "を作成できません。", error);
       }
     } else {
       struct stat info {};

@@ -171,9 +171,9 @@ void ThreadPool::Add(const std::shared_ptr<detail::PoolItem>& item) {
 void ThreadPool::Remove(const detail::PoolItem* item) {
   std::lock_guard lock(impl_->mutex);
   auto& items = impl_->items;
-  items.erase(std::remove_if(items.begin(), items.end(),
-                             [item](const auto& p) { return p.get() == item; }),
-              items.end());
+  items.erase(
+      std::remove_if(items.begin(), items.end(), [item](const auto& p) { return p.get() == item; }),
+      items.end());
 }
 
 int MinRowsPerBlock(int width) {

@@ -153,14 +153,13 @@ class Workers {
     Task<T> task;
     auto result = std::make_shared<typename Task<T>::Slot>();
     task.result_ = result;
-    task.state_ = std::make_shared<detail::TaskState>(
-        [fn = std::forward<F>(fn), result]() mutable {
-          if constexpr (std::is_void_v<T>) {
-            fn();
-          } else {
-            result->emplace(fn());
-          }
-        });
+    task.state_ = std::make_shared<detail::TaskState>([fn = std::forward<F>(fn), result]() mutable {
+      if constexpr (std::is_void_v<T>) {
+        fn();
+      } else {
+        result->emplace(fn());
+      }
+    });
     if (pool_ != nullptr) detail::Publish(pool_, task.state_);
     return task;
   }

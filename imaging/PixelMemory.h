@@ -23,7 +23,7 @@ struct PoolState;
 }
 
 struct PixelMemoryDeleter {
-  std::size_t capacity = 0;  // 0: from the heap
+  std::size_t capacity = 0;                 // 0: from the heap
   std::shared_ptr<detail::PoolState> pool;  // where a freed large block goes back to
   void operator()(std::uint8_t* p) const noexcept;
 };

@@ -54,9 +54,7 @@ class Mount {
     if (mounted_) std::system(("umount " + test::ShellQuote(folder_)).c_str());
   }
   bool mounted() const { return mounted_; }
-  void ReadOnly() {
-    std::system(("mount -o remount,ro " + test::ShellQuote(folder_)).c_str());
-  }
+  void ReadOnly() { std::system(("mount -o remount,ro " + test::ShellQuote(folder_)).c_str()); }
 
  private:
   std::string folder_;
@@ -94,8 +92,8 @@ class CommitFaults : public ::testing::Test {
   }
   std::vector<std::string> ToCube(const std::string& folder, const std::string& pano,
                                   const std::string& size, bool force) {
-    std::vector<std::string> args{"to-cube", "-q", "-t", "bmp", "-s", size, "-n", "pano",
-                                  "-o", folder};
+    std::vector<std::string> args{"to-cube", "-q", "-t",   "bmp", "-s",
+                                  size,      "-n", "pano", "-o",  folder};
     if (force) args.push_back("-f");
     args.push_back(work.file(pano));
     return args;

@@ -69,7 +69,8 @@ TEST_F(Engine, AForwardJobListsItsSixFacesInFaceOrderAndReportsTheWholeRun) {
   const JobResult result = RunForwardJob(filer, run);
   ASSERT_EQ(result.status, JobResult::Status::Done) << result.message;
   std::vector<std::string> expected;
-  for (const char* s : kSuffixes) expected.push_back(dir.file(std::string("faces/pano") + s + ".jpg"));
+  for (const char* s : kSuffixes)
+    expected.push_back(dir.file(std::string("faces/pano") + s + ".jpg"));
   EXPECT_EQ(result.written, expected);
   ASSERT_FALSE(events.empty());
   for (std::size_t i = 1; i < events.size(); ++i) {
@@ -92,8 +93,8 @@ TEST_F(Engine, ACancelledJobLeavesTheFolderAsItWasAtEveryStage) {
   }
   std::ofstream(dir.file("faces/out.jpg")) << "old panorama";
   const auto before = Snapshot(dir.file("faces"));
-  for (RunStage stage : {RunStage::Loading, RunStage::Warping, RunStage::Writing,
-                         RunStage::Committing}) {
+  for (RunStage stage :
+       {RunStage::Loading, RunStage::Warping, RunStage::Writing, RunStage::Committing}) {
     for (bool forward : {true, false}) {
       for (int threads : {1, 2}) {
         RunContext run(threads);

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "filers/SimFilers.h"
-#include "support/ScopedRun.h"
 #include "support/PanoramaTestImages.h"
+#include "support/ScopedRun.h"
 
 namespace skyfold {
 namespace {

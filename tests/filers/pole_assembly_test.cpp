@@ -10,9 +10,9 @@
 #include <random>
 
 #include "filers/SimFilers.h"
-#include "support/ScopedRun.h"
 #include "imaging/Raster.h"
 #include "imaging/SimImgUtils.h"
+#include "support/ScopedRun.h"
 
 namespace skyfold {
 namespace {

@@ -161,7 +161,10 @@ TEST_F(OutputFileTest, ACommitPlacesAllItsFilesOrNone) {
   }
   EXPECT_EQ(Contents(file("a.bin")), "new a");
   EXPECT_EQ(Contents(file("b.bin")), "new b");
-  { OutputCommit dropped(true); stage(dropped, "d.bin", "d"); }
+  {
+    OutputCommit dropped(true);
+    stage(dropped, "d.bin", "d");
+  }
   EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator{}), 2)
       << "no temporary file stays behind";
 }

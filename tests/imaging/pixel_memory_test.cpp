@@ -20,7 +20,9 @@ constexpr std::size_t kMB = std::size_t{1} << 20;
 class PixelMemoryTest : public ::testing::Test {
  protected:
   MemoryPool pool;
-  PixelMemory AllocatePixelMemory(std::size_t bytes) { return skyfold::AllocatePixelMemory(bytes, &pool); }
+  PixelMemory AllocatePixelMemory(std::size_t bytes) {
+    return skyfold::AllocatePixelMemory(bytes, &pool);
+  }
   std::size_t KeptPixelMemory() const { return pool.Kept(); }
 };
 

@@ -73,7 +73,8 @@ TEST(ThreadPool, ATaskNoWorkerHasTakenRunsOnTheThreadThatWaits) {
     while (!release) std::this_thread::yield();
   });
   const auto caller = std::this_thread::get_id();
-  Task<bool> next = pool.workers().Submit([caller] { return std::this_thread::get_id() == caller; });
+  Task<bool> next =
+      pool.workers().Submit([caller] { return std::this_thread::get_id() == caller; });
   EXPECT_TRUE(next.Get());
   release = true;
   busy.Get();
