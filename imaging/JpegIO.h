@@ -1,6 +1,7 @@
 // JPEG through libjpeg-turbo's libjpeg API. Fatal library errors become
-// CodecError "JPEG エラー #%d" (the library's message code); warnings are
-// ignored and decoding goes on.
+// CodecError "JPEG エラー #%d" (the library's message code) with the
+// library's own text as the detail; warnings are ignored and decoding goes
+// on.
 #pragma once
 
 #include <cstddef>
@@ -10,17 +11,34 @@
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/ImageInfo.h"
+#include "imaging/InputFile.h"
 
 namespace skyfold {
 
 // Decodes straight into B, G, R order (24 bits). A one-component (grey) JPEG
 // gives an 8-bit palette bitmap of at most 236 colours (libjpeg's two-pass
 // quantizer with Floyd–Steinberg dithering).
-void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
-void ReadJpegFile(const std::string& fileName, Bitmap& bitmap);
+//
+// Refused before anything is allocated, besides the library's own errors:
+// a size beyond the bitmap limits (MemoryError), a Huffman-coded file whose
+// data cannot hold its declared size or its first row of blocks, and a CMYK
+// or YCCK file (CodecError). A file whose data ends before its first row of
+// blocks is complete has no image and is refused; one that ends later
+// decodes (the rest grey), and report, when given, says it is incomplete.
+void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap,
+                LoadReport* report = nullptr);
+void ReadJpeg(const InputFile& file, Bitmap& bitmap, LoadReport* report = nullptr);
+// Opens the name as an InputFile (folders, FIFOs and devices are refused
+// without a read).
+void ReadJpegFile(const std::string& fileName, Bitmap& bitmap, LoadReport* report = nullptr);
+
+// The header up to the first scan, with every check made before allocating.
+ImageHeader ProbeJpeg(const InputFile& file);
 
 // The pixel size in a JPEG file's header, without decoding; false when the
-// file cannot be read or is not a JPEG. Never throws.
+// file is not a regular file, cannot be read or is not a JPEG. Never throws
+// and never blocks.
 bool ReadJpegSize(const std::string& fileName, int& width, int& height) noexcept;
 
 // Encodes as a baseline JFIF at the given quality (the filers use 100):

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "imaging/Bitmap.h"
+#include "imaging/ImageInfo.h"
 
 namespace skyfold {
 
@@ -26,9 +27,12 @@ TImageFileKind GetImageFileKind(const std::string& fileName);
 
 // Replaces bitmap by the decoded image, in the pixel format its decoder
 // produced. Returns true when the bitmap was loaded; false, with the bitmap
-// unchanged, when no file exists (silently) or the extension is not accepted
-// (after the message). Throws CodecError / MemoryError on decoder failures.
-bool LoadImageFile(Bitmap& bitmap, const std::string& fileName);
+// unchanged, when nothing exists at that name (silently) or the extension is
+// not accepted (after the message). A folder, FIFO or device throws
+// NotAFileError before anything is read. Throws CodecError / MemoryError /
+// FileError on decoder failures. report, when given, learns whether the
+// file was incomplete (it was still loaded).
+bool LoadImageFile(Bitmap& bitmap, const std::string& fileName, LoadReport* report = nullptr);
 
 // In-place quarter and half turns of 24- and 32-bit bitmaps (whole pixels,
 // fourth byte included). Other formats throw ArgumentError
