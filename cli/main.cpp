@@ -2,13 +2,16 @@
 // job options of cli/Jobs.h and maps the outcome to the exit status: 0 every
 // job done, 1 a job refused, 2 a usage error, 3 a job failed while running.
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/Jobs.h"
+#include "imaging/Errors.h"
 #include "imaging/Parallel.h"
 #include "imaging/ShowErrorMessage.h"
 
@@ -18,10 +21,16 @@ namespace {
 
 constexpr const char* kVersion = "skyfold-cli 0.1.0";
 
-TExtractImageType TypeFromName(const std::string& name) {
+// The -t names in any case; nothing else (the option's check lists them,
+// so a name that gets here unknown is a usage error, never a silent TIFF).
+std::optional<TExtractImageType> TypeFromName(std::string name) {
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
   if (name == "bmp") return eiBitmap;
-  if (name == "jpg") return eiJpeg;
-  return eiTiff;
+  if (name == "jpg" || name == "jpeg") return eiJpeg;
+  if (name == "tif" || name == "tiff") return eiTiff;
+  return std::nullopt;
 }
 
 int Run(int argc, char** argv) {
@@ -33,7 +42,7 @@ int Run(int argc, char** argv) {
   app.add_option("--threads", threads, "worker threads for the pixel loops (default: all cores)")
       ->check(CLI::Range(1, 4096));
 
-  const std::vector<std::string> typeNames{"bmp", "jpg", "tif"};
+  const std::vector<std::string> typeNames{"bmp", "jpg", "jpeg", "tif", "tiff"};
 
   ToCubeOptions cube;
   std::string cubeType = "jpg";
@@ -72,10 +81,16 @@ int Run(int argc, char** argv) {
   toPano->add_flag("-f,--force", pano.force, "replace an existing output file");
   toPano->add_flag("-q,--quiet", pano.quiet, "print no progress lines");
 
+  std::optional<TExtractImageType> cubeKind, panoKind;
   try {
     app.parse(argc, argv);
     if (toCube->parsed() && !cube.baseName.empty() && cube.panoramas.size() > 1) {
       throw CLI::ValidationError("--base-name", "only allowed with a single PANORAMA");
+    }
+    cubeKind = TypeFromName(cubeType);
+    if (!panoType.empty()) panoKind = TypeFromName(panoType);
+    if (!cubeKind || (!panoType.empty() && !panoKind)) {
+      throw CLI::ValidationError("--type", "must be bmp, jpg, jpeg, tif or tiff");
     }
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
@@ -89,11 +104,10 @@ int Run(int argc, char** argv) {
   });
 
   if (toCube->parsed()) {
-    // IsMember with ignore_case hands back the listed spelling.
-    cube.type = TypeFromName(cubeType);
+    cube.type = *cubeKind;
     return RunToCube(cube, std::cout, std::cerr);
   }
-  if (!panoType.empty()) pano.type = TypeFromName(panoType);
+  if (panoKind) pano.type = *panoKind;
   return RunToPano(pano, std::cout, std::cerr);
 }
 
@@ -101,12 +115,15 @@ int Run(int argc, char** argv) {
 }  // namespace skyfold::cli
 
 int main(int argc, char** argv) {
+  // A closed stdout (a pipe whose reader has gone) must not kill the run in
+  // the middle of writing its files: writes fail with EPIPE instead.
+  std::signal(SIGPIPE, SIG_IGN);
   try {
     return skyfold::cli::Run(argc, argv);
   } catch (const std::bad_alloc&) {
-    std::cerr << "Out of memory\n";
+    std::cerr << skyfold::kOutOfMemoryMessage << '\n';
   } catch (const std::exception& e) {
-    std::cerr << e.what() << '\n';
+    std::cerr << skyfold::DescribeError(e) << '\n';
   }
   return skyfold::cli::kExitFailed;
 }
