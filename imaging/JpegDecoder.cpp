@@ -93,21 +93,26 @@ void SkipInputData(j_decompress_ptr cinfo, long count) {
   src->pub.bytes_in_buffer = 0;
 }
 
-// Where the data ended, noticed through the warnings. Only the end of the
-// file, or an end marker met inside a scan, count; other damage is left to
-// libjpeg as before.
+// Where the data ended, noticed through the warnings: when the Huffman
+// decoder needed bits beyond an end marker (the one a source puts at the end
+// of the file, or one in the file). The end of the file alone does not
+// count, since the decoder reads a little ahead and a file may lack only
+// its end marker; the arithmetic decoder, which reads no further than it
+// needs and does not warn at a marker, is judged by the end of the file.
+// Other damage is left to libjpeg as before.
 void EmitMessage(j_common_ptr common, int level) {
   auto* err = reinterpret_cast<jpeg::ErrorManager*>(common->err);
   if (level >= 0 || !common->is_decompressor || !err->inImageData || err->dataEnded) return;
   auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
   const int code = common->err->msg_code;
-  const bool ended =
-      code == JWRN_JPEG_EOF || (code == JWRN_HIT_MARKER && cinfo->unread_marker == JPEG_EOI);
+  if (code == JWRN_JPEG_EOF && err->warning[0] == '\0') {
+    common->err->format_message(common, err->warning);
+  }
+  const bool ended = (code == JWRN_HIT_MARKER && cinfo->unread_marker == JPEG_EOI) ||
+                     (code == JWRN_JPEG_EOF && cinfo->arith_code);
   if (!ended) return;
-  // Every row already out: only the end marker is missing.
-  if (cinfo->output_height > 0 && cinfo->output_scanline >= cinfo->output_height) return;
   err->dataEnded = true;
-  common->err->format_message(common, err->warning);
+  if (err->warning[0] == '\0') common->err->format_message(common, err->warning);
   if (cinfo->input_scan_number <= 1 && cinfo->input_iMCU_row == 0) {
     err->noImage = true;
     std::longjmp(err->jump, 1);
