@@ -56,7 +56,9 @@ int Run(int argc, char** argv) {
                      "its extension); only with a single PANORAMA");
   toCube->add_option("-s,--size", cube.size, "face edge (default 1024)")
       ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096}));
-  toCube->add_option("-t,--type", cubeType, "bmp, jpg or tif (default jpg)")
+  toCube
+      ->add_option("-t,--type", cubeType,
+                   "bmp, jpg or tif, in any case; jpeg and tiff too (default jpg)")
       ->check(CLI::IsMember(typeNames, CLI::ignore_case));
   toCube->add_flag("--digit-suffix", cube.digitSuffix,
                    "name the faces _0 … _5 instead of _left … _bottom");
@@ -75,8 +77,10 @@ int Run(int argc, char** argv) {
   toPano->add_option("-w,--width", pano.width, "panorama width (default 8192)")
       ->check(CLI::IsMember({256, 512, 1024, 2048, 4096, 8192, 16384}));
   toPano
-      ->add_option("-t,--type", panoType,
-                   "bmp, jpg or tif (default: from the extension of the output, else tif)")
+      ->add_option(
+          "-t,--type", panoType,
+          "bmp, jpg or tif, in any case; jpeg and tiff too (default: from the extension of the "
+          "output, else tif)")
       ->check(CLI::IsMember(typeNames, CLI::ignore_case));
   toPano->add_flag("-f,--force", pano.force, "replace an existing output file");
   toPano->add_flag("-q,--quiet", pano.quiet, "print no progress lines");
