@@ -369,11 +369,11 @@ bool ReadJpegSize(const std::string& fileName, int& width, int& height) noexcept
   try {
     if (!IsRegularFile(fileName)) return false;
     const InputFile file(fileName);
-    Decompressor dec(file);
-    jpeg_decompress_struct* cinfo = dec.get();
-    dec.run([cinfo] { jpeg_read_header(cinfo, TRUE); });
-    width = static_cast<int>(cinfo->image_width);
-    height = static_cast<int>(cinfo->image_height);
+    // The probe's checks, so that nobody prepares for a size the decoder
+    // will refuse.
+    const ImageHeader h = ProbeJpeg(file);
+    width = static_cast<int>(h.width);
+    height = static_cast<int>(h.height);
     return true;
   } catch (...) {
     return false;

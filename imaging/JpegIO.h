@@ -37,8 +37,9 @@ void ReadJpegFile(const std::string& fileName, Bitmap& bitmap, LoadReport* repor
 ImageHeader ProbeJpeg(const InputFile& file);
 
 // The pixel size in a JPEG file's header, without decoding; false when the
-// file is not a regular file, cannot be read or is not a JPEG. Never throws
-// and never blocks.
+// file is not a regular file, cannot be read, is not a JPEG, or has a header
+// the decoder refuses before allocating (ProbeJpeg). Never throws and never
+// blocks.
 bool ReadJpegSize(const std::string& fileName, int& width, int& height) noexcept;
 
 // Encodes as a baseline JFIF at the given quality (the filers use 100):
