@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "cli/Jobs.h"
 #include "filers/ConversionEngine.h"
 #include "imaging/Cancel.h"
+#include "imaging/Errors.h"
 #include "imaging/ShowErrorMessage.h"
 
 namespace skyfold::cli {
@@ -25,10 +28,16 @@ namespace {
 
 constexpr const char* kVersion = "skyfold-cli 0.1.0";
 
-TExtractImageType TypeFromName(const std::string& name) {
+// The -t names in any case; nothing else (the option's check lists them,
+// so a name that gets here unknown is a usage error, never a silent TIFF).
+std::optional<TExtractImageType> TypeFromName(std::string name) {
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
   if (name == "bmp") return eiBitmap;
-  if (name == "jpg") return eiJpeg;
-  return eiTiff;
+  if (name == "jpg" || name == "jpeg") return eiJpeg;
+  if (name == "tif" || name == "tiff") return eiTiff;
+  return std::nullopt;
 }
 
 // SIGINT and SIGTERM cancel the running job: they are blocked in every
@@ -64,7 +73,7 @@ int Run(int argc, char** argv) {
   app.add_option("--threads", threads, "worker threads for the pixel loops (default: all cores)")
       ->check(CLI::Range(1, 4096));
 
-  const std::vector<std::string> typeNames{"bmp", "jpg", "tif"};
+  const std::vector<std::string> typeNames{"bmp", "jpg", "jpeg", "tif", "tiff"};
 
   ToCubeOptions cube;
   std::string cubeType = "jpg";
@@ -78,7 +87,9 @@ int Run(int argc, char** argv) {
                      "its extension); only with a single PANORAMA");
   toCube->add_option("-s,--size", cube.size, "face edge (default 1024)")
       ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096}));
-  toCube->add_option("-t,--type", cubeType, "bmp, jpg or tif (default jpg)")
+  toCube
+      ->add_option("-t,--type", cubeType,
+                   "bmp, jpg or tif, in any case; jpeg and tiff too (default jpg)")
       ->check(CLI::IsMember(typeNames, CLI::ignore_case));
   toCube->add_flag("--digit-suffix", cube.digitSuffix,
                    "name the faces _0 … _5 instead of _left … _bottom");
@@ -97,16 +108,24 @@ int Run(int argc, char** argv) {
   toPano->add_option("-w,--width", pano.width, "panorama width (default 8192)")
       ->check(CLI::IsMember({256, 512, 1024, 2048, 4096, 8192, 16384}));
   toPano
-      ->add_option("-t,--type", panoType,
-                   "bmp, jpg or tif (default: from the extension of the output, else tif)")
+      ->add_option(
+          "-t,--type", panoType,
+          "bmp, jpg or tif, in any case; jpeg and tiff too (default: from the extension of the "
+          "output, else tif)")
       ->check(CLI::IsMember(typeNames, CLI::ignore_case));
   toPano->add_flag("-f,--force", pano.force, "replace an existing output file");
   toPano->add_flag("-q,--quiet", pano.quiet, "print no progress lines");
 
+  std::optional<TExtractImageType> cubeKind, panoKind;
   try {
     app.parse(argc, argv);
     if (toCube->parsed() && !cube.baseName.empty() && cube.panoramas.size() > 1) {
       throw CLI::ValidationError("--base-name", "only allowed with a single PANORAMA");
+    }
+    cubeKind = TypeFromName(cubeType);
+    if (!panoType.empty()) panoKind = TypeFromName(panoType);
+    if (!cubeKind || (!panoType.empty() && !panoKind)) {
+      throw CLI::ValidationError("--type", "must be bmp, jpg, jpeg, tif or tiff");
     }
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
@@ -124,11 +143,10 @@ int Run(int argc, char** argv) {
   });
 
   if (toCube->parsed()) {
-    // IsMember with ignore_case hands back the listed spelling.
-    cube.type = TypeFromName(cubeType);
+    cube.type = *cubeKind;
     return RunToCube(cube, std::cout, std::cerr);
   }
-  if (!panoType.empty()) pano.type = TypeFromName(panoType);
+  if (panoKind) pano.type = *panoKind;
   return RunToPano(pano, std::cout, std::cerr);
 }
 
@@ -136,13 +154,15 @@ int Run(int argc, char** argv) {
 }  // namespace skyfold::cli
 
 int main(int argc, char** argv) {
-  // A closed stdout must not end the process half-way: writes to it then
-  // fail and are reported.
-  signal(SIGPIPE, SIG_IGN);
+  // A closed stdout (a pipe whose reader has gone) must not kill the run in
+  // the middle of writing its files: writes fail with EPIPE instead.
+  std::signal(SIGPIPE, SIG_IGN);
   try {
     return skyfold::cli::Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << skyfold::kOutOfMemoryMessage << '\n';
   } catch (const std::exception& e) {
-    std::cerr << skyfold::FailureMessage(e) << '\n';
+    std::cerr << skyfold::DescribeError(e) << '\n';
   }
   return skyfold::cli::kExitFailed;
 }

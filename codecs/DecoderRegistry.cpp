@@ -1,10 +1,64 @@
 #include "codecs/DecoderRegistry.h"
 
-#include <fstream>
+#include <array>
+#include <streambuf>
 
 #include "imaging/Errors.h"
 
 namespace skyfold {
+
+namespace {
+
+constexpr const char* kUnknownFormatMessage = "Cannot load image. Unknown image format.";
+
+// A read-only, seekable stream over an InputFile, so that the content tests
+// read the very descriptor that was checked to be a regular file.
+class InputFileBuffer final : public std::streambuf {
+ public:
+  explicit InputFileBuffer(const InputFile& file) : file_(file) {}
+
+ protected:
+  int_type underflow() override {
+    const std::size_t got = file_.readAt(next_, chunk_.data(), chunk_.size());
+    if (got == 0) return traits_type::eof();
+    setg(chunk_.data(), chunk_.data(), chunk_.data() + got);
+    start_ = next_;
+    next_ += got;
+    return traits_type::to_int_type(chunk_[0]);
+  }
+  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override {
+    const std::int64_t here = static_cast<std::int64_t>(start_) + (gptr() - eback());
+    const std::int64_t base = dir == std::ios_base::beg   ? 0
+                              : dir == std::ios_base::cur ? here
+                                                          : static_cast<std::int64_t>(file_.size());
+    return seekpos(pos_type(base + off), std::ios_base::in);
+  }
+  pos_type seekpos(pos_type pos, std::ios_base::openmode) override {
+    if (pos < 0) return pos_type(off_type(-1));
+    setg(nullptr, nullptr, nullptr);
+    start_ = next_ = static_cast<std::uint64_t>(static_cast<off_type>(pos));
+    return pos;
+  }
+
+ private:
+  const InputFile& file_;
+  std::uint64_t start_ = 0;  // file offset of the buffer's first byte
+  std::uint64_t next_ = 0;   // file offset after the buffer
+  std::array<char, 512> chunk_{};
+};
+
+const ImageDecoder& DecoderFor(const InputFile& file) {
+  const ImageDecoder* decoder = FindDecoder(file);
+  if (!decoder) throw CodecError(kUnknownFormatMessage);
+  return *decoder;
+}
+
+}  // namespace
+
+void ImageDecoder::load(const std::string& fileName, Bitmap& bitmap) const {
+  const InputFile file(fileName);
+  load(file, bitmap, nullptr);
+}
 
 std::vector<std::uint8_t> PeekBytes(std::istream& stream, std::size_t count) {
   std::vector<std::uint8_t> bytes(count);
@@ -45,15 +99,21 @@ const ImageDecoder* FindDecoder(std::istream& stream) {
   return nullptr;
 }
 
-void LoadImageByContent(const std::string& fileName, Bitmap& bitmap) {
-  const ImageDecoder* decoder = nullptr;
-  {
-    std::ifstream stream(fileName, std::ios::binary);
-    if (!stream) throw FileError("ファイル \"" + fileName + "\" を開けません。");
-    decoder = FindDecoder(stream);
-  }  // closed before the decoder opens it again
-  if (!decoder) throw CodecError("Cannot load image. Unknown image format.");
-  decoder->load(fileName, bitmap);
+const ImageDecoder* FindDecoder(const InputFile& file) {
+  InputFileBuffer buffer(file);
+  std::istream stream(&buffer);
+  return FindDecoder(stream);
 }
+
+void LoadImageByContent(const std::string& fileName, Bitmap& bitmap, LoadReport* report) {
+  const InputFile file(fileName);
+  LoadImageByContent(file, bitmap, report);
+}
+
+void LoadImageByContent(const InputFile& file, Bitmap& bitmap, LoadReport* report) {
+  DecoderFor(file).load(file, bitmap, report);
+}
+
+ImageHeader ProbeImageByContent(const InputFile& file) { return DecoderFor(file).probe(file); }
 
 }  // namespace skyfold

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/ImageInfo.h"
+#include "imaging/InputFile.h"
 
 namespace skyfold {
 
@@ -24,20 +26,32 @@ class ImageDecoder {
   // True when the stream, from its current position, looks like this format.
   // Leaves the stream's position as it found it.
   virtual bool canRead(std::istream& stream) const = 0;
-  // Decodes the whole file into bitmap; throws CodecError / MemoryError.
-  virtual void load(const std::string& fileName, Bitmap& bitmap) const = 0;
+  // Decodes the whole file into bitmap; throws CodecError / MemoryError /
+  // FileError. report, when given, learns of an incomplete file.
+  virtual void load(const InputFile& file, Bitmap& bitmap, LoadReport* report) const = 0;
+  // The header alone, with every check load makes before it allocates
+  // (ImageHeader); throws as load does.
+  virtual ImageHeader probe(const InputFile& file) const = 0;
+
+  // Opens fileName as an InputFile and loads it.
+  void load(const std::string& fileName, Bitmap& bitmap) const;
 };
 
 // Registered decoders in order: TIFF, PNG, JPEG, BMP.
 const std::vector<std::unique_ptr<const ImageDecoder>>& RegisteredDecoders();
 
-// The first registered decoder that accepts the stream, or nullptr.
+// The first registered decoder that accepts the stream (or the file, from
+// its start), or nullptr.
 const ImageDecoder* FindDecoder(std::istream& stream);
+const ImageDecoder* FindDecoder(const InputFile& file);
 
-// Opens fileName, picks a decoder by content, closes the file and loads it
-// with that decoder. A file no decoder accepts throws CodecError
-// "Cannot load image. Unknown image format.".
-void LoadImageByContent(const std::string& fileName, Bitmap& bitmap);
+// Opens fileName (InputFile: folders, FIFOs and devices are refused), picks
+// a decoder by content and loads the file with it. A file no decoder
+// accepts throws CodecError "Cannot load image. Unknown image format.".
+void LoadImageByContent(const std::string& fileName, Bitmap& bitmap, LoadReport* report = nullptr);
+void LoadImageByContent(const InputFile& file, Bitmap& bitmap, LoadReport* report = nullptr);
+// The same decoder's header probe.
+ImageHeader ProbeImageByContent(const InputFile& file);
 
 // Reads up to count bytes from the current position and restores it; fewer
 // bytes come back near the end of the stream.

@@ -15,9 +15,10 @@ class JpegDecoder final : public ImageDecoder {
     const auto head = PeekBytes(stream, 3);
     return head.size() == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
   }
-  void load(const std::string& fileName, Bitmap& bitmap) const override {
-    ReadJpegFile(fileName, bitmap);
+  void load(const InputFile& file, Bitmap& bitmap, LoadReport* report) const override {
+    ReadJpeg(file, bitmap, report);
   }
+  ImageHeader probe(const InputFile& file) const override { return ProbeJpeg(file); }
 };
 
 class BmpDecoder final : public ImageDecoder {
@@ -27,9 +28,10 @@ class BmpDecoder final : public ImageDecoder {
     const auto head = PeekBytes(stream, 2);
     return head.size() == 2 && head[0] == 'B' && head[1] == 'M';
   }
-  void load(const std::string& fileName, Bitmap& bitmap) const override {
-    ReadBmpFile(fileName, bitmap);
+  void load(const InputFile& file, Bitmap& bitmap, LoadReport*) const override {
+    ReadBmp(file, bitmap);
   }
+  ImageHeader probe(const InputFile& file) const override { return ProbeBmp(file); }
 };
 
 }  // namespace

@@ -8,19 +8,31 @@
 // of tiles at a time, and converted row by row. CMYK, YCbCr and CIELab go
 // through libtiff's RGBA reader, which does the colour conversion.
 //
-// Each handle gets its own error handler that keeps the first message, so a
-// failure carries libtiff's own words and no process-wide state is touched.
+// Before libtiff sees the file, its first directory as stored (TiffDirectory)
+// is checked: a size of zero, a palette without a ColorMap of the right
+// length, strip or tile tables whose counts disagree with the size, a
+// compression this libtiff cannot decode, and a size the stored bytes cannot
+// describe are refused with a message of ours before anything is allocated.
+//
+// libtiff reads through our own procedures from an InputFile. Each handle
+// gets its own error handler that keeps the first message, so a failure
+// carries libtiff's own words (as the detail of a short message of ours)
+// and no process-wide state is touched.
 #include <tiffio.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "codecs/DecoderRegistry.h"
+#include "codecs/TiffDirectory.h"
 #include "imaging/Errors.h"
+#include "imaging/SourceLimits.h"
 
 namespace skyfold {
 namespace {
@@ -29,6 +41,15 @@ constexpr const char* kDepthMessage =
     "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.";
 constexpr const char* kDirectoryMessage =
     "Cannot load image. Invalid or unexpected TIF/TIFF image format.";
+constexpr const char* kPaletteMissingMessage = "TIFF のパレット (ColorMap) がありません。";
+constexpr const char* kPaletteSizeMessage =
+    "TIFF のパレット (ColorMap) の大きさがビット数と合いません。";
+constexpr const char* kStripTableMessage =
+    "TIFF のストリップ（タイル）の表が画像の大きさと合いません。";
+constexpr const char* kCompressionMessage = "この TIFF の圧縮方式には対応していません。";
+constexpr const char* kColourMessage = "この TIFF の色の形式には対応していません。";
+constexpr const char* kReadFailedMessage =
+    "TIFF の画像データを読み込めません。ファイルが壊れているか、途中で切れています。";
 // A tile is a unit of decoding; anything larger than this is a hostile header.
 constexpr std::uint64_t kMaxTileBytes = std::uint64_t{256} << 20;
 // Bound on any single allocation libtiff makes for one handle.
@@ -59,28 +80,87 @@ struct OptionsFree {
   void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
 };
 
-[[noreturn]] void FailWith(const TiffMessages& messages, const char* fallback) {
-  throw CodecError(messages.first[0] != '\0' ? messages.first : fallback);
+// What libtiff's procedures read from. A read error cannot be thrown
+// through libtiff: it is kept here and rethrown once libtiff has returned.
+struct ClientFile {
+  const InputFile* file;
+  std::uint64_t offset = 0;
+  std::exception_ptr failure;
+};
+
+tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size) {
+  auto* client = static_cast<ClientFile*>(handle);
+  if (size < 0) return -1;
+  try {
+    const std::size_t got =
+        client->file->readAt(client->offset, buffer, static_cast<std::size_t>(size));
+    client->offset += got;
+    return static_cast<tmsize_t>(got);
+  } catch (...) {
+    client->failure = std::current_exception();
+    return -1;
+  }
 }
 
-TiffPtr Open(const std::string& fileName, TiffMessages& messages) {
+tmsize_t WriteProc(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
+  auto* client = static_cast<ClientFile*>(handle);
+  switch (whence) {
+    case SEEK_SET:
+      client->offset = offset;
+      break;
+    case SEEK_CUR:
+      client->offset += offset;
+      break;
+    case SEEK_END:
+      client->offset = client->file->size() + offset;
+      break;
+    default:
+      return static_cast<toff_t>(-1);
+  }
+  return client->offset;
+}
+
+int CloseProc(thandle_t) { return 0; }
+toff_t SizeProc(thandle_t handle) { return static_cast<ClientFile*>(handle)->file->size(); }
+int MapProc(thandle_t, void**, toff_t*) { return 0; }
+void UnmapProc(thandle_t, void*, toff_t) {}
+
+// One open handle with the state its callbacks report into (which outlives
+// the handle).
+struct OpenTiff {
+  ClientFile client;
+  TiffMessages messages;
+  TiffPtr handle;
+};
+
+// A failure of libtiff: the read error that caused it, else a message of
+// ours with libtiff's words as the detail.
+[[noreturn]] void FailWith(const OpenTiff& tiff, const char* message, const char* fallback) {
+  if (tiff.client.failure) std::rethrow_exception(tiff.client.failure);
+  throw CodecError(message, tiff.messages.first[0] != '\0' ? tiff.messages.first : fallback);
+}
+
+void Open(const InputFile& file, OpenTiff& tiff) {
   std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
-  if (!options) throw MemoryError("Out of memory.");
-  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), CollectError, &messages);
+  if (!options) throw MemoryError(kOutOfMemoryMessage);
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), CollectError, &tiff.messages);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreWarning, nullptr);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxLibtiffAlloc);
-  // "m": read through stdio rather than mapping, so a file that shrinks
-  // under us cannot fault.
-  TiffPtr tif(TIFFOpenExt(fileName.c_str(), "rm", options.get()));
+  tiff.client.file = &file;
+  // "m": no mapping; everything is read through ReadProc.
+  tiff.handle.reset(TIFFClientOpenExt(file.name().c_str(), "rm", &tiff.client, ReadProc, WriteProc,
+                                      SeekProc, CloseProc, SizeProc, MapProc, UnmapProc,
+                                      options.get()));
   // libtiff reads the first directory while opening: a failure here is a
   // directory that cannot be read.
-  if (!tif) throw CodecError(kDirectoryMessage);
-  return tif;
+  if (!tiff.handle) FailWith(tiff, kDirectoryMessage, "TIFFClientOpen failed");
 }
 
 std::vector<std::uint8_t> AllocateBuffer(std::uint64_t bytes) {
   if (bytes > static_cast<std::uint64_t>(kMaxBitmapBytes) * 2) {
-    throw MemoryError("Cannot load image. The image is too large.");
+    throw MemoryError(kTooLargeMessage, std::to_string(bytes) + " バイトのバッファーが必要です");
   }
   return std::vector<std::uint8_t>(static_cast<std::size_t>(bytes));
 }
@@ -98,8 +178,8 @@ struct Layout {
 // A band holds bandRows(y0) rows of planeRowBytes bytes each.
 class BandReader {
  public:
-  BandReader(TIFF* tif, const TiffMessages& messages, const Layout& layout)
-      : tif_(tif), messages_(messages), layout_(layout) {
+  BandReader(TIFF* tif, const OpenTiff& tiff, const Layout& layout)
+      : tif_(tif), tiff_(tiff), layout_(layout) {
     const std::uint64_t pixelBits =
         std::uint64_t{layout.bitsPerSample} * (layout.separate ? 1 : layout.samplesPerPixel);
     planeRowBytes_ = static_cast<std::size_t>((layout.width * pixelBits + 7) / 8);
@@ -138,7 +218,7 @@ class BandReader {
     if (!tiled_) {
       const tmsize_t got = TIFFReadEncodedStrip(tif_, TIFFComputeStrip(tif_, y0, plane), out,
                                                 static_cast<tmsize_t>(bytes));
-      if (got < 0) FailWith(messages_, "Cannot load image. Reading a strip failed.");
+      if (got < 0) FailWith(tiff_, kReadFailedMessage, "reading a strip failed");
       // A short strip leaves its tail black rather than undefined.
       if (static_cast<std::size_t>(got) < bytes) std::memset(out + got, 0, bytes - got);
       return;
@@ -148,7 +228,7 @@ class BandReader {
     for (std::uint32_t x = 0; x < layout_.width; x += tileWidth_) {
       const tmsize_t got = TIFFReadEncodedTile(tif_, TIFFComputeTile(tif_, x, y0, 0, plane),
                                                tile_.data(), static_cast<tmsize_t>(tile_.size()));
-      if (got < 0) FailWith(messages_, "Cannot load image. Reading a tile failed.");
+      if (got < 0) FailWith(tiff_, kReadFailedMessage, "reading a tile failed");
       if (static_cast<std::size_t>(got) < tile_.size()) {
         std::memset(tile_.data() + got, 0, tile_.size() - got);
       }
@@ -162,7 +242,7 @@ class BandReader {
 
  private:
   TIFF* tif_;
-  const TiffMessages& messages_;
+  const OpenTiff& tiff_;
   Layout layout_;
   bool tiled_ = false;
   std::uint32_t bandHeight_ = 0;
@@ -201,9 +281,9 @@ inline std::uint8_t Sample8(const std::uint8_t* row, std::size_t index, int bits
 // Calls convert(y, planeRows) for every row, where planeRows[p] points at
 // the raw row of plane p (contiguous data: planeRows[0] only).
 template <typename Convert>
-void ForEachRow(TIFF* tif, const TiffMessages& messages, const Layout& layout, int planes,
+void ForEachRow(TIFF* tif, const OpenTiff& tiff, const Layout& layout, int planes,
                 Convert convert) {
-  BandReader reader(tif, messages, layout);
+  BandReader reader(tif, tiff, layout);
   const std::size_t bandBytes = std::size_t{reader.bandHeight()} * reader.planeRowBytes();
   std::vector<std::vector<std::uint8_t>> bands;
   for (int p = 0; p < planes; ++p) bands.push_back(AllocateBuffer(bandBytes));
@@ -226,22 +306,20 @@ PixelFormat PaletteFormatFor(int bits) {
 }
 
 Bitmap NewBitmap(const Layout& layout, PixelFormat format) {
-  if (!BitmapSizeAllowed(layout.width, layout.height, format)) {
-    throw MemoryError("Cannot load image. The image is too large.");
-  }
+  CheckImageSize(layout.width, layout.height, format);
   return Bitmap(static_cast<int>(layout.width), static_cast<int>(layout.height), format);
 }
 
 // Grey (photometric 0/1) or palette (3) samples become indices. Extra samples
 // after the first (grey with alpha) are skipped.
-Bitmap ReadIndexed(TIFF* tif, const TiffMessages& messages, const Layout& layout,
+Bitmap ReadIndexed(TIFF* tif, const OpenTiff& tiff, const Layout& layout,
                    std::vector<PaletteEntry> palette) {
   const int bits = layout.bitsPerSample;
   const std::size_t stride = layout.separate ? 1 : layout.samplesPerPixel;
   Bitmap bitmap = NewBitmap(layout, PaletteFormatFor(bits));
   bitmap.setPalette(std::move(palette));
   const int width = bitmap.width();
-  ForEachRow(tif, messages, layout, 1, [&](int y, const std::uint8_t* const* in) {
+  ForEachRow(tif, tiff, layout, 1, [&](int y, const std::uint8_t* const* in) {
     std::uint8_t* out = bitmap.row(y);
     const std::uint8_t* row = in[0];
     if (bits == 8 && stride == 1) {
@@ -271,7 +349,7 @@ std::vector<PaletteEntry> GreyRamp(int bits, bool whiteIsZero) {
 std::vector<PaletteEntry> ReadColorMap(TIFF* tif, int bits) {
   std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
   if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue)) {
-    throw CodecError("Cannot load image. The palette (ColorMap) is missing.");
+    throw CodecError(kPaletteMissingMessage);
   }
   const std::size_t count = std::size_t{1} << bits;
   bool eightBit = true;
@@ -290,12 +368,12 @@ std::vector<PaletteEntry> ReadColorMap(TIFF* tif, int bits) {
 
 // 16-bit palette indices cannot live in an 8-bit palette bitmap without
 // losing colours, so those images are expanded through the map to Bgr24.
-Bitmap ReadWidePalette(TIFF* tif, const TiffMessages& messages, const Layout& layout) {
+Bitmap ReadWidePalette(TIFF* tif, const OpenTiff& tiff, const Layout& layout) {
   const std::vector<PaletteEntry> map = ReadColorMap(tif, 16);
   const std::size_t stride = layout.separate ? 1 : layout.samplesPerPixel;
   Bitmap bitmap = NewBitmap(layout, PixelFormat::Bgr24);
   const int width = bitmap.width();
-  ForEachRow(tif, messages, layout, 1, [&](int y, const std::uint8_t* const* in) {
+  ForEachRow(tif, tiff, layout, 1, [&](int y, const std::uint8_t* const* in) {
     std::uint8_t* out = bitmap.row(y);
     for (int x = 0; x < width; ++x, out += 3) {
       std::uint16_t index;
@@ -309,7 +387,7 @@ Bitmap ReadWidePalette(TIFF* tif, const TiffMessages& messages, const Layout& la
   return bitmap;
 }
 
-Bitmap ReadRgb(TIFF* tif, const TiffMessages& messages, const Layout& layout) {
+Bitmap ReadRgb(TIFF* tif, const OpenTiff& tiff, const Layout& layout) {
   const int bits = layout.bitsPerSample;
   const bool alpha = layout.samplesPerPixel >= 4;
   const int channels = alpha ? 4 : 3;
@@ -317,7 +395,7 @@ Bitmap ReadRgb(TIFF* tif, const TiffMessages& messages, const Layout& layout) {
   const int width = bitmap.width();
   const std::size_t spp = layout.samplesPerPixel;
   const int planes = layout.separate ? channels : 1;
-  ForEachRow(tif, messages, layout, planes, [&](int y, const std::uint8_t* const* in) {
+  ForEachRow(tif, tiff, layout, planes, [&](int y, const std::uint8_t* const* in) {
     std::uint8_t* out = bitmap.row(y);
     if (!layout.separate && bits == 8) {
       const std::uint8_t* s = in[0];
@@ -342,18 +420,16 @@ Bitmap ReadRgb(TIFF* tif, const TiffMessages& messages, const Layout& layout) {
 }
 
 // CMYK, YCbCr and CIELab through libtiff's RGBA reader.
-Bitmap ReadConverted(TIFF* tif, const TiffMessages& messages, const Layout& layout) {
+Bitmap ReadConverted(TIFF* tif, const OpenTiff& tiff, const Layout& layout) {
   char why[1024] = {};
-  if (!TIFFRGBAImageOK(tif, why)) throw CodecError(why[0] ? why : kDirectoryMessage);
+  if (!TIFFRGBAImageOK(tif, why)) FailWith(tiff, kColourMessage, why[0] ? why : "TIFFRGBAImageOK");
   // libtiff's RGBA raster is 4 bytes a pixel: check that size first.
-  if (!BitmapSizeAllowed(layout.width, layout.height, PixelFormat::Bgrx32)) {
-    throw MemoryError("Cannot load image. The image is too large.");
-  }
+  CheckImageSize(layout.width, layout.height, PixelFormat::Bgrx32);
   Bitmap bitmap = NewBitmap(layout, PixelFormat::Bgr24);
   std::vector<std::uint32_t> raster(std::size_t{layout.width} * layout.height);
   if (!TIFFReadRGBAImageOriented(tif, layout.width, layout.height, raster.data(),
                                  ORIENTATION_TOPLEFT, 1)) {
-    FailWith(messages, "Cannot load image. Reading the image failed.");
+    FailWith(tiff, kReadFailedMessage, "reading the image failed");
   }
   const int width = bitmap.width();
   for (int y = 0; y < bitmap.height(); ++y) {
@@ -368,10 +444,191 @@ Bitmap ReadConverted(TIFF* tif, const TiffMessages& messages, const Layout& layo
   return bitmap;
 }
 
-void LoadTiff(const std::string& fileName, Bitmap& bitmap) {
-  TiffMessages messages;  // outlives the handle that reports into it
-  TiffPtr handle = Open(fileName, messages);
-  TIFF* tif = handle.get();
+// The first directory as stored, once it has passed every check that needs
+// no pixel.
+struct Declared {
+  std::uint32_t width = 0, height = 0;
+  std::uint32_t bits = 1, samples = 1, photometric = PHOTOMETRIC_MINISBLACK;
+  std::uint32_t compression = COMPRESSION_NONE;
+  bool separate = false;
+  bool tiled = false;
+  std::uint32_t bandRows = 0;  // rows per strip, or the tile length
+  std::uint32_t tileWidth = 0;
+};
+
+std::uint64_t DivUp(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
+
+void CheckTableCount(const TiffDirectory& dir, std::uint16_t tag, const char* name,
+                     std::uint64_t expected) {
+  if (!dir.has(tag) || dir.count(tag) == expected) return;
+  throw CodecError(kStripTableMessage, std::string(name) + " の数は " +
+                                           std::to_string(dir.count(tag)) + " ですが、画像には " +
+                                           std::to_string(expected) + " 個必要です");
+}
+
+// How many decoded units one stored byte can yield, and whether the units
+// are pixels (else bytes).
+std::pair<std::uint64_t, bool> Expansion(std::uint32_t compression) {
+  switch (compression) {
+    case COMPRESSION_NONE:
+      return {expansion::kStored, false};
+    case COMPRESSION_PACKBITS:
+      return {expansion::kPackBits, false};
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+      return {expansion::kDeflate, false};
+    case COMPRESSION_LZW:
+      return {expansion::kLzw, false};
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:
+    case COMPRESSION_CCITTRLEW:
+      return {expansion::kCcittPixels, true};
+    case COMPRESSION_OJPEG:
+    case COMPRESSION_JPEG:
+      return {expansion::kJpegPixels, true};
+    case COMPRESSION_THUNDERSCAN:
+      return {expansion::kThunderScan, false};
+    default:
+      return {expansion::kOther, false};
+  }
+}
+
+Declared CheckDirectory(const InputFile& file) {
+  const TiffDirectory dir(file);
+  Declared d;
+  if (!dir.has(TIFFTAG_IMAGEWIDTH) || !dir.has(TIFFTAG_IMAGELENGTH)) {
+    throw CodecError(kDirectoryMessage, "ImageWidth or ImageLength is missing");
+  }
+  d.width = dir.value(TIFFTAG_IMAGEWIDTH, 0);
+  d.height = dir.value(TIFFTAG_IMAGELENGTH, 0);
+  if (std::string why = ZeroSizeReason(d.width, d.height); !why.empty()) {
+    throw CodecError(kZeroSizeMessage, why);
+  }
+  d.bits = dir.value(TIFFTAG_BITSPERSAMPLE, 1);
+  d.samples = dir.value(TIFFTAG_SAMPLESPERPIXEL, 1);
+  d.compression = dir.value(TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  // libtiff guesses a missing photometric the same way.
+  d.photometric =
+      dir.value(TIFFTAG_PHOTOMETRIC, d.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+  d.separate = dir.value(TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_SEPARATE &&
+               d.samples > 1;
+  if (d.bits != 1 && d.bits != 2 && d.bits != 4 && d.bits != 8 && d.bits != 16) {
+    throw CodecError(kDepthMessage);
+  }
+  if (d.samples == 0) throw CodecError(kDirectoryMessage, "SamplesPerPixel is 0");
+
+  if (d.photometric == PHOTOMETRIC_PALETTE) {
+    const std::uint64_t needed = std::uint64_t{3} << d.bits;
+    if (!dir.has(TIFFTAG_COLORMAP)) throw CodecError(kPaletteMissingMessage);
+    if (dir.count(TIFFTAG_COLORMAP) != needed) {
+      throw CodecError(kPaletteSizeMessage, "ColorMap の値は " +
+                                                std::to_string(dir.count(TIFFTAG_COLORMAP)) +
+                                                " 個ですが、" + std::to_string(d.bits) +
+                                                " ビットには 3 × " + std::to_string(needed / 3) +
+                                                " = " + std::to_string(needed) + " 個必要です");
+    }
+  }
+
+  const std::uint64_t planes = d.separate ? d.samples : 1;
+  d.tiled = dir.has(TIFFTAG_TILEWIDTH) && dir.has(TIFFTAG_TILELENGTH);
+  if (d.tiled) {
+    d.tileWidth = dir.value(TIFFTAG_TILEWIDTH, 0);
+    d.bandRows = dir.value(TIFFTAG_TILELENGTH, 0);
+    if (d.tileWidth == 0 || d.bandRows == 0) throw CodecError(kDirectoryMessage, "tile size 0");
+    const std::uint64_t tiles = DivUp(d.width, d.tileWidth) * DivUp(d.height, d.bandRows) * planes;
+    CheckTableCount(dir, TIFFTAG_TILEOFFSETS, "TileOffsets", tiles);
+    CheckTableCount(dir, TIFFTAG_TILEBYTECOUNTS, "TileByteCounts", tiles);
+  } else {
+    const std::uint32_t rows = dir.value(TIFFTAG_ROWSPERSTRIP, 0xFFFFFFFFu);
+    d.bandRows = rows == 0 || rows > d.height ? d.height : rows;
+    const std::uint64_t strips = DivUp(d.height, d.bandRows) * planes;
+    CheckTableCount(dir, TIFFTAG_STRIPOFFSETS, "StripOffsets", strips);
+    CheckTableCount(dir, TIFFTAG_STRIPBYTECOUNTS, "StripByteCounts", strips);
+  }
+
+  if (d.compression > 0xFFFF || !TIFFIsCODECConfigured(static_cast<std::uint16_t>(d.compression))) {
+    throw CodecError(kCompressionMessage, "Compression " + std::to_string(d.compression));
+  }
+  const std::uint64_t rowBytes = d.separate ? DivUp(std::uint64_t{d.width} * d.bits, 8) * d.samples
+                                            : DivUp(std::uint64_t{d.width} * d.bits * d.samples, 8);
+  const auto [perByte, pixels] = Expansion(d.compression);
+  const std::uint64_t declared = pixels ? std::uint64_t{d.width} * d.height : rowBytes * d.height;
+  if (std::string why = DataBoundReason(declared, file.size(), perByte, d.width, d.height);
+      !why.empty()) {
+    throw CodecError(kTooLittleDataMessage, why);
+  }
+  return d;
+}
+
+PixelFormat LoadedFormat(const Declared& d) {
+  switch (d.photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+      return PaletteFormatFor(static_cast<int>(d.bits));
+    case PHOTOMETRIC_PALETTE:
+      return d.bits == 16 ? PixelFormat::Bgr24 : PaletteFormatFor(static_cast<int>(d.bits));
+    case PHOTOMETRIC_RGB:
+      return d.samples >= 4 ? PixelFormat::Bgrx32 : PixelFormat::Bgr24;
+    default:
+      return PixelFormat::Bgr24;
+  }
+}
+
+bool ReadThroughRgba(std::uint32_t photometric) {
+  return photometric == PHOTOMETRIC_SEPARATED || photometric == PHOTOMETRIC_YCBCR ||
+         photometric == PHOTOMETRIC_CIELAB;
+}
+
+[[noreturn]] void PhotometricNotSupported(unsigned photometric) {
+  char text[128];
+  std::snprintf(text, sizeof text,
+                "Cannot load image. Photometric interpretation %u is not supported.", photometric);
+  throw CodecError(text);
+}
+
+ImageHeader ProbeTiff(const InputFile& file) {
+  const Declared d = CheckDirectory(file);
+  switch (d.photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+    case PHOTOMETRIC_PALETTE:
+    case PHOTOMETRIC_RGB:
+    case PHOTOMETRIC_SEPARATED:
+    case PHOTOMETRIC_YCBCR:
+    case PHOTOMETRIC_CIELAB:
+      break;
+    default:
+      PhotometricNotSupported(d.photometric);
+  }
+  ImageHeader info;
+  info.format = "TIFF";
+  info.width = d.width;
+  info.height = d.height;
+  info.channels = static_cast<int>(d.samples);
+  info.bitsPerSample = static_cast<int>(d.bits);
+  info.bitsPerPixel = static_cast<int>(d.bits * d.samples);
+  info.loadedFormat = LoadedFormat(d);
+  CheckImageSize(d.width, d.height, info.loadedFormat);
+  const std::uint64_t pixels = std::uint64_t{d.width} * d.height;
+  info.bitmapBytes = pixels * static_cast<std::uint64_t>(BytesPerPixel(info.loadedFormat));
+  // One band of every plane and libtiff's buffer for it, a tile, and the
+  // colour raster of the converted kinds.
+  const std::uint64_t pixelBits = std::uint64_t{d.bits} * d.samples;
+  const std::uint64_t band = DivUp(std::uint64_t{d.width} * pixelBits, 8) * d.bandRows;
+  const std::uint64_t tile =
+      d.tiled ? DivUp(std::uint64_t{d.tileWidth} * pixelBits, 8) * d.bandRows : 0;
+  info.peakBytes =
+      info.bitmapBytes + 2 * band + 2 * tile + (ReadThroughRgba(d.photometric) ? pixels * 4 : 0);
+  info.fileBytes = file.size();
+  return info;
+}
+
+void LoadTiff(const InputFile& file, Bitmap& bitmap) {
+  CheckDirectory(file);
+  OpenTiff tiff;
+  Open(file, tiff);
+  TIFF* tif = tiff.handle.get();
 
   Layout layout;
   std::uint16_t planar = PLANARCONFIG_CONTIG, photometric = 0, sampleFormat = SAMPLEFORMAT_UINT;
@@ -403,28 +660,23 @@ void LoadTiff(const std::string& fileName, Bitmap& bitmap) {
     case PHOTOMETRIC_MINISWHITE:
     case PHOTOMETRIC_MINISBLACK:
       result =
-          ReadIndexed(tif, messages, layout, GreyRamp(bits, photometric == PHOTOMETRIC_MINISWHITE));
+          ReadIndexed(tif, tiff, layout, GreyRamp(bits, photometric == PHOTOMETRIC_MINISWHITE));
       break;
     case PHOTOMETRIC_PALETTE:
-      result = bits == 16 ? ReadWidePalette(tif, messages, layout)
-                          : ReadIndexed(tif, messages, layout, ReadColorMap(tif, bits));
+      result = bits == 16 ? ReadWidePalette(tif, tiff, layout)
+                          : ReadIndexed(tif, tiff, layout, ReadColorMap(tif, bits));
       break;
     case PHOTOMETRIC_RGB:
       if (layout.samplesPerPixel < 3) throw CodecError(kDirectoryMessage);
-      result = ReadRgb(tif, messages, layout);
+      result = ReadRgb(tif, tiff, layout);
       break;
     case PHOTOMETRIC_SEPARATED:
     case PHOTOMETRIC_YCBCR:
     case PHOTOMETRIC_CIELAB:
-      result = ReadConverted(tif, messages, layout);
+      result = ReadConverted(tif, tiff, layout);
       break;
-    default: {
-      char text[128];
-      std::snprintf(text, sizeof text,
-                    "Cannot load image. Photometric interpretation %u is not supported.",
-                    static_cast<unsigned>(photometric));
-      throw CodecError(text);
-    }
+    default:
+      PhotometricNotSupported(photometric);
   }
   bitmap.swap(result);
 }
@@ -455,9 +707,10 @@ class TiffDecoder final : public ImageDecoder {
     return magic == 42 && offset < remaining;
   }
 
-  void load(const std::string& fileName, Bitmap& bitmap) const override {
-    LoadTiff(fileName, bitmap);
+  void load(const InputFile& file, Bitmap& bitmap, LoadReport*) const override {
+    LoadTiff(file, bitmap);
   }
+  ImageHeader probe(const InputFile& file) const override { return ProbeTiff(file); }
 };
 
 }  // namespace

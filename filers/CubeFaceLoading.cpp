@@ -70,7 +70,7 @@ struct DecodedFace {
 // was checked by name beforehand, so the loader shows no message here.
 DecodedFace DecodeFace(const std::string& name, const PoolRef& pool, const DecodeContext& context) {
   DecodedFace face{Bitmap(pool)};
-  face.loaded = LoadImageFile(face.bitmap, name, context);
+  face.loaded = LoadImageFile(face.bitmap, name, nullptr, context);
   if (face.loaded) ConvertToBgr24(face.bitmap);
   return face;
 }

@@ -78,7 +78,7 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
     // After an unaccepted extension the loader has told the user; the run
     // must stop rather than write six blank faces.
     Bitmap target(&run.memory());
-    loaded = LoadImageFile(target, fileName, run.decode());
+    loaded = LoadImageFile(target, fileName, nullptr, run.decode());
     if (loaded) bitmap.swap(target);
   } catch (...) {
     DropPreparedTable();

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "imaging/Errors.h"
+#include "imaging/SourceLimits.h"
 
 namespace skyfold {
 
@@ -34,8 +35,7 @@ namespace {
 
 PixelMemory Allocate(int width, int height, PixelFormat format, const PoolRef& pool) {
   if (!BitmapSizeAllowed(width, height, format)) {
-    throw MemoryError("Out of memory: an image of " + std::to_string(width) + " x " +
-                      std::to_string(height) + " pixels is too large.");
+    throw MemoryError(kOutOfMemoryMessage, TooLargeReason(width, height, format));
   }
   const std::size_t bytes =
       static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * BytesPerPixel(format);
@@ -44,7 +44,7 @@ PixelMemory Allocate(int width, int height, PixelFormat format, const PoolRef& p
     // Contents undefined: the caller fills every byte once.
     return AllocatePixelMemory(bytes, pool);
   } catch (const std::bad_alloc&) {
-    throw MemoryError("Out of memory");
+    throw MemoryError(kOutOfMemoryMessage, SizeText(width, height) + " 画素の画像を確保できません");
   }
 }
 

@@ -10,22 +10,18 @@
 // hostile file can neither run outside the buffer nor hang it.
 #include "imaging/BmpIO.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <limits>
-#include <memory>
-#include <new>
 #include <vector>
 
 #include "imaging/Errors.h"
+#include "imaging/InputFile.h"
 #include "imaging/OutputFile.h"
 #include "imaging/PathUtils.h"
+#include "imaging/SourceLimits.h"
 
 namespace skyfold {
 
@@ -34,6 +30,11 @@ namespace {
 constexpr std::size_t kFileHeaderSize = 14;
 constexpr std::uint32_t kCoreHeaderSize = 12;
 constexpr std::uint32_t kInfoHeaderSize = 40;
+// The longest header we take (version 5 is 124 bytes); with the masks and
+// the largest palette, everything before the pixels lies in the first
+// kHeadBytes of a file.
+constexpr std::uint32_t kMaxHeaderSize = 4096;
+constexpr std::size_t kHeadBytes = kFileHeaderSize + kMaxHeaderSize + 16 + 256 * 4;
 
 enum Compression : std::uint32_t {
   kRgb = 0,
@@ -49,13 +50,21 @@ enum Compression : std::uint32_t {
 constexpr std::int64_t kMaxRlePixelsPerByte = 1024;
 constexpr std::int64_t kMinRlePixelLimit = std::int64_t{1} << 22;
 
-[[noreturn]] void Invalid() { throw CodecError("ビットマップイメージが不正です"); }
+// Every refusal keeps the one text users know; the reason, where we can
+// name it, goes into the detail.
+[[noreturn]] void Invalid(const std::string& why = {}) {
+  throw CodecError("ビットマップイメージが不正です", why);
+}
 
 // Bounds-checked little-endian reads from the file buffer.
 class Bytes {
  public:
-  Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  // data holds the first size bytes of a file of fileSize bytes.
+  Bytes(const std::uint8_t* data, std::size_t size, std::uint64_t fileSize)
+      : data_(data), size_(size), fileSize_(fileSize) {}
+  Bytes(const std::uint8_t* data, std::size_t size) : Bytes(data, size, size) {}
   std::size_t size() const { return size_; }
+  std::uint64_t fileSize() const { return fileSize_; }
   const std::uint8_t* at(std::uint64_t offset, std::uint64_t length) const {
     if (offset > size_ || length > size_ - offset) Invalid();
     return data_ + offset;
@@ -73,6 +82,7 @@ class Bytes {
  private:
   const std::uint8_t* data_;
   std::size_t size_;
+  std::uint64_t fileSize_;
 };
 
 struct Header {
@@ -102,7 +112,7 @@ Header ParseHeader(const Bytes& in) {
     planes = in.u16(22);
     h.bits = in.u16(24);
     entrySize = 3;
-  } else if (headerSize >= kInfoHeaderSize) {
+  } else if (headerSize >= kInfoHeaderSize && headerSize <= kMaxHeaderSize) {
     in.at(kFileHeaderSize, headerSize);
     h.width = static_cast<std::int32_t>(in.u32(18));
     h.height = static_cast<std::int32_t>(in.u32(22));
@@ -118,6 +128,7 @@ Header ParseHeader(const Bytes& in) {
     h.height = -h.height;
     h.topDown = true;
   }
+  if (std::string why = ZeroSizeReason(h.width, h.height); !why.empty()) Invalid(why);
 
   switch (h.compression) {
     case kRgb:
@@ -162,7 +173,7 @@ Header ParseHeader(const Bytes& in) {
       colors = static_cast<std::uint32_t>(
           std::min<std::uint64_t>(colors, (offBits - paletteStart) / entrySize));
     }
-    if (colors == 0) Invalid();
+    if (colors == 0) Invalid("パレットがありません");
     const std::uint8_t* p = in.at(paletteStart, std::uint64_t{colors} * entrySize);
     h.palette.resize(colors);
     for (std::uint32_t i = 0; i < colors; ++i, p += entrySize) {
@@ -171,7 +182,7 @@ Header ParseHeader(const Bytes& in) {
     paletteEnd = paletteStart + std::uint64_t{colors} * entrySize;
   }
   h.dataOffset = offBits != 0 ? offBits : paletteEnd;
-  if (h.dataOffset < kFileHeaderSize + headerSize || h.dataOffset > in.size()) Invalid();
+  if (h.dataOffset < kFileHeaderSize + headerSize || h.dataOffset > in.fileSize()) Invalid();
   return h;
 }
 
@@ -371,77 +382,91 @@ void CheckPaletteIndexes(const Bitmap& bmp) {
   for (int y = 0; y < bmp.height(); ++y) {
     const std::uint8_t* row = bmp.row(y);
     const std::uint8_t highest = *std::max_element(row, row + bmp.width());
-    if (highest >= colors) Invalid();
+    if (highest >= colors) {
+      Invalid("パレットは " + std::to_string(colors) + " 色しかないのに、" +
+              std::to_string(highest) + " 番の色を使う画素があります");
+    }
   }
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
+bool IsRle(const Header& h) { return h.compression == kRle8 || h.compression == kRle4; }
+
+// The header, with every check that needs no pixel: sizes, and whether the
+// file can hold (or, for RLE, describe) that many pixels.
+Header CheckedHeader(const Bytes& in) {
+  const Header h = ParseHeader(in);
+  const PixelFormat format = FormatFor(h.bits);
+  if (std::string why = TooLargeReason(h.width, h.height, format); !why.empty()) Invalid(why);
+  const std::uint64_t stored = in.fileSize() - h.dataOffset;
+  if (IsRle(h)) {
+    const std::int64_t pixels = h.width * h.height;
+    if (pixels > std::max<std::int64_t>(kMinRlePixelLimit,
+                                        kMaxRlePixelsPerByte * static_cast<std::int64_t>(stored))) {
+      Invalid(DataBoundReason(static_cast<std::uint64_t>(pixels), stored, kMaxRlePixelsPerByte,
+                              h.width, h.height));
+    }
+  } else if (stored < PixelDataBytes(h)) {
+    // Uncompressed pixels must all be in the file before we allocate for them.
+    Invalid(SizeText(h.width, h.height) + " 画素の画像には " + std::to_string(PixelDataBytes(h)) +
+            " バイト必要ですが、ファイルには " + std::to_string(stored) + " バイトしかありません");
+  }
+  return h;
+}
+
+ImageHeader Describe(const Header& h, std::uint64_t fileSize) {
+  ImageHeader info;
+  info.format = "BMP";
+  info.width = h.width;
+  info.height = h.height;
+  info.bitsPerPixel = h.bits;
+  info.channels = h.bits <= 8 ? 1 : h.bits == 32 ? 4 : 3;
+  info.bitsPerSample = h.bits <= 8 ? h.bits : h.bits == 16 ? 5 : 8;
+  info.loadedFormat = FormatFor(h.bits);
+  info.bitmapBytes = static_cast<std::uint64_t>(h.width) * static_cast<std::uint64_t>(h.height) *
+                     static_cast<std::uint64_t>(BytesPerPixel(info.loadedFormat));
+  info.fileBytes = fileSize;
+  info.peakBytes = info.bitmapBytes + fileSize;  // the whole file is read first
+  return info;
+}
 
 }  // namespace
 
 void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
   if (data == nullptr) Invalid();
   const Bytes in(data, size);
-  const Header h = ParseHeader(in);
+  const Header h = CheckedHeader(in);
   const PixelFormat format = FormatFor(h.bits);
-  if (!BitmapSizeAllowed(h.width, h.height, format)) Invalid();
-
-  const bool rle = h.compression == kRle8 || h.compression == kRle4;
-  const std::int64_t pixels = h.width * h.height;
-  if (rle) {
-    const std::int64_t stored = static_cast<std::int64_t>(size - h.dataOffset);
-    if (pixels > std::max(kMinRlePixelLimit, kMaxRlePixelsPerByte * stored)) Invalid();
-  }
-  // Uncompressed pixels must all be in the file before we allocate for them.
-  if (pixels > 0 && !rle) in.at(h.dataOffset, PixelDataBytes(h));
 
   Bitmap result(static_cast<int>(h.width), static_cast<int>(h.height), format);
   if (IsIndexed(format)) result.setPalette(h.palette);
-  if (pixels > 0) {
-    if (rle) {
-      DecodeRle(in, h, result);
-    } else {
-      DecodeUncompressed(in, h, result);
-    }
-    if (IsIndexed(format)) CheckPaletteIndexes(result);
+  if (IsRle(h)) {
+    DecodeRle(in, h, result);
+  } else {
+    DecodeUncompressed(in, h, result);
   }
+  if (IsIndexed(format)) CheckPaletteIndexes(result);
   bitmap.swap(result);
 }
 
-namespace {
-
-[[noreturn]] void CannotRead(const std::string& fileName, const char* what, int error) {
-  std::string message = "ファイル \"" + ExpandFileName(fileName) + "\" " + what;
-  if (error != 0) message += std::strerror(error);
-  throw FileError(message);
+ImageHeader ProbeBmp(const InputFile& file) {
+  const std::vector<std::uint8_t> head = file.head(kHeadBytes);
+  const Bytes in(head.data(), head.size(), file.size());
+  return Describe(CheckedHeader(in), file.size());
 }
 
-}  // namespace
+void ReadBmp(const InputFile& file, Bitmap& bitmap) {
+  // The header is judged before the file is read whole: a refused size
+  // costs no more than its first bytes.
+  ProbeBmp(file);
+  // No valid BMP is much larger than the largest bitmap we allocate.
+  if (file.size() > static_cast<std::uint64_t>(kMaxBitmapBytes) + (1u << 20)) Invalid();
+  const std::vector<std::uint8_t> buffer = file.readAll();
+  DecodeBmp(buffer.data(), buffer.size(), bitmap);
+}
 
 void ReadBmpFile(const std::string& fileName, Bitmap& bitmap) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
-  if (!file) CannotRead(fileName, "を開けません。", errno);
-  struct stat info {};
-  if (fstat(fileno(file.get()), &info) != 0) CannotRead(fileName, "を読み込めません。", errno);
-  if (S_ISDIR(info.st_mode)) CannotRead(fileName, "を読み込めません。", EISDIR);
-  if (!S_ISREG(info.st_mode) || info.st_size < 0) Invalid();
-  // No valid BMP is much larger than the largest bitmap we allocate.
-  const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
-  if (size > static_cast<std::uint64_t>(kMaxBitmapBytes) + (1u << 20)) Invalid();
-  std::vector<std::uint8_t> buffer;
-  try {
-    buffer.resize(static_cast<std::size_t>(size));
-  } catch (const std::bad_alloc&) {
-    throw MemoryError("Out of memory");
-  }
-  errno = 0;
-  if (std::fread(buffer.data(), 1, buffer.size(), file.get()) != buffer.size()) {
-    CannotRead(fileName, "を読み込めません。", errno);
-  }
-  file.reset();
-  DecodeBmp(buffer.data(), buffer.size(), bitmap);
+  const InputFile file(fileName);
+  ReadBmp(file, bitmap);
 }
 
 namespace {

@@ -3,16 +3,40 @@
 // window shows it in the error box, the CLI prints it and exits with 3.
 // Validation of user input never throws: it reports through
 // ShowErrorMessage and returns false.
+//
+// what() is the message as the window shows it. detail() is the reason
+// behind it when there is one worth giving (the library's own words, the
+// sizes that did not fit), empty otherwise; the CLI prints both through
+// DescribeError.
 #pragma once
 
+#include <exception>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 namespace skyfold {
 
+// The one text for an allocation that failed, wherever it failed.
+inline constexpr const char* kOutOfMemoryMessage = "メモリが不足しています。";
+
 class Error : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit Error(const std::string& message) : std::runtime_error(message) {}
+  explicit Error(const char* message) : std::runtime_error(message) {}
+  Error(const std::string& message, const std::string& detail)
+      : std::runtime_error(message),
+        detail_(detail.empty() ? nullptr : std::make_shared<const std::string>(detail)) {}
+
+  // The reason behind what(), or "" (copies of the error share it, so
+  // copying never throws).
+  const std::string& detail() const noexcept {
+    static const std::string none;
+    return detail_ ? *detail_ : none;
+  }
+
+ private:
+  std::shared_ptr<const std::string> detail_;
 };
 
 // A file that cannot be decoded (corrupt, truncated, unsupported).
@@ -21,10 +45,17 @@ class CodecError : public Error {
   using Error::Error;
 };
 
-// A file that cannot be created, written, flushed or closed.
+// A file that cannot be opened, created, read, written, flushed or closed.
 class FileError : public Error {
  public:
   using Error::Error;
+};
+
+// A source name that exists but is not a regular file (a folder, a FIFO, a
+// device): refused before anything is read from it, so it cannot block.
+class NotAFileError : public FileError {
+ public:
+  using FileError::FileError;
 };
 
 // An allocation that failed or a size that cannot be allocated.
@@ -39,5 +70,13 @@ class ArgumentError : public Error {
  public:
   using Error::Error;
 };
+
+// "what: detail" for one of ours with a detail, what() for anything else.
+inline std::string DescribeError(const std::exception& e) {
+  if (const auto* error = dynamic_cast<const Error*>(&e); error && !error->detail().empty()) {
+    return std::string(e.what()) + ": " + error->detail();
+  }
+  return e.what();
+}
 
 }  // namespace skyfold

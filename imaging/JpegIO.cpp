@@ -1,212 +1,30 @@
-// JPEG reading and writing through libjpeg-turbo's libjpeg API.
-//
-// libjpeg reports fatal errors by calling error_exit, which must not return.
-// Ours records the message code and longjmps back to RunGuarded, a frame that
-// holds nothing but the jmp_buf's owner; the lambdas it runs hold only
-// trivially destructible locals, so no C++ destructor is skipped. The C++
-// side then throws. Every libjpeg object is owned by an RAII wrapper that
-// destroys it on any exit path.
-//
-// Decoding writes scanlines straight into the bitmap's rows (JCS_EXT_BGR, or
-// quantized indices for grey images); encoding reads them straight from the
-// rows (JCS_EXT_BGR / JCS_EXT_BGRX) and writes through OutputFile.
+// JPEG writing through libjpeg-turbo's libjpeg API (decoding is in
+// JpegDecoder.cpp). Library errors become exceptions through JpegGuard.h;
+// every libjpeg object is owned by an RAII wrapper that destroys it on any
+// exit path. Encoding reads the rows straight from the bitmap
+// (JCS_EXT_BGR / JCS_EXT_BGRX) and writes through OutputFile.
 #include "imaging/JpegIO.h"
-
-// clang-format off
-#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
-#include <jpeglib.h>
-#include <jerror.h>
-// clang-format on
 
 #include <algorithm>
 #include <array>
-#include <csetjmp>
 #include <exception>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "imaging/Errors.h"
+#include "imaging/JpegGuard.h"
 #include "imaging/OutputFile.h"
-#include "imaging/PagePrefault.h"
 
 namespace skyfold {
 namespace {
 
-// A progressive file with thousands of tiny scans decodes for minutes; no
-// real encoder writes more than a few dozen.
-constexpr int kMaxProgressiveScans = 1000;
 constexpr std::size_t kOutputChunk = 64 * 1024;
 constexpr int kRowsPerCall = 32;
 
-struct JpegErrorManager {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-  int code = 0;
-  bool tooManyScans = false;
-};
-
-[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
-  auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
-  err->code = cinfo->err->msg_code;
-  std::longjmp(err->jump, 1);
-}
-
-// Warnings (corrupt data, premature end of file) are ignored: decoding goes
-// on with what the library can recover.
-void EmitMessage(j_common_ptr, int) {}
-void OutputMessage(j_common_ptr) {}
-
-void InstallErrorManager(JpegErrorManager& err) {
-  jpeg_std_error(&err.pub);
-  err.pub.error_exit = ErrorExit;
-  err.pub.emit_message = EmitMessage;
-  err.pub.output_message = OutputMessage;
-}
-
-std::string JpegErrorText(int code) {
-  char text[64];
-  std::snprintf(text, sizeof text, "JPEG エラー #%d", code);
-  return text;
-}
-
-// Runs body under setjmp. Returns false when libjpeg's error_exit fired.
-// body must keep only trivially destructible locals.
 template <typename Body>
-bool RunGuarded(JpegErrorManager& err, Body& body) {
-  if (setjmp(err.jump) != 0) return false;
-  body();
-  return true;
-}
-
-template <typename Body>
-void Guarded(JpegErrorManager& err, Body body) {
-  if (!RunGuarded(err, body)) {
-    if (err.tooManyScans) throw CodecError("Cannot load image. Too many progressive scans.");
-    throw CodecError(JpegErrorText(err.code));
-  }
-}
-
-void ProgressMonitor(j_common_ptr cinfo) {
-  if (!cinfo->is_decompressor) return;
-  auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
-  if (dinfo->input_scan_number > kMaxProgressiveScans) {
-    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
-    err->tooManyScans = true;
-    std::longjmp(err->jump, 1);
-  }
-}
-
-class Decompressor {
- public:
-  Decompressor() {
-    InstallErrorManager(err_);
-    cinfo_.err = &err_.pub;
-    progress_.progress_monitor = ProgressMonitor;
-    Guarded(err_, [this] { jpeg_create_decompress(&cinfo_); });
-    cinfo_.progress = &progress_;
-  }
-  ~Decompressor() { jpeg_destroy_decompress(&cinfo_); }
-  Decompressor(const Decompressor&) = delete;
-  Decompressor& operator=(const Decompressor&) = delete;
-
-  jpeg_decompress_struct* get() { return &cinfo_; }
-  JpegErrorManager& errors() { return err_; }
-
- private:
-  // Zeroed, so destroying after a failed create is a no-op.
-  jpeg_decompress_struct cinfo_{};
-  JpegErrorManager err_{};
-  jpeg_progress_mgr progress_{};
-};
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Reads the header, sets the decoding parameters, allocates the bitmap and
-// reads every scanline into it. The source manager is already attached.
-void DecodeAttached(Decompressor& dec, Bitmap& bitmap, const DecodeContext& context,
-                    bool into = false) {
-  jpeg_decompress_struct* cinfo = dec.get();
-  JpegErrorManager& err = dec.errors();
-
-  Guarded(err, [cinfo] { jpeg_read_header(cinfo, TRUE); });
-  cinfo->scale_num = 1;
-  cinfo->scale_denom = 1;
-  cinfo->do_block_smoothing = TRUE;
-  const bool grey = cinfo->out_color_space == JCS_GRAYSCALE;
-  if (grey) {
-    cinfo->quantize_colors = TRUE;
-    cinfo->desired_number_of_colors = 236;
-    cinfo->two_pass_quantize = TRUE;
-    cinfo->dither_mode = JDITHER_FS;
-  } else {
-    cinfo->out_color_space = JCS_EXT_BGR;
-  }
-  const PixelFormat format = grey ? PixelFormat::Indexed8 : PixelFormat::Bgr24;
-
-  // The header's size is checked before libjpeg or we allocate anything
-  // for the image.
-  if (!BitmapSizeAllowed(cinfo->image_width, cinfo->image_height, format)) {
-    throw MemoryError("Cannot load image. The image is too large.");
-  }
-  // Every row is written by the scanline loop below (a truncated file still
-  // yields all rows), so the bitmap needs no white fill; its pages are mapped
-  // on another core while the single-threaded decoder runs.
-  Bitmap fresh;
-  if (into) {
-    if (grey || bitmap.format() != PixelFormat::Bgr24 ||
-        static_cast<JDIMENSION>(bitmap.width()) != cinfo->image_width ||
-        static_cast<JDIMENSION>(bitmap.height()) != cinfo->image_height) {
-      throw CodecError("Cannot load image. Unexpected JPEG output layout.");
-    }
-  } else {
-    fresh = Bitmap(static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height),
-                   format, Uninitialised{}, bitmap.pool());
-  }
-  Bitmap& result = into ? bitmap : fresh;
-  PagePrefault prefault(result.data(), result.byteSize(), context.workers);
-
-  Guarded(err, [cinfo] { jpeg_start_decompress(cinfo); });
-  const int expectedComponents = grey ? 1 : 3;
-  if (cinfo->output_components != expectedComponents ||
-      cinfo->output_width != static_cast<JDIMENSION>(result.width()) ||
-      cinfo->output_height != static_cast<JDIMENSION>(result.height())) {
-    throw CodecError("Cannot load image. Unexpected JPEG output layout.");
-  }
-
-  std::vector<JSAMPROW> rows(static_cast<std::size_t>(result.height()));
-  for (int y = 0; y < result.height(); ++y) rows[y] = result.row(y);
-  JSAMPROW* rowArray = rows.data();
-  // A cancel is seen between batches of rows, outside libjpeg's frames.
-  constexpr JDIMENSION kRowsPerCheck = 256;
-  while (cinfo->output_scanline < cinfo->output_height) {
-    CheckCancel(context.cancel);
-    Guarded(err, [cinfo, rowArray] {
-      const JDIMENSION stop = cinfo->output_height - cinfo->output_scanline > kRowsPerCheck
-                                  ? cinfo->output_scanline + kRowsPerCheck
-                                  : cinfo->output_height;
-      while (cinfo->output_scanline < stop) {
-        const JDIMENSION left = stop - cinfo->output_scanline;
-        const JDIMENSION count = left < kRowsPerCall ? left : JDIMENSION{kRowsPerCall};
-        jpeg_read_scanlines(cinfo, rowArray + cinfo->output_scanline, count);
-      }
-    });
-    if (context.rows != nullptr) context.rows->Advance(static_cast<int>(cinfo->output_scanline));
-  }
-
-  if (grey) {
-    std::vector<PaletteEntry> palette(static_cast<std::size_t>(cinfo->actual_number_of_colors));
-    for (std::size_t i = 0; i < palette.size(); ++i) {
-      const std::uint8_t v = cinfo->colormap[0][i];
-      palette[i] = {v, v, v};
-    }
-    result.setPalette(std::move(palette));
-  }
-  Guarded(err, [cinfo] { jpeg_finish_decompress(cinfo); });
-  if (!into) bitmap.swap(fresh);
+void Guarded(jpeg::ErrorManager& err, Body body) {
+  if (!jpeg::RunGuarded(err, body)) jpeg::ThrowLibraryError(err);
 }
 
 // --- encoding ---------------------------------------------------------------
@@ -241,7 +59,7 @@ void WriteOrFail(j_compress_ptr cinfo, const JOCTET* data, std::size_t size) {
       dest->memory->insert(dest->memory->end(), data, data + size);
     }
   } catch (const std::bad_alloc&) {
-    dest->failure = std::make_exception_ptr(MemoryError("Out of memory"));
+    dest->failure = std::make_exception_ptr(MemoryError(kOutOfMemoryMessage));
     failed = true;
   } catch (...) {
     dest->failure = std::current_exception();
@@ -270,7 +88,7 @@ void TermDestination(j_compress_ptr cinfo) {
 class Compressor {
  public:
   Compressor() {
-    InstallErrorManager(err_);
+    jpeg::InstallErrorManager(err_);
     cinfo_.err = &err_.pub;
     Guarded(err_, [this] { jpeg_create_compress(&cinfo_); });
   }
@@ -279,63 +97,14 @@ class Compressor {
   Compressor& operator=(const Compressor&) = delete;
 
   jpeg_compress_struct* get() { return &cinfo_; }
-  JpegErrorManager& errors() { return err_; }
+  jpeg::ErrorManager& errors() { return err_; }
 
  private:
   jpeg_compress_struct cinfo_{};
-  JpegErrorManager err_{};
+  jpeg::ErrorManager err_{};
 };
 
 }  // namespace
-
-void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap,
-                const DecodeContext& context) {
-  Decompressor dec;
-  jpeg_decompress_struct* cinfo = dec.get();
-  Guarded(dec.errors(),
-          [cinfo, data, size] { jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size)); });
-  DecodeAttached(dec, bitmap, context);
-}
-
-void ReadJpegFile(const std::string& fileName, Bitmap& bitmap, const DecodeContext& context) {
-  FilePtr file(std::fopen(fileName.c_str(), "rb"));
-  if (!file) throw FileError("ファイル \"" + fileName + "\" を開けません。");
-  Decompressor dec;
-  jpeg_decompress_struct* cinfo = dec.get();
-  std::FILE* f = file.get();
-  Guarded(dec.errors(), [cinfo, f] { jpeg_stdio_src(cinfo, f); });
-  DecodeAttached(dec, bitmap, context);
-}
-
-void ReadJpegFileInto(const std::string& fileName, Bitmap& target, const DecodeContext& context) {
-  FilePtr file(std::fopen(fileName.c_str(), "rb"));
-  if (!file) throw FileError("ファイル \"" + fileName + "\" を開けません。");
-  Decompressor dec;
-  jpeg_decompress_struct* cinfo = dec.get();
-  std::FILE* f = file.get();
-  Guarded(dec.errors(), [cinfo, f] { jpeg_stdio_src(cinfo, f); });
-  DecodeAttached(dec, target, context, true);
-}
-
-bool ReadJpegSize(const std::string& fileName, int& width, int& height, int* components) noexcept {
-  try {
-    FilePtr file(std::fopen(fileName.c_str(), "rb"));
-    if (!file) return false;
-    Decompressor dec;
-    jpeg_decompress_struct* cinfo = dec.get();
-    std::FILE* f = file.get();
-    Guarded(dec.errors(), [cinfo, f] {
-      jpeg_stdio_src(cinfo, f);
-      jpeg_read_header(cinfo, TRUE);
-    });
-    width = static_cast<int>(cinfo->image_width);
-    height = static_cast<int>(cinfo->image_height);
-    if (components != nullptr) *components = cinfo->num_components;
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
 
 namespace {
 
@@ -360,9 +129,10 @@ std::unique_ptr<OutputDestination> MemoryDestination(std::vector<std::uint8_t>* 
 
 // Throws what made a guarded compressor call fail: a failed write as the
 // error it was, anything else as the library's error.
-[[noreturn]] void ThrowCompressFailure(const OutputDestination& dest, const JpegErrorManager& err) {
+[[noreturn]] void ThrowCompressFailure(const OutputDestination& dest,
+                                       const jpeg::ErrorManager& err) {
   if (dest.failure) std::rethrow_exception(dest.failure);
-  throw CodecError(JpegErrorText(err.code));
+  jpeg::ThrowLibraryError(err);
 }
 
 // Encodes bitmap into the file or the memory buffer (one of them null).
@@ -427,7 +197,7 @@ void Encode(const Bitmap& bitmap, int quality, OutputFile* file,
     }
     jpeg_finish_compress(cinfo);
   };
-  if (!RunGuarded(comp.errors(), body)) ThrowCompressFailure(*dest, comp.errors());
+  if (!jpeg::RunGuarded(comp.errors(), body)) ThrowCompressFailure(*dest, comp.errors());
 }
 
 }  // namespace
@@ -452,7 +222,7 @@ void EncodeJpeg(const Bitmap& bitmap, int quality, std::vector<std::uint8_t>& by
   try {
     bytes.reserve(bitmap.byteSize() + 1024);
   } catch (const std::bad_alloc&) {
-    throw MemoryError("Out of memory");
+    throw MemoryError(kOutOfMemoryMessage);
   }
   Encode(bitmap, quality, nullptr, &bytes);
 }
@@ -467,7 +237,7 @@ struct JpegStreamEncoder::State {
   template <typename Body>
   void Run(Body body) {
     if (failed) throw CodecError("The JPEG encoder has already failed.");
-    if (!RunGuarded(comp.errors(), body)) {
+    if (!jpeg::RunGuarded(comp.errors(), body)) {
       failed = true;
       ThrowCompressFailure(*dest, comp.errors());
     }
@@ -485,7 +255,7 @@ JpegStreamEncoder::JpegStreamEncoder(int width, int height, int quality)
     state_->bytes.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3 +
                           1024);
   } catch (const std::bad_alloc&) {
-    throw MemoryError("Out of memory");
+    throw MemoryError(kOutOfMemoryMessage);
   }
   jpeg_compress_struct* cinfo = state_->comp.get();
   cinfo->dest = &state_->dest->pub;

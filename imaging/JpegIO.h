@@ -1,6 +1,7 @@
 // JPEG through libjpeg-turbo's libjpeg API. Fatal library errors become
-// CodecError "JPEG エラー #%d" (the library's message code); warnings are
-// ignored and decoding goes on.
+// CodecError "JPEG エラー #%d" (the library's message code) with the
+// library's own text as the detail; warnings are ignored and decoding goes
+// on.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,8 @@
 
 #include "imaging/Bitmap.h"
 #include "imaging/DecodeContext.h"
+#include "imaging/ImageInfo.h"
+#include "imaging/InputFile.h"
 
 namespace skyfold {
 
@@ -19,17 +22,36 @@ class OutputCommit;
 // Decodes straight into B, G, R order (24 bits). A one-component (grey) JPEG
 // gives an 8-bit palette bitmap of at most 236 colours (libjpeg's two-pass
 // quantizer with Floyd–Steinberg dithering).
-// The pixels come from bitmap's pool.
+//
+// Refused before anything is allocated, besides the library's own errors:
+// a size beyond the bitmap limits (MemoryError), a Huffman-coded file whose
+// data cannot hold its declared size or its first row of blocks, and a CMYK
+// or YCCK file (CodecError). A file whose data ends before its first row of
+// blocks is complete has no image and is refused; one that ends later
+// decodes (the rest grey), and report, when given, says it is incomplete.
+// The pixels come from bitmap's pool; context gives the threads, the cancel
+// token and the rows' gate.
 void DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap,
-                const DecodeContext& context = {});
-void ReadJpegFile(const std::string& fileName, Bitmap& bitmap, const DecodeContext& context = {});
+                LoadReport* report = nullptr, const DecodeContext& context = {});
+void ReadJpeg(const InputFile& file, Bitmap& bitmap, LoadReport* report = nullptr,
+              const DecodeContext& context = {});
+// Opens the name as an InputFile (folders, FIFOs and devices are refused
+// without a read).
+void ReadJpegFile(const std::string& fileName, Bitmap& bitmap, LoadReport* report = nullptr,
+                  const DecodeContext& context = {});
 // Decodes a colour JPEG straight into target, which must already be a 24-bit
 // bitmap of the file's size (CodecError otherwise); context.rows learns of
 // each batch of rows, so another thread can read them while the rest decode.
-void ReadJpegFileInto(const std::string& fileName, Bitmap& target, const DecodeContext& context);
+void ReadJpegFileInto(const std::string& fileName, Bitmap& target, const DecodeContext& context,
+                      LoadReport* report = nullptr);
+
+// The header up to the first scan, with every check made before allocating.
+ImageHeader ProbeJpeg(const InputFile& file);
 
 // The pixel size in a JPEG file's header, without decoding; false when the
-// file cannot be read or is not a JPEG. Never throws.
+// file is not a regular file, cannot be read, is not a JPEG, or has a header
+// the decoder refuses before allocating (ProbeJpeg). Never throws and never
+// blocks.
 // components, when given, receives the number of colour components.
 bool ReadJpegSize(const std::string& fileName, int& width, int& height,
                   int* components = nullptr) noexcept;

@@ -1,7 +1,8 @@
 // Image kind by extension and loading by kind. BMP and JPEG have their own
 // readers; ".TIF"/".TIFF" names go to the decoder registry, which chooses by
 // content. Decoding happens into a temporary that replaces the caller's
-// bitmap only on success.
+// bitmap only on success. The file is opened once, as an InputFile, so a
+// name that is not a regular file is refused before any read.
 #include "imaging/SimImgUtils.h"
 
 #include <new>
@@ -9,6 +10,7 @@
 #include "codecs/DecoderRegistry.h"
 #include "imaging/BmpIO.h"
 #include "imaging/Errors.h"
+#include "imaging/InputFile.h"
 #include "imaging/JpegIO.h"
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
@@ -28,32 +30,38 @@ TImageFileKind GetImageFileKind(const std::string& fileName) {
   return ikUnknown;
 }
 
-bool LoadImageFile(Bitmap& bitmap, const std::string& fileName, const DecodeContext& context) {
-  if (!FileExists(fileName)) return false;
+bool LoadImageFile(Bitmap& bitmap, const std::string& fileName, LoadReport* report,
+                   const DecodeContext& context) {
+  const PathKind path = GetPathKind(fileName);
+  if (path == PathKind::Missing) return false;
+  if (path != PathKind::RegularFile) CheckInputFile(fileName);  // throws NotAFileError
   const TImageFileKind kind = GetImageFileKind(fileName);
   if (kind == ikUnknown) {
     ShowErrorMessage("扱えない画像ファイルです。");
     return false;
   }
   Bitmap loaded(bitmap.pool());
+  LoadReport notes;
   try {
+    const InputFile file(fileName);
     switch (kind) {
       case ikBitmap:
-        ReadBmpFile(fileName, loaded);
+        ReadBmp(file, loaded);
         break;
       case ikJpeg:
-        ReadJpegFile(fileName, loaded, context);
+        ReadJpeg(file, loaded, &notes, context);
         break;
       case ikTiff:
-        LoadImageByContent(fileName, loaded);
+        LoadImageByContent(file, loaded, &notes);
         break;
       case ikUnknown:
         break;
     }
   } catch (const std::bad_alloc&) {
-    throw MemoryError("Out of memory.");
+    throw MemoryError(kOutOfMemoryMessage);
   }
   bitmap.swap(loaded);
+  if (report) *report = std::move(notes);
   return true;
 }
 

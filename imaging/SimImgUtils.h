@@ -12,6 +12,7 @@
 
 #include "imaging/Bitmap.h"
 #include "imaging/DecodeContext.h"
+#include "imaging/ImageInfo.h"
 
 namespace skyfold {
 
@@ -27,15 +28,19 @@ TImageFileKind GetImageFileKind(const std::string& fileName);
 
 // Replaces bitmap by the decoded image, in the pixel format its decoder
 // produced. Returns true when the bitmap was loaded; false, with the bitmap
-// unchanged, when no file exists (silently) or the extension is not accepted
-// (after the message). Throws CodecError / MemoryError on decoder failures.
+// unchanged, when nothing exists at that name (silently) or the extension is
+// not accepted (after the message). A folder, FIFO or device throws
+// NotAFileError before anything is read. Throws CodecError / MemoryError /
+// FileError on decoder failures. report, when given, learns whether the
+// file was incomplete (it was still loaded).
 // The new pixels come from bitmap's pool.
-bool LoadImageFile(Bitmap& bitmap, const std::string& fileName, const DecodeContext& context = {});
+bool LoadImageFile(Bitmap& bitmap, const std::string& fileName, LoadReport* report = nullptr,
+                   const DecodeContext& context = {});
 
 // In-place quarter and half turns of 24- and 32-bit bitmaps (whole pixels,
 // fourth byte included). Other formats throw ArgumentError
 // "PixelFormat is not Available." before anything changes; on any failure
-// the bitmap is left untouched. Rows are split over workers.
+// the bitmap is left untouched.
 void RotateBitmap90(Bitmap& bitmap, TRotateDirection direction, const Workers& workers = {});
 void RotateBitmap180(Bitmap& bitmap, const Workers& workers = {});
 
