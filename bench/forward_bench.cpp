@@ -11,6 +11,7 @@
 
 #include "filers/SimFilers.h"
 #include "imaging/Parallel.h"
+#include "support/ScopedRun.h"
 
 namespace skyfold {
 namespace {
@@ -34,19 +35,7 @@ Bitmap Patterned(int width, int height) {
 Bitmap Panorama(int width) { return Patterned(width, width / 2); }
 
 // The benchmark's filer works on a run of the benchmark's thread count.
-class BenchRun {
- public:
-  BenchRun(TSimFiler& filer, int threads) : run_(threads), filer_(filer) {
-    filer_.UseRunContext(&run_);
-  }
-  ~BenchRun() { filer_.UseRunContext(nullptr); }
-  BenchRun(const BenchRun&) = delete;
-  BenchRun& operator=(const BenchRun&) = delete;
-
- private:
-  RunContext run_;
-  TSimFiler& filer_;
-};
+using BenchRun = test::ScopedRun;
 
 void BM_BuildMappingTable(benchmark::State& state) {
   TSimFiler filer;

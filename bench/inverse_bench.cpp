@@ -18,6 +18,7 @@
 #include "imaging/BmpIO.h"
 #include "imaging/JpegIO.h"
 #include "imaging/Parallel.h"
+#include "support/ScopedRun.h"
 
 namespace skyfold {
 namespace {
@@ -29,19 +30,7 @@ constexpr int kQuarter = kWidth / 8;
 constexpr int kFaceEdge = kWidth / 4;
 
 // The benchmark's filer works on a run of the benchmark's thread count.
-class BenchRun {
- public:
-  BenchRun(TSimFiler& filer, int threads) : run_(threads), filer_(filer) {
-    filer_.UseRunContext(&run_);
-  }
-  ~BenchRun() { filer_.UseRunContext(nullptr); }
-  BenchRun(const BenchRun&) = delete;
-  BenchRun& operator=(const BenchRun&) = delete;
-
- private:
-  RunContext run_;
-  TSimFiler& filer_;
-};
+using BenchRun = test::ScopedRun;
 
 // Each stage at 1 and 2 threads, wall time with the whole process's CPU.
 void AtOneAndTwoThreads(benchmark::internal::Benchmark* b) {

@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "filers/StripBlend.h"
 #include "imaging/OutputFile.h"
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
@@ -75,7 +76,7 @@ JobResult Refused() { return JobResult{JobResult::Status::Refused, {}, {}}; }
 // Progress events each stage reports, for the run's fraction: the lines of
 // the table (5), the warp's dots and the face cutting.
 std::int64_t WarpEvents(int height) {
-  const int step = height / 40 > 1 ? height / 40 : 1;
+  const int step = RowsPerProgressDot(height);
   return 1 + 5 + 1 + 4 * (1 + (height + step - 1) / step);
 }
 

@@ -73,7 +73,6 @@ class RunContext {
   int Threads() const { return pool_.Threads(); }
   MemoryPool& memory() { return memory_; }
   CancelToken& cancel() { return *cancel_; }
-  const std::shared_ptr<CancelToken>& SharedCancel() const { return cancel_; }
   DecodeContext decode() { return DecodeContext{workers(), cancel_.get()}; }
 
   // Where the run's files go: committed together by the engine. Null: each

@@ -103,6 +103,4 @@ void BlendStripRows(const StripTarget& dest, const StripView& src, int bytes,
 
 void UseVectorBlend(bool enabled) { Active() = Chosen(enabled); }
 
-bool VectorBlendActive() { return Active().load() != BlendStripRowsPlain; }
-
 }  // namespace skyfold

@@ -48,6 +48,5 @@ void BlendStripRows(const StripTarget& dest, const StripView& src, int bytes,
 // (tests run both forms). Both forms give the same bytes, so the choice
 // changes only the speed.
 void UseVectorBlend(bool enabled);
-bool VectorBlendActive();
 
 }  // namespace skyfold

@@ -158,7 +158,8 @@ OutputFile::OutputFile(const std::string& fileName, OutputCommit* commit)
   int error = 0;
   if (InTheWay(fileName, error))
     throw FileError(FileMessage(fileName, "を作成できません。", error));
-  RemoveLeftovers(FolderOf(fileName));
+  const std::string folder = FolderOf(fileName);
+  if (commit == nullptr || commit->FirstInFolder(folder)) RemoveLeftovers(folder);
   tempName_ = TempNameFor(fileName, kTempEnd);
   const int fd = open(tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
@@ -254,6 +255,13 @@ OutputCommit::~OutputCommit() { Discard(); }
 void OutputCommit::Stage(const std::string& tempName, const std::string& finalName) {
   std::lock_guard lock(mutex_);
   staged_.push_back(Staged{tempName, finalName});
+}
+
+bool OutputCommit::FirstInFolder(const std::string& folder) {
+  std::lock_guard lock(mutex_);
+  if (std::find(folders_.begin(), folders_.end(), folder) != folders_.end()) return false;
+  folders_.push_back(folder);
+  return true;
 }
 
 void OutputCommit::Discard() noexcept {

@@ -85,6 +85,10 @@ class OutputCommit {
   // Removes the staged files without placing them.
   void Discard() noexcept;
 
+  // True the first time a folder is named: the job's later files in it need
+  // not look for leftovers again.
+  bool FirstInFolder(const std::string& folder);
+
  private:
   struct Staged {
     std::string temp;
@@ -93,6 +97,7 @@ class OutputCommit {
   bool replace_;
   std::mutex mutex_;
   std::vector<Staged> staged_;
+  std::vector<std::string> folders_;
 };
 
 }  // namespace skyfold

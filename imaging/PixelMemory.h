@@ -40,7 +40,6 @@ class PoolRef {
   PoolRef(MemoryPool* pool);  // NOLINT: a pool pointer is a reference to it
   explicit PoolRef(std::shared_ptr<detail::PoolState> state) : state_(std::move(state)) {}
   const std::shared_ptr<detail::PoolState>& state() const { return state_; }
-  explicit operator bool() const { return state_ != nullptr; }
 
  private:
   std::shared_ptr<detail::PoolState> state_;
