@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "filers/JobOptions.h"
 #include "filers/MappingTable.h"
 #include "filers/NotifyPersistent.h"
 #include "filers/RunContext.h"
@@ -136,6 +137,8 @@ class TSimFiler : public TNotifyPersistent {
   // Output (forward) or input (inverse) file names, face order, extension
   // included, no folder.
   std::vector<std::string> FileNames;
+  // Beyond the design's properties; defaults give the design's job.
+  JobOptions Options;
   std::int32_t OutputSize = 0;
 
   // The run the filer's operations belong to: its threads, memory, cancel

@@ -1,0 +1,43 @@
+// What a job may ask beyond the design's properties: the face arrangement
+// for a consumer, the view's turn and the resampling filter, sizes the
+// design does not offer, output depth and metadata. Every field defaults to
+// the design's behaviour, so a job that sets none of them gives the
+// design's files and bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace skyfold {
+
+// Faces for a consumer: order, suffixes and each face's turn or mirror
+// (preset), one file or six (layout), and custom names.
+struct FaceArrangement {
+  std::string preset = "design";  // design, opengl, threejs, pannellum, psv, ...
+  std::string layout = "faces";   // faces, row, column, 3x2, 2x3, hcross, vcross
+  std::string nameTemplate;       // e.g. "{base}/{face}"; empty: the preset's names
+};
+
+enum class ResampleFilter { Design, Bilinear, Bicubic, Lanczos3 };
+
+// The general resampler is used when any of these differs from its default.
+struct ResampleOptions {
+  double yaw = 0, pitch = 0, roll = 0;  // degrees, applied yaw, pitch, roll
+  ResampleFilter filter = ResampleFilter::Design;
+  std::int32_t faceEdge = 0;       // to-cube: any edge 8..16384; 0 = the design's size
+  std::int32_t panoramaWidth = 0;  // to-pano: any even width 64..65500; 0 = the design's
+  bool autoSize = false;           // -s auto / -w auto
+};
+
+// Output depth and metadata.
+struct OutputOptions {
+  bool stripMetadata = false;
+};
+
+struct JobOptions {
+  FaceArrangement arrangement;
+  ResampleOptions resample;
+  OutputOptions output;
+};
+
+}  // namespace skyfold
