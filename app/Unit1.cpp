@@ -343,10 +343,7 @@ void TForm1::RunFromPage(QWidget* page, Run run) {
     RunContext context;
     paintClock_.invalidate();
     const JobResult result = run(context);
-    if (result.status == JobResult::Status::Failed ||
-        result.status == JobResult::Status::Cancelled) {
-      error = QString::fromStdString(result.message);
-    }
+    if (result.status != JobResult::Status::Done) error = QString::fromStdString(result.message);
   } catch (const std::exception& e) {
     error = QString::fromStdString(FailureMessage(e));
   }

@@ -1,16 +1,29 @@
 #include "cli/JobReport.h"
 
 #include "cli/Jobs.h"
+#include "imaging/PathUtils.h"
 
 namespace skyfold::cli {
+
+std::string DescribeFailure(const JobResult& result) {
+  std::string text = result.message;
+  const std::string file = result.file.empty() ? std::string() : ExpandFileName(result.file);
+  if (!file.empty() && text.find(file) == std::string::npos) text = file + ": " + text;
+  if (!result.detail.empty()) text += ": " + result.detail;
+  return text;
+}
 
 int ReportJob(const JobResult& result, ProgressPrinter& printer, std::ostream& out) {
   switch (result.status) {
     case JobResult::Status::Refused:
-      printer.Finish();
+      if (result.message.empty()) {
+        printer.Finish();
+      } else {
+        printer.Message(DescribeFailure(result));
+      }
       return kExitRefused;
     case JobResult::Status::Failed:
-      printer.Message(result.message);
+      printer.Message(DescribeFailure(result));
       return kExitFailed;
     case JobResult::Status::Cancelled:
       printer.Message(result.message);
@@ -23,7 +36,7 @@ int ReportJob(const JobResult& result, ProgressPrinter& printer, std::ostream& o
   out << std::flush;
   if (!out) {
     // The files are in place; only their listing was lost.
-    printer.Message("標準出力に書き込めません。");
+    printer.Message("skyfold-cli: cannot write the list of files to standard output");
     out.clear();
     return kExitFailed;
   }

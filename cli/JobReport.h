@@ -2,11 +2,15 @@
 #pragma once
 
 #include <ostream>
+#include <string>
 
 #include "cli/Progress.h"
 #include "filers/ConversionEngine.h"
 
 namespace skyfold::cli {
+
+// "file: message: reason", each part when known.
+std::string DescribeFailure(const JobResult& result);
 
 // Ends the job's progress, prints its failure or cancel message on the
 // progress stream, or lists the files it wrote on out; returns its exit

@@ -4,6 +4,7 @@
 // each file written, one full path per line.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -25,7 +26,8 @@ enum ExitStatus : int {
 
 // What every job of one invocation shares.
 struct RunOptions {
-  int threads = 0;  // ≤ 0: one per core
+  int threads = 0;              // ≤ 0: one per core
+  std::uint64_t maxMemory = 0;  // bytes a job may take; 0: the run's default share
   // Set by the signal handling; every job checks it.
   std::shared_ptr<CancelToken> cancel = std::make_shared<CancelToken>();
 };

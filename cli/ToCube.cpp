@@ -62,6 +62,7 @@ int RunOne(const ToCubeOptions& options, const std::string& panorama, ProgressPr
     };
   }
   RunContext run(options.run.threads, options.run.cancel);
+  run.memoryBudget = options.run.maxMemory;
   const JobResult result = RunForwardJob(filer, run, questions);
   return ReportJob(result, printer, out);
 }

@@ -74,6 +74,7 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
     };
   }
   RunContext run(options.run.threads, options.run.cancel);
+  run.memoryBudget = options.run.maxMemory;
   return ReportJob(RunInverseJob(filer, run, questions), printer, out);
 }
 

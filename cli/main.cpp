@@ -18,6 +18,7 @@
 
 #include "cli/Jobs.h"
 #include "filers/ConversionEngine.h"
+#include "filers/MemoryBudget.h"
 #include "imaging/Cancel.h"
 #include "imaging/Errors.h"
 #include "imaging/ShowErrorMessage.h"
@@ -72,6 +73,13 @@ int Run(int argc, char** argv) {
   int threads = 0;
   app.add_option("--threads", threads, "worker threads for the pixel loops (default: all cores)")
       ->check(CLI::Range(1, 4096));
+  std::string maxMemory;
+  app.add_option("--max-memory", maxMemory,
+                 "memory a job may take, e.g. 4G or 512M (default: three quarters of the "
+                 "physical memory); a larger job is refused before it starts")
+      ->check([](const std::string& text) {
+        return ParseByteSize(text) == 0 ? "not a size such as 4G, 512M or 1.5GiB" : "";
+      });
 
   const std::vector<std::string> typeNames{"bmp", "jpg", "jpeg", "tif", "tiff"};
 
@@ -135,6 +143,7 @@ int Run(int argc, char** argv) {
 
   RunOptions run;
   run.threads = threads;
+  if (!maxMemory.empty()) run.maxMemory = ParseByteSize(maxMemory);
   CancelOnSignals(run.cancel);
   cube.run = run;
   pano.run = run;

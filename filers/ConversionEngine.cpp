@@ -3,11 +3,18 @@
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <optional>
+#include <system_error>
 
+#include "filers/MemoryBudget.h"
 #include "filers/StripBlend.h"
+#include "imaging/Errors.h"
+#include "imaging/ImageProbe.h"
+#include "imaging/InputFile.h"
 #include "imaging/OutputFile.h"
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
+#include "imaging/SimImgUtils.h"
 
 namespace skyfold {
 
@@ -59,19 +66,81 @@ bool OutputNamesUsable(const std::vector<std::string>& paths) {
   return true;
 }
 
+JobResult Ended(JobResult::Status status, const std::exception& e) {
+  JobResult result;
+  result.status = status;
+  result.message = FailureMessage(e);
+  if (const auto* error = dynamic_cast<const Error*>(&e)) {
+    result.detail = error->detail();
+    result.file = error->file();
+  } else if (result.message != e.what()) {
+    result.detail = e.what();
+  }
+  return result;
+}
+
 // Runs body, turning what it throws into the job's result.
 template <typename Body>
 JobResult Guard(Body&& body) {
   try {
     return body();
   } catch (const Cancelled& e) {
-    return JobResult{JobResult::Status::Cancelled, e.what(), {}};
+    return JobResult{JobResult::Status::Cancelled, e.what(), {}, {}, {}};
   } catch (const std::exception& e) {
-    return JobResult{JobResult::Status::Failed, FailureMessage(e), {}};
+    return Ended(JobResult::Status::Failed, e);
   }
 }
 
-JobResult Refused() { return JobResult{JobResult::Status::Refused, {}, {}}; }
+JobResult Refused() { return JobResult{JobResult::Status::Refused, {}, {}, {}, {}}; }
+
+// Whether name is a source the loader will read (the filer's own checks
+// speak for a missing name or an unknown extension).
+bool Probeable(const std::string& name) {
+  return IsRegularFile(name) && GetImageFileKind(name) != ikUnknown;
+}
+
+// The job refused over the run's budget, or nothing.
+std::optional<JobResult> OverBudget(RunContext& run, std::uint64_t needed,
+                                    const std::string& fileName, const ImageHeader& header) {
+  const std::uint64_t budget = run.MemoryBudget();
+  if (needed <= budget) return std::nullopt;
+  JobResult result = Refused();
+  result.message = OverBudgetMessage(fileName, header, needed, budget);
+  result.file = ExpandFileName(fileName);
+  return result;
+}
+
+// Reads the source's header before anything is allocated for it and
+// refuses a job over budget. A header the decoder refuses is left to the
+// load, which reports it where the run always has.
+std::optional<JobResult> CheckSource(RunContext& run, const std::string& source, int faceEdge) {
+  if (!Probeable(source)) return std::nullopt;
+  ImageHeader header;
+  try {
+    header = ProbeImageFile(source);
+  } catch (const std::exception&) {
+    return std::nullopt;  // the load fails with it, in its place in the run
+  }
+  return OverBudget(run, ForwardJobBytes(header, faceEdge, run.Threads()), source, header);
+}
+
+std::optional<JobResult> CheckFaces(RunContext& run, const std::vector<std::string>& faces,
+                                    int panoramaWidth) {
+  std::vector<ImageHeader> headers;
+  std::size_t largest = 0;
+  for (const std::string& face : faces) {
+    if (!Probeable(face)) continue;
+    try {
+      headers.push_back(ProbeImageFile(face));
+    } catch (const std::exception&) {
+      return std::nullopt;  // the load fails with it, in its place in the run
+    }
+    if (headers.back().peakBytes >= headers[largest].peakBytes) largest = headers.size() - 1;
+  }
+  if (headers.empty()) return std::nullopt;
+  return OverBudget(run, InverseJobBytes(headers, panoramaWidth, run.Threads()), faces[largest],
+                    headers[largest]);
+}
 
 // Progress events each stage reports, for the run's fraction: the lines of
 // the table (5), the warp's dots and the face cutting.
@@ -83,7 +152,12 @@ std::int64_t WarpEvents(int height) {
 }  // namespace
 
 std::string FailureMessage(const std::exception& error) {
-  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "メモリが不足しています。";
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return kOutOfMemoryMessage;
+  // The pool could not start a thread it needed.
+  if (const auto* system = dynamic_cast<const std::system_error*>(&error);
+      system != nullptr && system->code() == std::errc::resource_unavailable_try_again) {
+    return "スレッドを作成できません。";
+  }
   return error.what();
 }
 
@@ -106,6 +180,9 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     // before bitmap does, however the job ends.
     const SourceDecodeEnd decodeEnd(run);
     filer.PrepareImageSize();
+    if (auto refusal = CheckSource(run, filer.GetImageFileName(), filer.OutputSize)) {
+      return *refusal;
+    }
     run.BeginStage(RunStage::Loading, 2);
     // The warp comes next: it may follow the decoder.
     run.streamSource = true;
@@ -145,6 +222,7 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
     Bitmap bitmap(&run.memory());
     filer.PrepareImageSize();
     filer.BuildFileNames();
+    if (auto refusal = CheckFaces(run, filer.FileNames, filer.OutputSize)) return *refusal;
     run.BeginStage(RunStage::Loading, 6 * 3);
     if (!filer.LoadCubeFaces(bitmap)) return Refused();
     run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));

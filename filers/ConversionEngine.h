@@ -32,9 +32,14 @@ namespace skyfold {
 struct JobResult {
   enum class Status { Done, Refused, Failed, Cancelled };
   Status status = Status::Done;
-  // Failed, Cancelled: what the user is told. Refused: empty (the filer's
-  // check has shown its message already).
+  // Failed, Cancelled: what the user is told. Refused: empty when the
+  // filer's check has shown its message already, else what the user is told
+  // (a source that cannot be read, a job over the memory budget).
   std::string message;
+  // Failed, Refused with a message: the reason behind the message (the
+  // library's own words) and the file it concerns, when known.
+  std::string detail;
+  std::string file;
   // Done: the full paths of the files written, in face order.
   std::vector<std::string> written;
 };

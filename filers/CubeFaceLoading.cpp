@@ -30,6 +30,7 @@
 #include "filers/PanoFiler.h"
 #include "filers/RunContext.h"
 #include "imaging/Errors.h"
+#include "imaging/InputFile.h"
 #include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
 #include "imaging/PixelMemory.h"
@@ -49,6 +50,10 @@ constexpr int kTile = 64;
 // All six names must name files the loader will read.
 bool FaceFilesReadable(const std::vector<std::string>& names) {
   for (const std::string& name : names) {
+    if (const std::string notAFile = NotAFileMessage(name); !notAFile.empty()) {
+      ShowErrorMessage(notAFile);
+      return false;
+    }
     if (!FileExists(name)) {
       ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
       return false;
@@ -64,13 +69,14 @@ bool FaceFilesReadable(const std::vector<std::string>& names) {
 struct DecodedFace {
   Bitmap bitmap;        // 24 bits
   bool loaded = false;  // false: the file was gone by the time it was read
+  LoadReport report;
 };
 
 // Runs on a worker: touches nothing but its own name and bitmap. The kind
 // was checked by name beforehand, so the loader shows no message here.
 DecodedFace DecodeFace(const std::string& name, const PoolRef& pool, const DecodeContext& context) {
-  DecodedFace face{Bitmap(pool)};
-  face.loaded = LoadImageFile(face.bitmap, name, nullptr, context);
+  DecodedFace face{Bitmap(pool), false, {}};
+  face.loaded = LoadImageFile(face.bitmap, name, &face.report, context);
   if (face.loaded) ConvertToBgr24(face.bitmap);
   return face;
 }
@@ -341,6 +347,7 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
         ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
         return false;
       }
+      NoteIncomplete(decoded.report, name);
       const Bitmap& face = decoded.bitmap;
       const int fw = face.width();
       const int fh = face.height();

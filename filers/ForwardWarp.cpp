@@ -286,8 +286,9 @@ void TSimFiler::WarpFollowingTheDecoder(Bitmap& bitmap, const TmxCurrencyUV& tab
           return WarpRows{warped.row(y0), warped.rowBytes()};
         },
         [](int, int) {});
-    run.FinishSource();
+    const LoadReport report = run.FinishSource();
     bitmap.swap(warped);
+    NoteIncomplete(report, GetImageFileName());
   } catch (...) {
     run.DropSource();
     throw;

@@ -1,5 +1,7 @@
 #include "filers/RunContext.h"
 
+#include "filers/MemoryBudget.h"
+
 namespace skyfold {
 
 struct RunContext::Prepared {
@@ -19,10 +21,15 @@ RunContext::~RunContext() {
   DropTable();
 }
 
-void RunContext::FinishSource() {
-  if (!source) return;
+std::uint64_t RunContext::MemoryBudget() const {
+  return memoryBudget != 0 ? memoryBudget : DefaultMemoryBudget();
+}
+
+LoadReport RunContext::FinishSource() {
+  if (!source) return {};
   const std::unique_ptr<SourceDecode> decode = std::move(source);
   decode->task.Get();
+  return decode->report;
 }
 
 void RunContext::DropSource() noexcept {

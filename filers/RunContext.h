@@ -17,6 +17,7 @@
 #include "filers/MappingTable.h"
 #include "imaging/Cancel.h"
 #include "imaging/DecodeContext.h"
+#include "imaging/ImageInfo.h"
 #include "imaging/Parallel.h"
 #include "imaging/PixelMemory.h"
 #include "imaging/RowGate.h"
@@ -87,15 +88,21 @@ class RunContext {
   struct SourceDecode {
     RowGate rows;
     Task<void> task;
+    LoadReport report;  // written by the decoder, read once it has ended
   };
   std::unique_ptr<SourceDecode> source;
-  // Waits for the source's decode to end; rethrows its failure.
-  void FinishSource();
+  // Waits for the source's decode to end and gives what it noticed;
+  // rethrows its failure.
+  LoadReport FinishSource();
   // Waits for it without a word (for unwinding).
   void DropSource() noexcept;
 
   // Structured progress (optional).
   ProgressSink progress;
+  // The most memory the run's job may take, checked from the declared sizes
+  // before the job allocates; 0: DefaultMemoryBudget().
+  std::uint64_t memoryBudget = 0;
+  std::uint64_t MemoryBudget() const;
   // Starts a stage; `events` is how many progress events it will report
   // (0 when unknown), which makes the run's total.
   void BeginStage(RunStage stage, std::int64_t events = 0);

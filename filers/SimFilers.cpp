@@ -6,6 +6,7 @@
 // obeyed everywhere.
 #include "filers/SimFilers.h"
 
+#include "imaging/InputFile.h"
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
 
@@ -107,6 +108,10 @@ bool TSimFiler::CheckImageFileName() {
     ShowErrorMessage("画像ファイル名：が指定されていません。");
     return false;
   }
+  if (const std::string notAFile = NotAFileMessage(imageFileName); !notAFile.empty()) {
+    ShowErrorMessage(notAFile);
+    return false;
+  }
   if (!FileExists(imageFileName)) {
     ShowErrorMessage("画像ファイル名で指定されたファイルがありません。");
     return false;
@@ -172,6 +177,12 @@ void TSimFiler::BuildFileNames() {
 }
 
 // ---- non-virtual operations ----
+
+void TSimFiler::NoteIncomplete(const LoadReport& report, const std::string& fileName) {
+  if (report.incomplete) {
+    DoProgress("ファイルが途中で切れています。読めた部分だけを使います。　" + fileName, spAppend);
+  }
+}
 
 void TSimFiler::DoProgress(const std::string& text, TSimProgressMode mode) {
   if (run_ != nullptr) run_->Report(text, mode);

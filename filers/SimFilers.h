@@ -60,6 +60,10 @@ const char* CubeFaceSuffix(TCubeSuffix rule, int faceIndex);
 // ".bmp", ".jpg", ".tif"; "" for any other value.
 const char* ExtractImageTypeExt(TExtractImageType type);
 
+// The width the warp sees for a source of w × h (a source not 2:1 or not in
+// multiples of 8 is stretched first).
+int WarpedWidth(int w, int h);
+
 // The forward table of quarter unit q into a mirrored 2q × 4q table.
 void BuildForwardTable(int q, TmxCurrencyUV& table, const TableBuild& build);
 
@@ -105,6 +109,9 @@ class TSimFiler : public TNotifyPersistent {
 
   // ---- non-virtual operations ----
   void DoProgress(const std::string& text, TSimProgressMode mode);
+  // A console line when the file ended before its last row (the decoder
+  // filled the rest), so the user knows the output is not the whole picture.
+  void NoteIncomplete(const LoadReport& report, const std::string& fileName);
   std::string GetFirstFileName() const;
   // Loads ImageFileName into bitmap and normalises its size. Returns false
   // when nothing was loaded (missing file, or an extension the loader does

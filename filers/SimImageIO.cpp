@@ -12,6 +12,7 @@
 #include "filers/SimFilers.h"
 #include "imaging/Bmp2Tiff.h"
 #include "imaging/BmpIO.h"
+#include "imaging/Errors.h"
 #include "imaging/JpegIO.h"
 #include "imaging/PathUtils.h"
 #include "imaging/Raster.h"
@@ -34,10 +35,9 @@ bool NeedsSizeFix(const Bitmap& bitmap) { return NeedsSizeFix(bitmap.width(), bi
 
 int FixedWidth(int width) { return std::max(width / 8 * 8, kMinFixedWidth); }
 
-// The width the warp will see for a source of w × h.
-int WarpedWidth(int w, int h) { return NeedsSizeFix(w, h) ? FixedWidth(w) : w; }
-
 }  // namespace
+
+int WarpedWidth(int w, int h) { return NeedsSizeFix(w, h) ? FixedWidth(w) : w; }
 
 bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
   const std::string fileName = GetImageFileName();
@@ -61,12 +61,18 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
     bitmap.swap(target);
     auto decode = std::make_unique<RunContext::SourceDecode>();
     RowGate* rows = &decode->rows;
-    decode->task =
-        run.workers().Submit([fileName, into = &bitmap, rows, context = run.decode()]() mutable {
+    LoadReport* report = &decode->report;
+    decode->task = run.workers().Submit(
+        [fileName, into = &bitmap, rows, report, context = run.decode()]() mutable {
           context.rows = rows;
           context.workers = Workers();  // this worker is the decoder's only thread
           try {
-            ReadJpegFileInto(fileName, *into, context);
+            try {
+              ReadJpegFileInto(fileName, *into, context, report);
+            } catch (Error& e) {
+              e.NoteFile(fileName);
+              throw;
+            }
           } catch (...) {
             rows->Fail(std::current_exception());
             throw;
@@ -78,11 +84,12 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
   }
   if (jpeg) PrepareMappingTable(WarpedWidth(w, h) / 8);
   bool loaded = false;
+  LoadReport report;
   try {
     // After an unaccepted extension the loader has told the user; the run
     // must stop rather than write six blank faces.
     Bitmap target(&run.memory());
-    loaded = LoadImageFile(target, fileName, nullptr, run.decode());
+    loaded = LoadImageFile(target, fileName, &report, run.decode());
     if (loaded) bitmap.swap(target);
   } catch (...) {
     DropPreparedTable();
@@ -92,6 +99,7 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
     DropPreparedTable();
     return false;
   }
+  NoteIncomplete(report, fileName);
   // Every later step reads and writes three bytes per pixel.
   ConvertToBgr24(bitmap);
   if (NeedsSizeFix(bitmap)) FixImageSize(bitmap);

@@ -25,18 +25,31 @@ class Error : public std::runtime_error {
   explicit Error(const std::string& message) : std::runtime_error(message) {}
   explicit Error(const char* message) : std::runtime_error(message) {}
   Error(const std::string& message, const std::string& detail)
-      : std::runtime_error(message),
-        detail_(detail.empty() ? nullptr : std::make_shared<const std::string>(detail)) {}
+      : std::runtime_error(message), notes_(std::make_shared<Notes>()) {
+    notes_->detail = detail;
+  }
 
   // The reason behind what(), or "" (copies of the error share it, so
   // copying never throws).
-  const std::string& detail() const noexcept {
-    static const std::string none;
-    return detail_ ? *detail_ : none;
+  const std::string& detail() const noexcept { return notes_ ? notes_->detail : None(); }
+  // The file the error concerns, or "": noted where the file is known, on
+  // the way out (catch by reference, NoteFile, rethrow).
+  const std::string& file() const noexcept { return notes_ ? notes_->file : None(); }
+  void NoteFile(const std::string& name) {
+    if (!notes_) notes_ = std::make_shared<Notes>();
+    if (notes_->file.empty()) notes_->file = name;
   }
 
  private:
-  std::shared_ptr<const std::string> detail_;
+  struct Notes {
+    std::string detail;
+    std::string file;
+  };
+  static const std::string& None() noexcept {
+    static const std::string none;
+    return none;
+  }
+  std::shared_ptr<Notes> notes_;
 };
 
 // A file that cannot be decoded (corrupt, truncated, unsupported).
@@ -77,6 +90,12 @@ inline std::string DescribeError(const std::exception& e) {
     return std::string(e.what()) + ": " + error->detail();
   }
   return e.what();
+}
+
+// The file an error of ours concerns ("" when not known or not ours).
+inline std::string ErrorFile(const std::exception& e) {
+  const auto* error = dynamic_cast<const Error*>(&e);
+  return error ? error->file() : std::string();
 }
 
 }  // namespace skyfold

@@ -12,8 +12,8 @@
 namespace skyfold {
 
 ImageHeader ProbeImageFile(const std::string& fileName) {
-  const InputFile file(fileName);
   try {
+    const InputFile file(fileName);
     switch (GetImageFileKind(fileName)) {
       case ikBitmap:
         return ProbeBmp(file);
@@ -23,7 +23,12 @@ ImageHeader ProbeImageFile(const std::string& fileName) {
         return ProbeImageByContent(file);
     }
   } catch (const std::bad_alloc&) {
-    throw MemoryError(kOutOfMemoryMessage);
+    MemoryError error(kOutOfMemoryMessage);
+    error.NoteFile(fileName);
+    throw error;
+  } catch (Error& e) {
+    e.NoteFile(fileName);
+    throw;
   }
 }
 

@@ -25,12 +25,15 @@ PathKind KindOf(const struct stat& st) {
 
 std::string Quoted(const std::string& path) { return "\"" + ExpandFileName(path) + "\""; }
 
-[[noreturn]] void ThrowNotAFile(const std::string& path, PathKind kind) {
+std::string NotAFileText(const std::string& path, PathKind kind) {
   if (kind == PathKind::Directory) {
-    throw NotAFileError(Quoted(path) + " はフォルダーで、ファイルではありません。");
+    return Quoted(path) + " はフォルダーで、ファイルではありません。";
   }
-  throw NotAFileError(Quoted(path) +
-                      " は通常のファイルではありません（FIFO やデバイスからは読み込めません）。");
+  return Quoted(path) + " は通常のファイルではありません（FIFO やデバイスからは読み込めません）。";
+}
+
+[[noreturn]] void ThrowNotAFile(const std::string& path, PathKind kind) {
+  throw NotAFileError(NotAFileText(path, kind));
 }
 
 [[noreturn]] void ThrowCannotOpen(const std::string& path, int error) {
@@ -38,6 +41,12 @@ std::string Quoted(const std::string& path) { return "\"" + ExpandFileName(path)
 }
 
 }  // namespace
+
+std::string NotAFileMessage(const std::string& path) {
+  const PathKind kind = GetPathKind(path);
+  if (kind == PathKind::Directory || kind == PathKind::Other) return NotAFileText(path, kind);
+  return {};
+}
 
 PathKind GetPathKind(const std::string& path) noexcept {
   struct stat st {};

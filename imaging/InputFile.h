@@ -31,6 +31,10 @@ bool IsRegularFile(const std::string& path) noexcept;
 // regular file. The up-front check of a source name.
 void CheckInputFile(const std::string& path);
 
+// The message CheckInputFile would throw for a folder, FIFO, socket or
+// device; "" for a regular file or a missing name.
+std::string NotAFileMessage(const std::string& path);
+
 class InputFile {
  public:
   // Opens path for reading as described above. Throws NotAFileError or

@@ -58,7 +58,12 @@ bool LoadImageFile(Bitmap& bitmap, const std::string& fileName, LoadReport* repo
         break;
     }
   } catch (const std::bad_alloc&) {
-    throw MemoryError(kOutOfMemoryMessage);
+    MemoryError error(kOutOfMemoryMessage);
+    error.NoteFile(fileName);
+    throw error;
+  } catch (Error& e) {
+    e.NoteFile(fileName);
+    throw;
   }
   bitmap.swap(loaded);
   if (report) *report = std::move(notes);

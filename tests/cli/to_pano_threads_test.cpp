@@ -84,10 +84,11 @@ TEST_F(ToPanoThreads, ALaterFaceThatCannotBeDecodedFailsTheJobAndWritesNothing) 
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_TRUE(r.out.empty());
     EXPECT_FALSE(fs::exists(dir.file("pano.jpg")));
-    // Every face line comes out, the bottom face's last, then the message.
+    // Every face line comes out, the bottom face's last, then the message
+    // naming the face, with the library's reason.
     EXPECT_NE(
-        r.err.find("読み込んでいます。　hall_top.jpg....\n読み込んでいます。　hall_bottom.jpg\n"
-                   "JPEG エラー #"),
+        r.err.find("読み込んでいます。　hall_top.jpg....\n読み込んでいます。　hall_bottom.jpg\n" +
+                   dir.file("hall_bottom.jpg") + ": JPEG エラー #53: Not a JPEG file"),
         std::string::npos)
         << r.err;
     EXPECT_EQ(r.err.find("立方体表面の画像"), std::string::npos) << r.err;

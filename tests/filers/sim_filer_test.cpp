@@ -238,11 +238,12 @@ TEST_F(FilerValidation, SourceChecksComeFirstAndShowOneMessage) {
   EXPECT_FALSE(filer.CheckParameters());
   EXPECT_EQ(log.texts, (Names{"画像ファイル名で指定されたファイルがありません。"}));
 
-  // A folder is not a source file.
+  // A folder is not a source file, and is not called missing either.
   log.texts.clear();
   filer.SetImageFileName(FolderOf(temp));
   EXPECT_FALSE(filer.CheckParameters());
-  EXPECT_EQ(log.texts, (Names{"画像ファイル名で指定されたファイルがありません。"}));
+  ASSERT_EQ(log.texts.size(), 1u);
+  EXPECT_NE(log.texts[0].find("はフォルダーで、ファイルではありません。"), std::string::npos);
 }
 
 TEST_F(FilerValidation, SceneChecksRunInOrderAfterTheSource) {
