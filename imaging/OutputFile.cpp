@@ -35,9 +35,16 @@ constexpr const char* kTempEnd = ".part";
 // final name the file system takes always gives a temporary name it takes.
 constexpr std::size_t kTempKeep = 120;
 
+// A FIFO, socket or device under an output name.
+constexpr int kSpecialFile = -1;
+
 std::string FileMessage(const std::string& fileName, const char* what, int error) {
   std::string message = "ファイル \"" + ExpandFileName(fileName) + "\" " + what;
-  if (error != 0) message += std::strerror(error);
+  if (error == kSpecialFile) {
+    message += "その名前は FIFO かデバイスです。";
+  } else if (error != 0) {
+    message += std::strerror(error);
+  }
   return message;
 }
 
@@ -96,7 +103,7 @@ bool InTheWay(const std::string& fileName, int& error) {
   struct stat info {};
   if (lstat(fileName.c_str(), &info) != 0) return false;
   if (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)) return false;
-  error = S_ISDIR(info.st_mode) ? EISDIR : EEXIST;
+  error = S_ISDIR(info.st_mode) ? EISDIR : kSpecialFile;
   return true;
 }
 

@@ -120,6 +120,12 @@ TEST_F(RunLimits, SourcesThatAreNotFilesAreRefusedWithTheirOwnMessage) {
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_TRUE(Has(r.err, "pano_top.bmp\" は通常のファイルではありません")) << r.err;
   EXPECT_FALSE(fs::exists(scratch_.file("p.tif")));
+
+  // A FIFO under an output name is never opened, even with --force.
+  const test::CliResult out =
+      RunCli(scratch_, {"to-cube", "-f", "-n", "fifo", "-o", work_.path(), pano_});
+  EXPECT_EQ(out.status, 1) << out.err;
+  EXPECT_TRUE(Has(out.err, "その名前は FIFO かデバイスです。")) << out.err;
 }
 
 // A JPEG cut after its first rows decodes as it always has (the rest grey),
