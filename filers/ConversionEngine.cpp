@@ -95,10 +95,7 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     filer.BuildFileNames();
     if (questions.mayWrite && !questions.mayWrite()) return Refused();
     if (!filer.CheckParameters()) return Refused();
-    std::vector<std::string> paths;
-    for (std::size_t i = 0; i < filer.FileNames.size() && i < 6; ++i) {
-      paths.push_back(filer.OutputPath(filer.FileNames[i]));
-    }
+    const std::vector<std::string> paths = filer.OutputPaths();
     if (!OutputNamesUsable(paths)) return Refused();
 
     Bitmap bitmap(&run.memory());
@@ -115,6 +112,7 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     filer.WarpImage(bitmap);
     run.BeginStage(RunStage::Writing, 1 + 6 + 2 + 8);
     filer.SaveCubeFaces(bitmap);
+    filer.SaveArrangedFaces();
     bitmap = Bitmap();
     run.BeginStage(RunStage::Committing);
     run.cancel().Check();
@@ -146,6 +144,7 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
     filer.PrepareImageSize();
     filer.BuildFileNames();
     run.BeginStage(RunStage::Loading, 6 * 3);
+    if (!filer.LoadArrangedFaces()) return Refused();
     if (!filer.LoadCubeFaces(bitmap)) return Refused();
     run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
     filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
