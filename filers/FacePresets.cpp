@@ -13,6 +13,7 @@ constexpr FaceTurn kMirror{0, true};
 constexpr FaceTurn kFlipVertical{2, true};
 constexpr FaceTurn kClockwise{1, false};
 constexpr FaceTurn kCounterClockwise{3, false};
+constexpr FaceTurn kHalfTurn{2, false};
 
 constexpr std::array<std::string_view, 6> kAxisSuffixes{"_px", "_nx", "_py", "_ny", "_pz", "_nz"};
 
@@ -57,9 +58,17 @@ std::vector<FacePreset> MakePresets() {
          {fiLeft, kNoTurn},
          {fiTop, kNoTurn},
          {fiBottom, kNoTurn}}}},
-      // Photo Sphere Viewer 5 cubemap adapter: left, front, right, back, top,
-      // bottom (flipTopBottom false).
-      {"psv", {"_left", "_front", "_right", "_back", "_top", "_bottom"}, kInside},
+      // Photo Sphere Viewer 5 cubemap adapter, separate files: left, front,
+      // right, back, top, bottom; with flipTopBottom false (its default) the
+      // poles are turned half a turn against a net's (which it flips).
+      {"psv",
+       {"_left", "_front", "_right", "_back", "_top", "_bottom"},
+       {{{fiLeft, kNoTurn},
+         {fiFront, kNoTurn},
+         {fiRight, kNoTurn},
+         {fiBack, kNoTurn},
+         {fiTop, kHalfTurn},
+         {fiBottom, kHalfTurn}}}},
       // krpano <cube url="pano_%s.jpg"/>: %s is l, f, r, b, u, d.
       {"krpano", {"_l", "_f", "_r", "_b", "_u", "_d"}, kInside},
   };
