@@ -81,10 +81,20 @@ bool TPanoFiler::CheckParameters() {
     return CheckArrangedSource();
   }
   source_.reset();
-  if (DetectCubeSuffix()) return true;
-  // A name without a face suffix may still be one image of all six faces.
   std::string problem;
   const std::optional<Arrangement> design = Arrangement::Make(Options.arrangement, problem);
+  // "pano_row.jpg" would name a right face by its first letter: a layout's
+  // own suffix on an image of that layout's shape is that image.
+  const std::string name = GetCubeImageFileName();
+  const std::string tail =
+      TextAfterLastUnderscore(name.substr(0, name.size() - ExtractFileExt(name).size()));
+  if (design && FindLayout(tail) != nullptr && SingleImageSource(*design, true) &&
+      source_->arrangement.Layout()->name == tail) {
+    return true;
+  }
+  source_.reset();
+  if (DetectCubeSuffix()) return true;
+  // A name without a face suffix may still be one image of all six faces.
   if (design && SingleImageSource(*design, true)) return true;
   ShowErrorMessage("Cube 画像ファイル名：が適切ではありません。");
   return false;
