@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "filers/OutputFolders.h"
 #include "filers/StripBlend.h"
 #include "imaging/OutputFile.h"
 #include "imaging/PathUtils.h"
@@ -96,6 +97,11 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     if (questions.mayWrite && !questions.mayWrite()) return Refused();
     if (!filer.CheckParameters()) return Refused();
     const std::vector<std::string> paths = filer.OutputPaths();
+    // A name template may put the faces in folders of their own.
+    OutputFolders folders;
+    if (!filer.Options.arrangement.nameTemplate.empty()) {
+      folders.Make(paths, filer.GetSceneFolder());
+    }
     if (!OutputNamesUsable(paths)) return Refused();
 
     Bitmap bitmap(&run.memory());
@@ -117,6 +123,7 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     run.BeginStage(RunStage::Committing);
     run.cancel().Check();
     const std::vector<std::string> placed = commit.Commit();
+    folders.Keep();
     JobResult result;
     // Listed in face order.
     for (const std::string& path : paths) {

@@ -236,7 +236,13 @@ TEST_P(Cross, TouchingCellsAgreeAlongEveryEdgeAndATurnedCellShows) {
 INSTANTIATE_TEST_SUITE_P(Crosses, Cross, ::testing::Values("hcross", "vcross"));
 
 TEST_F(Arranged, NameTemplateWritesFoldersAndIsFoundFromAnyFace) {
-  fs::create_directories(dir_.file("cubes/pano"));
+  fs::create_directories(dir_.file("cubes"));
+  // A refused job leaves no folder of its own behind.
+  ASSERT_EQ(RunCli(dir_, {"to-cube", "-q", "-s", "64", "--name", "{base}/{face}", "-o",
+                          dir_.file("cubes"), dir_.file("missing.bmp")})
+                .status,
+            1);
+  EXPECT_FALSE(fs::exists(dir_.file("cubes/missing")));
   const test::CliResult cube =
       RunCli(dir_, {"to-cube", "-q", "-s", "64", "-t", "bmp", "--preset", "threejs", "--name",
                     "{base}/{face}", "-o", dir_.file("cubes"), pano_});
