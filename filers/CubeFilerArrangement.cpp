@@ -1,6 +1,7 @@
 // TCubeFiler with an arrangement: the names of a preset, layout or name
 // template, and the writing of the kept faces once they are all cut.
 #include "filers/CubeFiler.h"
+#include "filers/FaceSaves.h"
 
 namespace skyfold {
 
@@ -42,12 +43,21 @@ void TCubeFiler::SaveArrangedFaces() {
   if (!arrangement_) return;
   RunContext& run = Context();
   std::vector<Bitmap> images = arrangement_->Arrange(cutFaces_, &run.memory());
+  // JPEG faces are encoded on the run's workers, as the design's are.
+  FaceSaves saves(run);
+  const bool background = GetExtractImageType() == eiJpeg && saves.Enabled();
   for (std::size_t i = 0; i < images.size() && i < arrangedNames_.size(); ++i) {
     run.cancel().Check();
     if (arrangement_->Layout() != nullptr) DoProgress(arrangedNames_[i], spAppend);
-    TSimFiler::SaveImage(images[i], OutputPath(arrangedNames_[i]), static_cast<std::uint8_t>(i));
+    const std::string path = OutputPath(arrangedNames_[i]);
+    if (background) {
+      saves.SaveJpeg(images[i], path);
+    } else {
+      TSimFiler::SaveImage(images[i], path, static_cast<std::uint8_t>(i));
+    }
     images[i] = Bitmap();
   }
+  saves.Finish();
 }
 
 }  // namespace skyfold
