@@ -22,7 +22,7 @@ if (!fs.existsSync(chromium)) {
 const puppeteer = (await import('puppeteer-core')).default;
 
 // Within this a view matches; beyond that a broken variant must go.
-const kMatch = 4.0;
+const kMatch = 5.0;
 const kBroken = 12.0;
 const directions = [[0, 0], [90, 0], [180, 0], [270, 0], [45, 35], [0, 90], [0, -90]];
 // Pannellum keeps the whole view within ±90° of pitch: at 90° field of view
