@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "filers/JobOptions.h"
 #include "filers/SimFilers.h"
 #include "imaging/Cancel.h"
 
@@ -41,6 +42,7 @@ struct ToCubeOptions {
   bool digitSuffix = false;
   bool rotateTop = false;
   bool swapLeftRight = false;
+  FaceArrangement arrangement;
   bool force = false;
   bool quiet = false;
   RunOptions run;
@@ -51,6 +53,7 @@ struct ToPanoOptions {
   std::string output;                     // required
   int width = 8192;                       // 256 … 16384
   std::optional<TExtractImageType> type;  // default: from the output's extension, else tif
+  FaceArrangement arrangement;
   bool force = false;
   bool quiet = false;
   RunOptions run;
@@ -63,5 +66,13 @@ struct ToPanoOptions {
 // reported on err and makes the status kExitFailed.
 int RunToCube(const ToCubeOptions& options, std::ostream& out, std::ostream& err);
 int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err);
+
+// test-pattern: a labelled panorama, each face's name written on it.
+struct TestPatternOptions {
+  std::string output;
+  int width = 2048;
+  bool force = false;
+};
+int RunTestPattern(const TestPatternOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace skyfold::cli

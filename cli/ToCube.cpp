@@ -46,13 +46,13 @@ int RunOne(const ToCubeOptions& options, const std::string& panorama, ProgressPr
   filer.SetImageSize(static_cast<TImageSize>(ImageSizeOrdinal(options.size)));
   filer.SetTopRotate(options.rotateTop);
   filer.SetChangeLeftRight(options.swapLeftRight);
+  filer.Options.arrangement = options.arrangement;
 
   JobQuestions questions;
   questions.replaceExisting = options.force;
   if (!options.force) {
     questions.mayWrite = [&filer] {
-      for (const std::string& name : filer.FileNames) {
-        const std::string path = filer.OutputPath(name);
+      for (const std::string& path : filer.OutputPaths()) {
         if (FileExists(path)) {
           ShowErrorMessage(path + ": the file already exists (use --force to replace it)");
           return false;

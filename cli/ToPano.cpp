@@ -61,6 +61,7 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
   filer.SetImageFileName(options.output);
   filer.SetPanoImageSize(static_cast<TPanoImageSize>(ordinal));
   filer.SetExtractImageType(options.type ? *options.type : TypeFromExtension(options.output));
+  filer.Options.arrangement = options.arrangement;
 
   JobQuestions questions;
   questions.replaceExisting = options.force;

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/ArrangementOptions.h"
 #include "cli/Jobs.h"
 #include "filers/ConversionEngine.h"
 #include "filers/MemoryBudget.h"
@@ -104,6 +105,7 @@ int Run(int argc, char** argv) {
   toCube->add_flag("--rotate-top", cube.rotateTop, "turn the top face by 180 degrees");
   toCube->add_flag("--swap-left-right", cube.swapLeftRight,
                    "exchange the left and right face file names");
+  AddArrangementOptions(toCube, cube.arrangement, false);
   toCube->add_flag("-f,--force", cube.force, "replace existing output files");
   toCube->add_flag("-q,--quiet", cube.quiet, "print no progress lines");
 
@@ -121,8 +123,19 @@ int Run(int argc, char** argv) {
           "bmp, jpg or tif, in any case; jpeg and tiff too (default: from the extension of the "
           "output, else tif)")
       ->check(CLI::IsMember(typeNames, CLI::ignore_case));
+  AddArrangementOptions(toPano, pano.arrangement, true);
   toPano->add_flag("-f,--force", pano.force, "replace an existing output file");
   toPano->add_flag("-q,--quiet", pano.quiet, "print no progress lines");
+
+  TestPatternOptions pattern;
+  CLI::App* testPattern =
+      app.add_subcommand("test-pattern", "write a labelled test panorama (each face's name on it)");
+  testPattern->fallthrough();
+  testPattern->add_option("OUTPUT", pattern.output, "the panorama file (.bmp, .jpg or .tif)")
+      ->required();
+  testPattern->add_option("-w,--width", pattern.width, "panorama width (default 2048)")
+      ->check(CLI::IsMember({256, 512, 1024, 2048, 4096, 8192}));
+  testPattern->add_flag("-f,--force", pattern.force, "replace an existing file");
 
   std::optional<TExtractImageType> cubeKind, panoKind;
   try {
@@ -130,6 +143,18 @@ int Run(int argc, char** argv) {
     if (toCube->parsed() && !cube.baseName.empty() && cube.panoramas.size() > 1) {
       throw CLI::ValidationError("--base-name", "only allowed with a single PANORAMA");
     }
+    if (toCube->parsed()) {
+      CheckArrangement(cube.arrangement);
+      if (!IsDesignArrangement(cube.arrangement) && (cube.rotateTop || cube.swapLeftRight)) {
+        throw CLI::ValidationError("--rotate-top/--swap-left-right",
+                                   "only with the design's six files (no --preset, --layout or "
+                                   "--name)");
+      }
+      if (cube.arrangement.preset != "design" && cube.digitSuffix) {
+        throw CLI::ValidationError("--digit-suffix", "only with --preset design");
+      }
+    }
+    if (toPano->parsed()) CheckArrangement(pano.arrangement);
     cubeKind = TypeFromName(cubeType);
     if (!panoType.empty()) panoKind = TypeFromName(panoType);
     if (!cubeKind || (!panoType.empty() && !panoKind)) {
@@ -151,6 +176,7 @@ int Run(int argc, char** argv) {
     std::cerr << text << '\n' << std::flush;
   });
 
+  if (testPattern->parsed()) return RunTestPattern(pattern, std::cout, std::cerr);
   if (toCube->parsed()) {
     cube.type = *cubeKind;
     return RunToCube(cube, std::cout, std::cerr);

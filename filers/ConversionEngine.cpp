@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "filers/MemoryBudget.h"
+#include "filers/OutputFolders.h"
 #include "filers/StripBlend.h"
 #include "imaging/Errors.h"
 #include "imaging/ImageProbe.h"
@@ -113,7 +114,8 @@ std::optional<JobResult> OverBudget(RunContext& run, std::uint64_t needed,
 // Reads the source's header before anything is allocated for it and
 // refuses a job over budget. A header the decoder refuses is left to the
 // load, which reports it where the run always has.
-std::optional<JobResult> CheckSource(RunContext& run, const std::string& source, int faceEdge) {
+std::optional<JobResult> CheckSource(RunContext& run, const std::string& source, int faceEdge,
+                                     std::uint64_t extraBytes) {
   if (!Probeable(source)) return std::nullopt;
   ImageHeader header;
   try {
@@ -121,7 +123,8 @@ std::optional<JobResult> CheckSource(RunContext& run, const std::string& source,
   } catch (const std::exception&) {
     return std::nullopt;  // the load fails with it, in its place in the run
   }
-  return OverBudget(run, ForwardJobBytes(header, faceEdge, run.Threads()), source, header);
+  return OverBudget(run, ForwardJobBytes(header, faceEdge, run.Threads()) + extraBytes, source,
+                    header);
 }
 
 std::optional<JobResult> CheckFaces(RunContext& run, const std::vector<std::string>& faces,
@@ -169,9 +172,11 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     filer.BuildFileNames();
     if (questions.mayWrite && !questions.mayWrite()) return Refused();
     if (!filer.CheckParameters()) return Refused();
-    std::vector<std::string> paths;
-    for (std::size_t i = 0; i < filer.FileNames.size() && i < 6; ++i) {
-      paths.push_back(filer.OutputPath(filer.FileNames[i]));
+    const std::vector<std::string> paths = filer.OutputPaths();
+    // A name template may put the faces in folders of their own.
+    OutputFolders folders;
+    if (!filer.Options.arrangement.nameTemplate.empty()) {
+      folders.Make(paths, filer.GetSceneFolder());
     }
     if (!OutputNamesUsable(paths)) return Refused();
 
@@ -180,7 +185,13 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     // before bitmap does, however the job ends.
     const SourceDecodeEnd decodeEnd(run);
     filer.PrepareImageSize();
-    if (auto refusal = CheckSource(run, filer.GetImageFileName(), filer.OutputSize)) {
+    // Arranged faces are kept until all six are cut, then turned or laid
+    // out into one image (a cross holds twelve cells).
+    const FaceArrangement& arrangement = filer.Options.arrangement;
+    const std::uint64_t edge = static_cast<std::uint64_t>(std::max(filer.OutputSize, 0));
+    const std::uint64_t arranged =
+        arrangement.preset == "design" && arrangement.layout == "faces" ? 0 : 18 * edge * edge * 3;
+    if (auto refusal = CheckSource(run, filer.GetImageFileName(), filer.OutputSize, arranged)) {
       return *refusal;
     }
     run.BeginStage(RunStage::Loading, 2);
@@ -192,10 +203,12 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     filer.WarpImage(bitmap);
     run.BeginStage(RunStage::Writing, 1 + 6 + 2 + 8);
     filer.SaveCubeFaces(bitmap);
+    filer.SaveArrangedFaces();
     bitmap = Bitmap();
     run.BeginStage(RunStage::Committing);
     run.cancel().Check();
     const std::vector<std::string> placed = commit.Commit();
+    folders.Keep();
     JobResult result;
     // Listed in face order.
     for (const std::string& path : paths) {
@@ -224,6 +237,7 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
     filer.BuildFileNames();
     if (auto refusal = CheckFaces(run, filer.FileNames, filer.OutputSize)) return *refusal;
     run.BeginStage(RunStage::Loading, 6 * 3);
+    if (!filer.LoadArrangedFaces()) return Refused();
     if (!filer.LoadCubeFaces(bitmap)) return Refused();
     run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
     filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);

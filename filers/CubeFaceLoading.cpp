@@ -43,6 +43,8 @@ namespace skyfold {
 namespace {
 
 constexpr int kFaceCount = 6;
+// How the unfolding names faces an arrangement has read.
+constexpr const char* kFaceLabels[kFaceCount] = {"left", "front", "right", "back", "top", "bottom"};
 // Edge of the square tiles the turned copies walk, so that reading a face
 // column by column stays within the cache.
 constexpr int kTile = 64;
@@ -310,7 +312,7 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
   if (FileNames.size() != kFaceCount) throw ArgumentError("The face names are not built.");
   const int w = OutputSize;
   if (w < 8 || w % 8 != 0) throw ArgumentError("Invalid panorama size.");
-  if (!FaceFilesReadable(FileNames)) return false;
+  if (!provided_ && !FaceFilesReadable(FileNames)) return false;
 
   const int h = w / 2;
   const int f = w / 4;
@@ -334,12 +336,20 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
   const int threads = run.Threads();
   if (threads > 1) PrepareMappingTable(q);
   try {
-    FaceDecoder decoder(FileNames, threads > 1 ? threads : 0, run);
+    // Faces an arrangement has read already are not decoded again.
+    FaceDecoder decoder(provided_ ? std::vector<std::string>() : FileNames,
+                        threads > 1 && !provided_ ? threads : 0, run);
     for (int d = 0; d < kFaceCount; ++d) {
       run.cancel().Check();
       const std::string& name = FileNames[static_cast<std::size_t>(d)];
-      DoProgress("読み込んでいます。　" + ExtractFileName(name), spAppend);
-      const DecodedFace decoded = decoder.Take(d);
+      DecodedFace decoded;
+      if (provided_) {
+        DoProgress(std::string(kFaceLabels[d]), spAppend);
+        decoded = DecodedFace{std::move(providedFaces_[static_cast<std::size_t>(d)]), true, {}};
+      } else {
+        DoProgress("読み込んでいます。　" + ExtractFileName(name), spAppend);
+        decoded = decoder.Take(d);
+      }
       // Checked above; a file removed since then still must not leave a cell
       // showing the previous face.
       if (!decoded.loaded) {
@@ -399,6 +409,7 @@ bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
     DropPreparedTable();  // nothing will be warped
     throw;
   }
+  provided_ = false;
   release.Done();
   // The faces are placed: what they leave kept would only add to the warp's
   // memory.

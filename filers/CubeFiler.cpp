@@ -25,6 +25,10 @@ bool TCubeFiler::CheckParameters() {
     ShowErrorMessage("出力画像の基本名：が指定されていません。");
     return false;
   }
+  if (!arrangementProblem_.empty()) {
+    ShowErrorMessage(arrangementProblem_);
+    return false;
+  }
   return true;
 }
 
@@ -34,12 +38,21 @@ void TCubeFiler::PrepareImageSize() {
 }
 
 void TCubeFiler::SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint8_t faceIndex) {
+  if (arrangement_ && faceIndex < cutFaces_.size()) {
+    // Kept as cut; SaveArrangedFaces writes them once all six are there.
+    Bitmap kept(bitmap.pool());
+    kept.swap(bitmap);
+    cutFaces_[faceIndex] = std::move(kept);
+    return;
+  }
   if (GetTopRotate() && faceIndex == fiTop) RotateBitmap180(bitmap, Context().workers());
   TSimFiler::SaveImage(bitmap, fileName, faceIndex);
 }
 
 void TCubeFiler::BuildFileNames() {
   TSimFiler::BuildFileNames();
+  BuildArrangedNames();
+  if (arrangement_) return;
   // Only the names move: face 0 (the left view) is still cut from the left
   // part of the panorama and is written under the right face's name.
   if (GetChangeLeftRight() && FileNames.size() > 2) std::swap(FileNames[0], FileNames[2]);

@@ -3,8 +3,13 @@
 // validation, the size choice, the saving and the naming of TSimFiler.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "filers/FaceArrangement.h"
 #include "filers/SimFilers.h"
 
 namespace skyfold {
@@ -28,7 +33,16 @@ class TCubeFiler : public TSimFiler {
   // Turns the top face (index 4) by 180 degrees when TopRotate, then saves.
   void SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint8_t faceIndex) override;
   // The base names, then entries 0 and 2 exchanged when ChangeLeftRight.
+  // With an arrangement (Options.arrangement other than the design's six
+  // files) FileNames holds, per face, the name it is written under (six
+  // files) or its label (one image), and neither exchange nor top turn apply.
   void BuildFileNames() override;
+
+  // The full paths the job writes, in the order they are listed.
+  std::vector<std::string> OutputPaths() const;
+  // After SaveCubeFaces: writes what an arrangement made of the faces it
+  // kept (nothing for the design's six files).
+  void SaveArrangedFaces();
 
   // These setters store on change and do not notify.
   virtual TImageSize GetImageSize() const;
@@ -42,6 +56,13 @@ class TCubeFiler : public TSimFiler {
   bool changeLeftRight_ = false;
   TImageSize imageSize_ = is64;
   bool topRotate_ = false;
+  // Set by BuildFileNames when the job has an arrangement.
+  std::optional<Arrangement> arrangement_;
+  std::string arrangementProblem_;
+  std::vector<std::string> arrangedNames_;
+  std::array<Bitmap, 6> cutFaces_;
+
+  void BuildArrangedNames();
 };
 
 }  // namespace skyfold

@@ -76,11 +76,28 @@ bool TPanoFiler::CheckParameters() {
     ShowErrorMessage("Cube 画像ファイル名：が指定されていません。");
     return false;
   }
-  if (!DetectCubeSuffix()) {
-    ShowErrorMessage("Cube 画像ファイル名：が適切ではありません。");
-    return false;
+  if (Options.arrangement.preset != "design" || Options.arrangement.layout != "faces" ||
+      !Options.arrangement.nameTemplate.empty()) {
+    return CheckArrangedSource();
   }
-  return true;
+  source_.reset();
+  std::string problem;
+  const std::optional<Arrangement> design = Arrangement::Make(Options.arrangement, problem);
+  // "pano_row.jpg" would name a right face by its first letter: a layout's
+  // own suffix on an image of that layout's shape is that image.
+  const std::string name = GetCubeImageFileName();
+  const std::string tail =
+      TextAfterLastUnderscore(name.substr(0, name.size() - ExtractFileExt(name).size()));
+  if (design && FindLayout(tail) != nullptr && SingleImageSource(*design, true) &&
+      source_->arrangement.Layout()->name == tail) {
+    return true;
+  }
+  source_.reset();
+  if (DetectCubeSuffix()) return true;
+  // A name without a face suffix may still be one image of all six faces.
+  if (design && SingleImageSource(*design, true)) return true;
+  ShowErrorMessage("Cube 画像ファイル名：が適切ではありません。");
+  return false;
 }
 
 void TPanoFiler::PrepareImageSize() {
@@ -89,6 +106,10 @@ void TPanoFiler::PrepareImageSize() {
 }
 
 void TPanoFiler::BuildFileNames() {
+  if (source_) {
+    BuildArrangedFileNames();
+    return;
+  }
   const std::string name = GetCubeImageFileName();
   // The base is cut from the whole name, extension included; the extension
   // is appended again exactly as typed.

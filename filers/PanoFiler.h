@@ -4,9 +4,13 @@
 // table to the shared warp. ImageFileName is the output panorama here.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "filers/FaceArrangement.h"
 #include "filers/SimFilers.h"
 
 namespace skyfold {
@@ -58,8 +62,31 @@ class TPanoFiler : public TSimFiler {
   // before any is loaded (the bitmap is then unchanged), so a panorama is
   // never built from a stale or blank cell.
   bool LoadCubeFaces(Bitmap& bitmap);
+  // Before LoadCubeFaces: the images of an arrangement (Options.arrangement,
+  // or one image that holds all six faces), read and turned back into our
+  // six faces for it. True with nothing done for the design's six files;
+  // false after one message.
+  bool LoadArrangedFaces();
 
  private:
+  struct ArrangedSource {
+    Arrangement arrangement;
+    std::vector<std::string> inputs;  // in the arrangement's order
+    bool detected = false;            // the layout was chosen by the image's shape
+    long long width = 0, height = 0;
+  };
+  std::optional<ArrangedSource> source_;
+  std::array<Bitmap, 6> providedFaces_;
+  bool provided_ = false;
+
+  // The source an arrangement names, from the chosen file; false after the
+  // message.
+  bool CheckArrangedSource();
+  // The chosen file as one image of six faces, its layout found by its
+  // shape; quiet: no message when it is none.
+  bool SingleImageSource(const Arrangement& arrangement, bool quiet);
+  void BuildArrangedFileNames();
+
   std::string cubeImageFileName_;
   TPanoImageSize panoImageSize_ = ps256;
 };
