@@ -41,6 +41,7 @@ struct ToCubeOptions {
   bool swapLeftRight = false;
   bool force = false;
   bool quiet = false;
+  OutputOptions outputOptions;  // depth and metadata
   RunOptions run;
 };
 
@@ -51,6 +52,7 @@ struct ToPanoOptions {
   std::optional<TExtractImageType> type;  // default: from the output's extension, else tif
   bool force = false;
   bool quiet = false;
+  OutputOptions outputOptions;  // depth and metadata
   RunOptions run;
 };
 

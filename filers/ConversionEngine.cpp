@@ -112,9 +112,14 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     if (!filer.LoadSourceImage(bitmap)) return Refused();
     run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
     filer.DoProgress("正距円筒画像を立方体表面の画像へ変形します。", spAppend);
-    filer.WarpImage(bitmap);
-    run.BeginStage(RunStage::Writing, 1 + 6 + 2 + 8);
-    filer.SaveCubeFaces(bitmap);
+    if (filer.HoldsDeepSource()) {
+      run.BeginStage(RunStage::Writing, 1 + 6);
+      filer.SaveDeepCubeFaces(bitmap);
+    } else {
+      filer.WarpImage(bitmap);
+      run.BeginStage(RunStage::Writing, 1 + 6 + 2 + 8);
+      filer.SaveCubeFaces(bitmap);
+    }
     bitmap = Bitmap();
     run.BeginStage(RunStage::Committing);
     run.cancel().Check();
@@ -145,7 +150,16 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
     Bitmap bitmap(&run.memory());
     filer.PrepareImageSize();
     filer.BuildFileNames();
+    filer.PrepareResultMetadata();
     run.BeginStage(RunStage::Loading, 6 * 3);
+    if (filer.UsesDeepFaces()) {
+      if (!filer.CheckParameters() || !filer.ConvertDeepFaces(output)) return Refused();
+      run.BeginStage(RunStage::Committing);
+      run.cancel().Check();
+      JobResult result;
+      result.written = commit.Commit();
+      return result;
+    }
     if (!filer.LoadCubeFaces(bitmap)) return Refused();
     run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
     filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);

@@ -5,18 +5,27 @@
 
 #include "filers/SimFilers.h"
 #include "imaging/JpegIO.h"
+#include "imaging/OutputFile.h"
 
 namespace skyfold {
 
-void FaceSaves::SaveJpeg(Bitmap& bitmap, const std::string& fileName) {
+void FaceSaves::SaveJpeg(Bitmap& bitmap, const std::string& fileName, ImageMetadata metadata) {
   // The face's memory goes with the task and back to the run's pool when it
   // is written; the cutter takes it again for a later face.
   auto face = std::make_shared<Bitmap>(bitmap.pool());
   face->swap(bitmap);
   pending_.push_back(
-      run_.workers().Submit([face, fileName, outputs = run_.outputs, cancel = &run_.cancel()] {
+      run_.workers().Submit([face, fileName, outputs = run_.outputs, cancel = &run_.cancel(),
+                             metadata = std::move(metadata)] {
         cancel->Check();
-        SaveBitmapAsJpeg(fileName, *face, 100, outputs);
+        if (metadata.Empty()) {
+          SaveBitmapAsJpeg(fileName, *face, 100, outputs);
+        } else {
+          OutputFile file(fileName, outputs);
+          const std::vector<std::uint8_t> bytes = EmbedMetadata(EncodeJpeg(*face, 100), metadata);
+          file.write(bytes.data(), bytes.size());
+          file.close();
+        }
         *face = Bitmap();
       }));
   Settle(static_cast<std::size_t>(run_.Threads()));

@@ -11,6 +11,7 @@
 
 #include "filers/RunContext.h"
 #include "imaging/Bitmap.h"
+#include "imaging/ImageMetadata.h"
 
 namespace skyfold {
 
@@ -26,8 +27,8 @@ class FaceSaves {
 
   bool Enabled() const { return run_.Threads() > 1; }
   // Takes the bitmap's pixels (it is left empty) and writes them as a JPEG
-  // of quality 100 to fileName in the background.
-  void SaveJpeg(Bitmap& bitmap, const std::string& fileName);
+  // of quality 100 to fileName in the background, with the metadata.
+  void SaveJpeg(Bitmap& bitmap, const std::string& fileName, ImageMetadata metadata = {});
   // Waits for every save; rethrows the failure of the first that failed.
   void Finish();
 

@@ -59,6 +59,18 @@ class TPanoFiler : public TSimFiler {
   // never built from a stale or blank cell.
   bool LoadCubeFaces(Bitmap& bitmap);
 
+  // Reads the chosen face's metadata for the panorama (ResultMetadata), with
+  // GPano XMP describing the panorama of OutputSize.
+  void PrepareResultMetadata();
+  // True when the output type holds deeper samples or alpha and the chosen
+  // face has them (its header says so): the faces then go through
+  // ConvertDeepFaces instead of LoadCubeFaces and the design's warp.
+  bool UsesDeepFaces();
+  // Loads the six faces keeping their depth, samples the panorama of
+  // OutputSize straight from them and saves it to output at the faces'
+  // depth. False after one message, as LoadCubeFaces.
+  bool ConvertDeepFaces(const std::string& output);
+
  private:
   std::string cubeImageFileName_;
   TPanoImageSize panoImageSize_ = ps256;

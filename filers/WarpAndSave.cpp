@@ -193,6 +193,9 @@ void TSimFiler::WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName,
     table = TmxCurrencyUV();
     bytes = encoder.Finish();
   }
+  if (const ImageMetadata metadata = MetadataFor(eiJpeg); !metadata.Empty()) {
+    bytes = EmbedMetadata(std::move(bytes), metadata);
+  }
   run.cancel().Check();
   OutputFile file(fileName, run.outputs);
   file.write(bytes.data(), bytes.size());

@@ -1,0 +1,159 @@
+#include "imaging/ImageMetadata.h"
+
+#include <algorithm>
+#include <exiv2/exiv2.hpp>
+#include <mutex>
+#include <string_view>
+
+namespace skyfold {
+
+namespace {
+
+// exiv2's XMP toolkit wants one initialisation before any thread uses it.
+void InitialiseXmp() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    Exiv2::XmpParser::initialize();
+    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+  });
+}
+
+bool KeepExif(const Exiv2::Exifdatum& datum) {
+  const std::string group = datum.groupName();
+  if (group != "Image" && group != "Photo" && group != "GPSInfo" && group != "Iop") return false;
+  static constexpr std::string_view kLying[] = {
+      "ImageWidth",
+      "ImageLength",
+      "PixelXDimension",
+      "PixelYDimension",
+      "Orientation",
+      "StripOffsets",
+      "StripByteCounts",
+      "RowsPerStrip",
+      "Compression",
+      "BitsPerSample",
+      "SamplesPerPixel",
+      "PhotometricInterpretation",
+      "PlanarConfiguration",
+      "MakerNote",
+      "JPEGInterchangeFormat",
+      "JPEGInterchangeFormatLength",
+      "InterColorProfile",
+      "XMLPacket",
+      "ExifTag",
+      "GPSTag",
+      "InteroperabilityTag",
+      "TileOffsets",
+      "TileByteCounts",
+      "TileWidth",
+      "TileLength",
+      "SampleFormat",
+      "ExtraSamples",
+      "SubIFDs",
+  };
+  const std::string name = datum.tagName();
+  return std::find(std::begin(kLying), std::end(kLying), name) == std::end(kLying);
+}
+
+bool KeepXmp(const Exiv2::Xmpdatum& datum) {
+  const std::string key = datum.key();
+  static constexpr std::string_view kLying[] = {
+      "Xmp.tiff.ImageWidth",      "Xmp.tiff.ImageLength", "Xmp.exif.PixelXDimension",
+      "Xmp.exif.PixelYDimension", "Xmp.tiff.Orientation",
+  };
+  if (key.rfind("Xmp.GPano.", 0) == 0 || key.rfind("Xmp.xmp.Thumbnails", 0) == 0) return false;
+  return std::find(std::begin(kLying), std::end(kLying), key) == std::end(kLying);
+}
+
+std::vector<std::uint8_t> ToVector(const Exiv2::DataBuf& buf) {
+  if (buf.pData_ == nullptr || buf.size_ <= 0) return {};
+  return std::vector<std::uint8_t>(buf.pData_, buf.pData_ + buf.size_);
+}
+
+}  // namespace
+
+ImageMetadata ReadResultMetadata(const std::string& fileName) {
+  ImageMetadata metadata;
+  try {
+    InitialiseXmp();
+    auto image = Exiv2::ImageFactory::open(fileName, false);
+    if (image.get() == nullptr) return metadata;
+    image->readMetadata();
+    if (image->iccProfileDefined()) metadata.icc = ToVector(*image->iccProfile());
+    Exiv2::ExifData exif;
+    for (const Exiv2::Exifdatum& datum : image->exifData()) {
+      if (KeepExif(datum)) exif.add(datum);
+    }
+    if (!exif.empty()) {
+      Exiv2::Blob blob;
+      Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+      metadata.exif.assign(blob.begin(), blob.end());
+    }
+    Exiv2::XmpData xmp;
+    for (const Exiv2::Xmpdatum& datum : image->xmpData()) {
+      if (KeepXmp(datum)) xmp.add(datum);
+    }
+    if (!xmp.empty()) Exiv2::XmpParser::encode(metadata.xmp, xmp);
+  } catch (const std::exception&) {
+    return ImageMetadata{};
+  }
+  return metadata;
+}
+
+void AddPanoramaXmp(ImageMetadata& metadata, int width, int height) {
+  try {
+    InitialiseXmp();
+    Exiv2::XmpData xmp;
+    if (!metadata.xmp.empty()) Exiv2::XmpParser::decode(xmp, metadata.xmp);
+    xmp["Xmp.GPano.UsePanoramaViewer"] = "True";
+    xmp["Xmp.GPano.ProjectionType"] = "equirectangular";
+    xmp["Xmp.GPano.FullPanoWidthPixels"] = std::to_string(width);
+    xmp["Xmp.GPano.FullPanoHeightPixels"] = std::to_string(height);
+    xmp["Xmp.GPano.CroppedAreaImageWidthPixels"] = std::to_string(width);
+    xmp["Xmp.GPano.CroppedAreaImageHeightPixels"] = std::to_string(height);
+    xmp["Xmp.GPano.CroppedAreaLeftPixels"] = "0";
+    xmp["Xmp.GPano.CroppedAreaTopPixels"] = "0";
+    std::string packet;
+    if (Exiv2::XmpParser::encode(packet, xmp) == 0) metadata.xmp = packet;
+  } catch (const std::exception&) {
+  }
+}
+
+std::vector<std::uint8_t> EmbedMetadata(std::vector<std::uint8_t> bytes,
+                                        const ImageMetadata& metadata) {
+  try {
+    InitialiseXmp();
+    auto image = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+    if (image.get() == nullptr) return bytes;
+    image->readMetadata();
+    if (!metadata.icc.empty()) {
+      Exiv2::DataBuf icc(metadata.icc.data(), static_cast<long>(metadata.icc.size()));
+      image->setIccProfile(icc, false);
+    }
+    if (!metadata.exif.empty()) {
+      Exiv2::ExifData exif;
+      Exiv2::ExifParser::decode(exif, metadata.exif.data(),
+                                static_cast<std::uint32_t>(metadata.exif.size()));
+      // The encoder's own layout tags stay; the source's tags come on top.
+      for (const Exiv2::Exifdatum& datum : exif) image->exifData()[datum.key()] = datum.value();
+    }
+    if (!metadata.xmp.empty()) {
+      image->setXmpPacket(metadata.xmp);
+      image->writeXmpFromPacket(true);
+    }
+    image->writeMetadata();
+    Exiv2::BasicIo& io = image->io();
+    io.open();
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(io.size()));
+    io.seek(0, Exiv2::BasicIo::beg);
+    if (io.read(out.data(), static_cast<long>(out.size())) != static_cast<long>(out.size())) {
+      return bytes;
+    }
+    io.close();
+    return out;
+  } catch (const std::exception&) {
+    return bytes;
+  }
+}
+
+}  // namespace skyfold
