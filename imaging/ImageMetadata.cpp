@@ -1,7 +1,10 @@
 #include "imaging/ImageMetadata.h"
 
+#include <webp/mux.h>
+
 #include <algorithm>
 #include <exiv2/exiv2.hpp>
+#include <memory>
 #include <mutex>
 #include <string_view>
 
@@ -70,6 +73,37 @@ std::vector<std::uint8_t> ToVector(const Exiv2::DataBuf& buf) {
   return std::vector<std::uint8_t>(buf.pData_, buf.pData_ + buf.size_);
 }
 
+bool IsWebp(const std::vector<std::uint8_t>& bytes) {
+  return bytes.size() >= 12 && std::equal(bytes.begin(), bytes.begin() + 4, "RIFF") &&
+         std::equal(bytes.begin() + 8, bytes.begin() + 12, "WEBP");
+}
+
+// exiv2 0.27 drops the profile of a WebP it rewrites; libwebpmux writes the
+// ICCP, EXIF and XMP chunks (and the extended header they need) itself.
+std::vector<std::uint8_t> EmbedInWebp(std::vector<std::uint8_t> bytes,
+                                      const ImageMetadata& metadata) {
+  const WebPData image{bytes.data(), bytes.size()};
+  std::unique_ptr<WebPMux, void (*)(WebPMux*)> mux(WebPMuxCreate(&image, 1), WebPMuxDelete);
+  if (!mux) return bytes;
+  const auto set = [&](const char* fourcc, const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return true;
+    const WebPData chunk{data, size};
+    return WebPMuxSetChunk(mux.get(), fourcc, &chunk, 1) == WEBP_MUX_OK;
+  };
+  const auto* xmp = reinterpret_cast<const std::uint8_t*>(metadata.xmp.data());
+  // A WebP's EXIF chunk holds the TIFF structure without the "Exif\0\0".
+  if (!set("ICCP", metadata.icc.data(), metadata.icc.size()) ||
+      !set("EXIF", metadata.exif.data(), metadata.exif.size()) ||
+      !set("XMP ", xmp, metadata.xmp.size())) {
+    return bytes;
+  }
+  WebPData out{nullptr, 0};
+  if (WebPMuxAssemble(mux.get(), &out) != WEBP_MUX_OK) return bytes;
+  std::vector<std::uint8_t> result(out.bytes, out.bytes + out.size);
+  WebPDataClear(&out);
+  return result;
+}
+
 }  // namespace
 
 ImageMetadata ReadResultMetadata(const std::string& fileName) {
@@ -121,6 +155,7 @@ void AddPanoramaXmp(ImageMetadata& metadata, int width, int height) {
 
 std::vector<std::uint8_t> EmbedMetadata(std::vector<std::uint8_t> bytes,
                                         const ImageMetadata& metadata) {
+  if (IsWebp(bytes)) return EmbedInWebp(std::move(bytes), metadata);
   try {
     InitialiseXmp();
     auto image = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));

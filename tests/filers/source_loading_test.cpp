@@ -224,7 +224,7 @@ TEST_F(SourceLoading, APaletteSourceArrivesIn24Bits) {
 }
 
 TEST_F(SourceLoading, AnUnacceptedExtensionStopsTheRunWithTheBitmapEmpty) {
-  const std::string name = temp.file("pano.png");
+  const std::string name = temp.file("pano.gif");
   SaveBitmapAsBmp(name, Quadrants(96, 48));  // real pixels, wrong extension
   filer.SetImageFileName(name);
   Bitmap loaded;
