@@ -33,9 +33,10 @@ cd "$WORK"
 measure() {
   local best_t="" best_m=""
   for _ in $(seq "$RUNS"); do
-    local out
-    out=$( { /usr/bin/time -f "%e %M" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
-    local t=${out% *} m=${out#* }
+    /usr/bin/time -o "$WORK/time.txt" -f "%e %M" "$@" >/dev/null 2>&1
+    local out t m
+    out=$(tail -1 "$WORK/time.txt")
+    t=${out% *} m=${out#* }
     if [ -z "$best_t" ] || awk "BEGIN{exit !($t < $best_t)}"; then best_t=$t; fi
     if [ -z "$best_m" ] || [ "$m" -lt "$best_m" ]; then best_m=$m; fi
   done

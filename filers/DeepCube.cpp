@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <numbers>
 #include <type_traits>
+#include <vector>
 
 #include "imaging/Errors.h"
 
@@ -68,35 +69,67 @@ struct Pixels {
   }
 };
 
+// Bilinear sample at (sx, sy) of the panorama (columns wrap across the ±180°
+// seam, rows are clamped at the poles).
 template <typename T, int C>
-void FaceRows(const Bitmap& pano, const FaceAxes& axes, Bitmap& out, int first, int last) {
-  const int n = out.width();
+inline void SamplePano(const Bitmap& pano, float sx, float sy, T* o) {
   const int w = pano.width();
   const int h = pano.height();
-  const double pi = std::numbers::pi;
+  sy = std::clamp(sy, 0.0f, static_cast<float>(h - 1));
+  const float x0f = std::floor(sx);
+  const int y0 = std::min(static_cast<int>(sy), h - 1);
+  const int y1 = std::min(y0 + 1, h - 1);
+  const float fxw = sx - x0f, fyw = sy - static_cast<float>(y0);
+  // sx lies within [−0.5, w − 0.5]: one step wraps it.
+  int x0 = static_cast<int>(x0f);
+  if (x0 < 0) x0 += w;
+  if (x0 >= w) x0 -= w;
+  const int x1 = x0 + 1 == w ? 0 : x0 + 1;
+  const T* r0 = reinterpret_cast<const T*>(pano.row(y0));
+  const T* r1 = reinterpret_cast<const T*>(pano.row(y1));
+  const T* p[4] = {r0 + x0 * C, r0 + x1 * C, r1 + x0 * C, r1 + x1 * C};
+  const float wt[4] = {(1 - fxw) * (1 - fyw), fxw * (1 - fyw), (1 - fxw) * fyw, fxw * fyw};
+  Pixels<T, C>::Blend(p, wt, o);
+}
+
+// Rows [first, last) of face `face`. The trigonometry per pixel is one
+// arctangent on the side faces (the longitude depends on the column only)
+// and two on the polar ones.
+template <typename T, int C>
+void FaceRows(const Bitmap& pano, int face, Bitmap& out, int first, int last) {
+  const int n = out.width();
+  const float w = static_cast<float>(pano.width());
+  const float h = static_cast<float>(pano.height());
+  const float pi = std::numbers::pi_v<float>;
+  const FaceAxes& axes = kFaces[face];
+  std::vector<float> a(static_cast<std::size_t>(n)), columnX(a.size()), norm(a.size());
+  for (int fx = 0; fx < n; ++fx) {
+    a[fx] = 2.0f * (static_cast<float>(fx) + 0.5f) / static_cast<float>(n) - 1.0f;
+    norm[fx] = 1.0f / std::sqrt(1.0f + a[fx] * a[fx]);
+  }
+  if (face < 4) {
+    const float centre = static_cast<float>(std::atan2(axes.f.x, axes.f.z));
+    for (int fx = 0; fx < n; ++fx) {
+      columnX[fx] = ((centre + std::atan(a[fx])) / (2 * pi) + 0.5f) * w - 0.5f;
+    }
+  }
   for (int fy = first; fy < last; ++fy) {
     T* o = reinterpret_cast<T*>(out.row(fy));
-    const double b = 2.0 * (fy + 0.5) / n - 1.0;
+    const float b = 2.0f * (static_cast<float>(fy) + 0.5f) / static_cast<float>(n) - 1.0f;
     for (int fx = 0; fx < n; ++fx, o += C) {
-      const double a = 2.0 * (fx + 0.5) / n - 1.0;
-      const Vec d{axes.f.x + a * axes.r.x - b * axes.u.x, axes.f.y + a * axes.r.y - b * axes.u.y,
-                  axes.f.z + a * axes.r.z - b * axes.u.z};
-      const double lon = std::atan2(d.x, d.z);
-      const double lat = std::atan2(d.y, std::hypot(d.x, d.z));
-      const double sx = (lon / (2 * pi) + 0.5) * w - 0.5;
-      const double sy = std::clamp((0.5 - lat / pi) * h - 0.5, 0.0, h - 1.0);
-      const double x0f = std::floor(sx);
-      const int y0 = std::min(static_cast<int>(sy), h - 1);
-      const int y1 = std::min(y0 + 1, h - 1);
-      const float fxw = static_cast<float>(sx - x0f), fyw = static_cast<float>(sy - y0);
-      // Across the ±180° seam the columns wrap.
-      const int x0 = ((static_cast<int>(x0f) % w) + w) % w;
-      const int x1 = (x0 + 1) % w;
-      const T* r0 = reinterpret_cast<const T*>(pano.row(y0));
-      const T* r1 = reinterpret_cast<const T*>(pano.row(y1));
-      const T* p[4] = {r0 + x0 * C, r0 + x1 * C, r1 + x0 * C, r1 + x1 * C};
-      const float wt[4] = {(1 - fxw) * (1 - fyw), fxw * (1 - fyw), (1 - fxw) * fyw, fxw * fyw};
-      Pixels<T, C>::Blend(p, wt, o);
+      float lon, lat;
+      if (face < 4) {
+        lat = std::atan(-b * norm[fx]);
+        const float sy = (0.5f - lat / pi) * h - 0.5f;
+        SamplePano<T, C>(pano, columnX[fx], sy, o);
+        continue;
+      }
+      const float dx = static_cast<float>(axes.f.x + a[fx] * axes.r.x - b * axes.u.x);
+      const float dy = static_cast<float>(axes.f.y + a[fx] * axes.r.y - b * axes.u.y);
+      const float dz = static_cast<float>(axes.f.z + a[fx] * axes.r.z - b * axes.u.z);
+      lon = std::atan2(dx, dz);
+      lat = std::atan2(dy, std::sqrt(dx * dx + dz * dz));
+      SamplePano<T, C>(pano, (lon / (2 * pi) + 0.5f) * w - 0.5f, (0.5f - lat / pi) * h - 0.5f, o);
     }
   }
 }
@@ -106,13 +139,19 @@ void PanoRows(const std::array<const Bitmap*, 6>& faces, Bitmap& out, int first,
   const int w = out.width();
   const int h = out.height();
   const double pi = std::numbers::pi;
+  // The longitudes' sines and cosines, once per call rather than per pixel.
+  std::vector<double> sinLon(static_cast<std::size_t>(w)), cosLon(sinLon.size());
+  for (int px = 0; px < w; ++px) {
+    const double lon = ((px + 0.5) / w - 0.5) * 2 * pi;
+    sinLon[px] = std::sin(lon);
+    cosLon[px] = std::cos(lon);
+  }
   for (int py = first; py < last; ++py) {
     T* o = reinterpret_cast<T*>(out.row(py));
     const double lat = (0.5 - (py + 0.5) / h) * pi;
     const double cl = std::cos(lat), sl = std::sin(lat);
     for (int px = 0; px < w; ++px, o += C) {
-      const double lon = ((px + 0.5) / w - 0.5) * 2 * pi;
-      const Vec d{cl * std::sin(lon), sl, cl * std::cos(lon)};
+      const Vec d{cl * sinLon[px], sl, cl * cosLon[px]};
       int face = 0;
       double best = -2;
       for (int k = 0; k < 6; ++k) {
@@ -168,8 +207,7 @@ Bitmap SampleCubeFace(const Bitmap& panorama, int face, int n, const Workers& wo
   Bitmap out(n, n, panorama.format(), Uninitialised{}, panorama.pool());
   ByWorkingFormat(panorama.format(), [&]<typename T, int C>() {
     workers.For(
-        0, n,
-        [&](int first, int last) { FaceRows<T, C>(panorama, kFaces[face], out, first, last); }, 8);
+        0, n, [&](int first, int last) { FaceRows<T, C>(panorama, face, out, first, last); }, 8);
   });
   return out;
 }

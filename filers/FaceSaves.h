@@ -7,6 +7,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "filers/RunContext.h"
@@ -29,6 +30,9 @@ class FaceSaves {
   // Takes the bitmap's pixels (it is left empty) and writes them as a JPEG
   // of quality 100 to fileName in the background, with the metadata.
   void SaveJpeg(Bitmap& bitmap, const std::string& fileName, ImageMetadata metadata = {});
+  // The same for any writer: write(fileName, pixels) runs in the background.
+  using Writer = std::function<void(const std::string& fileName, const Bitmap& bitmap)>;
+  void Save(Bitmap& bitmap, const std::string& fileName, Writer write);
   // Waits for every save; rethrows the failure of the first that failed.
   void Finish();
 

@@ -171,8 +171,7 @@ void TSimFiler::SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint
         SaveBitmapAsJpeg(fileName, bitmap, 100, run.outputs);
       } else {
         OutputFile file(fileName, run.outputs);
-        const std::vector<std::uint8_t> bytes = EmbedMetadata(EncodeJpeg(bitmap, 100), metadata);
-        file.write(bytes.data(), bytes.size());
+        WriteWithMetadata(file, EncodeJpeg(bitmap, 100), metadata);
         file.close();
       }
       break;
@@ -182,7 +181,17 @@ void TSimFiler::SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint
       break;
     default:
       if (const OutputFormat* format = ExtractImageTypeFormat(GetExtractImageType())) {
-        SaveBitmapAs(*format, fileName, bitmap, MetadataFor(GetExtractImageType()), run.outputs);
+        ImageMetadata metadata = MetadataFor(GetExtractImageType());
+        if (backgroundSaves_ != nullptr && backgroundSaves_->Enabled()) {
+          // Faces are encoded on the run's workers while the next are made.
+          backgroundSaves_->Save(bitmap, fileName,
+                                 [format, metadata = std::move(metadata), outputs = run.outputs](
+                                     const std::string& name, const Bitmap& b) {
+                                   SaveBitmapAs(*format, name, b, metadata, outputs);
+                                 });
+        } else {
+          SaveBitmapAs(*format, fileName, bitmap, metadata, run.outputs);
+        }
       }
       break;
   }
@@ -192,6 +201,7 @@ void TSimFiler::SaveDeepCubeFaces(Bitmap& bitmap) {
   RunContext& run = Context();
   const Workers workers = run.workers();
   DoProgress("画像ファイルを書き出しています。", spAppend);
+  FaceSaves saves(run);
   for (std::size_t i = 0; i < FileNames.size(); ++i) {
     run.cancel().Check();
     DoProgress(FileNames[i], spAppend);
@@ -201,8 +211,10 @@ void TSimFiler::SaveDeepCubeFaces(Bitmap& bitmap) {
       Bitmap converted = ConvertFormat(face, resultFormat_, workers);
       face.swap(converted);
     }
+    const FaceSaves::Scope background(saves, *this);
     SaveImage(face, OutputPath(FileNames[i]), static_cast<std::uint8_t>(i));
   }
+  saves.Finish();
 }
 
 }  // namespace skyfold

@@ -8,15 +8,28 @@
 #include <mutex>
 #include <string_view>
 
+#include "imaging/OutputFile.h"
+
 namespace skyfold {
 
 namespace {
 
-// exiv2's XMP toolkit wants one initialisation before any thread uses it.
+// exiv2's XMP toolkit wants one initialisation before any thread uses it,
+// and a lock to be used from several (faces are saved on the run's workers).
+void LockXmp(void* data, bool lock) {
+  auto* mutex = static_cast<std::mutex*>(data);
+  if (lock) {
+    mutex->lock();
+  } else {
+    mutex->unlock();
+  }
+}
+
 void InitialiseXmp() {
   static std::once_flag once;
+  static std::mutex xmpMutex;
   std::call_once(once, [] {
-    Exiv2::XmpParser::initialize();
+    Exiv2::XmpParser::initialize(LockXmp, &xmpMutex);
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
   });
 }
@@ -153,13 +166,30 @@ void AddPanoramaXmp(ImageMetadata& metadata, int width, int height) {
   }
 }
 
-std::vector<std::uint8_t> EmbedMetadata(std::vector<std::uint8_t> bytes,
-                                        const ImageMetadata& metadata) {
-  if (IsWebp(bytes)) return EmbedInWebp(std::move(bytes), metadata);
+void WriteWithMetadata(OutputFile& file, std::vector<std::uint8_t> bytes,
+                       const ImageMetadata& metadata) {
+  if (metadata.Empty()) {
+    file.write(bytes.data(), bytes.size());
+    return;
+  }
+  if (IsWebp(bytes)) {
+    const std::vector<std::uint8_t> out = EmbedInWebp(std::move(bytes), metadata);
+    file.write(out.data(), out.size());
+    return;
+  }
+  Exiv2::Image::AutoPtr image;
   try {
     InitialiseXmp();
-    auto image = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
-    if (image.get() == nullptr) return bytes;
+    image = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+  } catch (const std::exception&) {
+  }
+  if (image.get() == nullptr) {  // a type exiv2 does not write (EXR, Radiance)
+    file.write(bytes.data(), bytes.size());
+    return;
+  }
+  // exiv2 reads bytes in place and copies only what it writes; its result
+  // goes to the file straight from its memory.
+  try {
     image->readMetadata();
     if (!metadata.icc.empty()) {
       Exiv2::DataBuf icc(metadata.icc.data(), static_cast<long>(metadata.icc.size()));
@@ -177,18 +207,15 @@ std::vector<std::uint8_t> EmbedMetadata(std::vector<std::uint8_t> bytes,
       image->writeXmpFromPacket(true);
     }
     image->writeMetadata();
-    Exiv2::BasicIo& io = image->io();
-    io.open();
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(io.size()));
-    io.seek(0, Exiv2::BasicIo::beg);
-    if (io.read(out.data(), static_cast<long>(out.size())) != static_cast<long>(out.size())) {
-      return bytes;
-    }
-    io.close();
-    return out;
   } catch (const std::exception&) {
-    return bytes;
+    // The image's bytes stay as encoded until a write completes.
   }
+  Exiv2::BasicIo& io = image->io();
+  io.open();
+  const Exiv2::byte* data = io.mmap();
+  file.write(data, static_cast<std::size_t>(io.size()));
+  io.munmap();
+  io.close();
 }
 
 }  // namespace skyfold

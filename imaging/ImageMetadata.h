@@ -13,6 +13,8 @@
 
 namespace skyfold {
 
+class OutputFile;
+
 struct ImageMetadata {
   std::vector<std::uint8_t> icc;
   std::vector<std::uint8_t> exif;  // TIFF-structured EXIF, little-endian
@@ -27,9 +29,11 @@ ImageMetadata ReadResultMetadata(const std::string& fileName);
 // Adds GPano XMP describing a full equirectangular panorama of w × h.
 void AddPanoramaXmp(ImageMetadata& metadata, int width, int height);
 
-// bytes (a whole encoded file) with the metadata written into it; the bytes
-// as they were when exiv2 cannot write that type or the metadata.
-std::vector<std::uint8_t> EmbedMetadata(std::vector<std::uint8_t> bytes,
-                                        const ImageMetadata& metadata);
+// Writes bytes (a whole encoded file) into file with the metadata added:
+// by exiv2 for PNG, TIFF and JPEG, libwebpmux for WebP; the bytes as they
+// are for a type neither writes (EXR, Radiance) or when the metadata cannot
+// be written (metadata never fails a job). Throws what file.write throws.
+void WriteWithMetadata(OutputFile& file, std::vector<std::uint8_t> bytes,
+                       const ImageMetadata& metadata);
 
 }  // namespace skyfold

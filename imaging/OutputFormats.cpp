@@ -35,9 +35,7 @@ const OutputFormat* FindOutputFormat(std::string_view name) {
 void SaveBitmapAs(const OutputFormat& format, const std::string& fileName, const Bitmap& bitmap,
                   const ImageMetadata& metadata, OutputCommit* commit) {
   OutputFile file(fileName, commit);  // the name is checked before the work
-  EncodedFile bytes = format.encode(bitmap);
-  if (!metadata.Empty()) bytes = EmbedMetadata(std::move(bytes), metadata);
-  file.write(bytes.data(), bytes.size());
+  WriteWithMetadata(file, format.encode(bitmap), metadata);
   file.close();
 }
 

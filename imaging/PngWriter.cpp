@@ -45,7 +45,11 @@ bool Encode(PngWriteState& state, png_structp png, png_infop info, const Bitmap&
                static_cast<png_uint_32>(image.height()), deep ? 16 : 8,
                alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, 6);
+  // Measured on six 2048 faces of a photo: level 3 with the Paeth filter
+  // alone takes a third of the time of level 6 with adaptive filtering, for
+  // files 10 % larger.
+  png_set_compression_level(png, 3);
+  png_set_filter(png, 0, PNG_FILTER_PAETH);
   png_write_info(png, info);
   if (deep) {
     png_set_swap(png);  // our 16-bit samples are little-endian in memory
