@@ -8,6 +8,7 @@
 #include <ImfOutputFile.h>
 #include <half.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <vector>
@@ -51,32 +52,40 @@ EncodedFile EncodeExr(const Bitmap& bitmap) {
     converted = ConvertFormat(bitmap, DirectFormat(SampleType::F32, alpha));
     image = &converted;
   }
-  std::vector<half> pixels(static_cast<std::size_t>(w) * h * channels);
-  for (int y = 0; y < h; ++y) {
-    const auto* s = reinterpret_cast<const float*>(image->row(y));
-    half* d = pixels.data() + static_cast<std::size_t>(y) * w * channels;
-    for (int x = 0; x < w; ++x, s += channels, d += channels) {
-      const float a = alpha ? s[3] : 1.0f;
-      for (int c = 0; c < 3; ++c) d[c] = half(s[c] * a);
-      if (alpha) d[3] = half(a);
-    }
-  }
+  // Converted to half a band of rows at a time, so a panorama is never held
+  // twice more.
+  constexpr int kBandRows = 64;
+  std::vector<half> band(static_cast<std::size_t>(w) * kBandRows * channels);
   EncodedFile out;
   try {
     Imf::Header header(w, h);
     header.compression() = Imf::ZIP_COMPRESSION;
     const char* names[4] = {"R", "G", "B", "A"};
-    Imf::FrameBuffer frame;
-    const std::size_t xStride = sizeof(half) * channels;
-    for (int c = 0; c < channels; ++c) {
-      header.channels().insert(names[c], Imf::Channel(Imf::HALF));
-      frame.insert(names[c], Imf::Slice(Imf::HALF, reinterpret_cast<char*>(pixels.data() + c),
-                                        xStride, xStride * w));
-    }
+    for (int c = 0; c < channels; ++c) header.channels().insert(names[c], Imf::Channel(Imf::HALF));
     MemoryStream stream(out);
     Imf::OutputFile file(stream, header, 1);
-    file.setFrameBuffer(frame);
-    file.writePixels(h);
+    const std::size_t xStride = sizeof(half) * channels;
+    for (int y0 = 0; y0 < h; y0 += kBandRows) {
+      const int rows = std::min(kBandRows, h - y0);
+      for (int r = 0; r < rows; ++r) {
+        const auto* s = reinterpret_cast<const float*>(image->row(y0 + r));
+        half* d = band.data() + static_cast<std::size_t>(r) * w * channels;
+        for (int x = 0; x < w; ++x, s += channels, d += channels) {
+          const float a = alpha ? s[3] : 1.0f;
+          for (int c = 0; c < 3; ++c) d[c] = half(s[c] * a);
+          if (alpha) d[3] = half(a);
+        }
+      }
+      // The slices' origin is row 0 of the image: the band starts at y0.
+      Imf::FrameBuffer frame;
+      for (int c = 0; c < channels; ++c) {
+        char* origin = reinterpret_cast<char*>(band.data() + c) -
+                       static_cast<std::ptrdiff_t>(xStride * w) * y0;
+        frame.insert(names[c], Imf::Slice(Imf::HALF, origin, xStride, xStride * w));
+      }
+      file.setFrameBuffer(frame);
+      file.writePixels(rows);
+    }
   } catch (const std::exception& e) {
     throw CodecError("EXR ファイルを書き出せません。", e.what());
   }
