@@ -372,5 +372,44 @@ INSTANTIATE_TEST_SUITE_P(Types, Interoperability, ::testing::ValuesIn(OutputForm
                            return name;
                          });
 
+struct ForeignFile {
+  const char* name;
+  const char* options;  // oiiotool's, before -o
+  double tolerance;     // in 0 … 1 levels
+};
+
+class ForeignFiles : public ::testing::TestWithParam<ForeignFile> {};
+
+// Files another program wrote (run-length Radiance scanlines, tiled EXR,
+// float and 16-bit TIFF) are read with their depth.
+TEST_P(ForeignFiles, OiiotoolsFilesAreReadAtTheirDepth) {
+  if (!HaveTool("oiiotool")) GTEST_SKIP() << "oiiotool is missing (scripts/test installs it)";
+  test::TempDir dir;
+  const Bitmap source = Gradient16(64);
+  WriteFile(dir.file("in.png"), EncodePng(source));
+  const std::string out = dir.file(GetParam().name);
+  Capture("oiiotool " + dir.file("in.png") + " " + GetParam().options + " -o " + out);
+  const Bitmap read = LoadDeep(out);
+  ASSERT_EQ(read.width(), 64);
+  EXPECT_NE(SampleTypeOf(read.format()), SampleType::U8);
+  for (int y = 0; y < 32; y += 7) {
+    for (int x = 0; x < 64; x += 5) {
+      EXPECT_NEAR(ReadRgba(read, x, y).r, ReadRgba(source, x, y).r, GetParam().tolerance);
+      EXPECT_NEAR(ReadRgba(read, x, y).g, ReadRgba(source, x, y).g, GetParam().tolerance);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ForeignFiles,
+                         ::testing::Values(ForeignFile{"rle.hdr", "-d float", 0.01},
+                                           ForeignFile{"tiled.exr", "-d half --tile 16 16", 0.001},
+                                           ForeignFile{"float.tif", "-d float", 1e-6},
+                                           ForeignFile{"sixteen.tif", "-d uint16", 1e-6}),
+                         [](const auto& info) {
+                           std::string name = info.param.name;
+                           std::replace(name.begin(), name.end(), '.', '_');
+                           return name;
+                         });
+
 }  // namespace
 }  // namespace skyfold
