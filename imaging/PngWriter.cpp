@@ -47,9 +47,10 @@ bool Encode(PngWriteState& state, png_structp png, png_infop info, const Bitmap&
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   // Measured on six 2048 faces of a photo: level 3 with the Paeth filter
   // alone takes a third of the time of level 6 with adaptive filtering, for
-  // files 10 % larger.
-  png_set_compression_level(png, 3);
-  png_set_filter(png, 0, PNG_FILTER_PAETH);
+  // files 10 % larger. 16-bit samples, twice the bytes: level 1 with the Sub
+  // filter cuts a further fifth of the time of an 8192 panorama for 2 % more.
+  png_set_compression_level(png, deep ? 1 : 3);
+  png_set_filter(png, 0, deep ? PNG_FILTER_SUB : PNG_FILTER_PAETH);
   png_write_info(png, info);
   if (deep) {
     png_set_swap(png);  // our 16-bit samples are little-endian in memory
