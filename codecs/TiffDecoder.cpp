@@ -732,6 +732,13 @@ void LoadTiff(const InputFile& file, Bitmap& bitmap, bool deep = false) {
     default:
       PhotometricNotSupported(photometric);
   }
+  if (deep && result.format() == PixelFormat::Bgrx32) {
+    // The fourth sample is alpha: kept as such (the same bytes).
+    Bitmap alpha(result.width(), result.height(), PixelFormat::Bgra32, Uninitialised{},
+                 result.pool());
+    std::memcpy(alpha.data(), result.data(), result.byteSize());
+    result.swap(alpha);
+  }
   bitmap.swap(result);
 }
 
