@@ -177,13 +177,14 @@ void WriteWithMetadata(OutputFile& file, std::vector<std::uint8_t> bytes,
     file.write(out.data(), out.size());
     return;
   }
-  Exiv2::Image::AutoPtr image;
+  std::unique_ptr<Exiv2::Image> image;
   try {
     InitialiseXmp();
-    image = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+    auto opened = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+    image.reset(opened.release());
   } catch (const std::exception&) {
   }
-  if (image.get() == nullptr) {  // a type exiv2 does not write (EXR, Radiance)
+  if (!image) {  // a type exiv2 does not write (EXR, Radiance)
     file.write(bytes.data(), bytes.size());
     return;
   }
