@@ -45,6 +45,7 @@ struct ToCubeOptions {
   FaceArrangement arrangement;
   bool force = false;
   bool quiet = false;
+  OutputOptions outputOptions;  // depth and metadata
   RunOptions run;
 };
 
@@ -56,6 +57,7 @@ struct ToPanoOptions {
   FaceArrangement arrangement;
   bool force = false;
   bool quiet = false;
+  OutputOptions outputOptions;  // depth and metadata
   RunOptions run;
 };
 

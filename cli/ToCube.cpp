@@ -7,6 +7,7 @@
 
 #include "cli/JobReport.h"
 #include "cli/Jobs.h"
+#include "cli/OutputTypes.h"
 #include "cli/Progress.h"
 #include "filers/ConversionEngine.h"
 #include "filers/CubeFiler.h"
@@ -47,6 +48,7 @@ int RunOne(const ToCubeOptions& options, const std::string& panorama, ProgressPr
   filer.SetTopRotate(options.rotateTop);
   filer.SetChangeLeftRight(options.swapLeftRight);
   filer.Options.arrangement = options.arrangement;
+  filer.Options.output = options.outputOptions;
 
   JobQuestions questions;
   questions.replaceExisting = options.force;
@@ -74,8 +76,8 @@ int RunToCube(const ToCubeOptions& options, std::ostream& out, std::ostream& err
     err << "--size: " << options.size << " not in {64,128,256,512,1024,2048,4096}\n";
     return kExitUsage;
   }
-  if (options.type > eiTiff) {
-    err << "--type: not one of bmp, jpg or tif\n";
+  if (options.type > eiTiffFloat) {
+    err << "--type: not one of " << OutputTypeList() << "\n";
     return kExitUsage;
   }
   if (!options.baseName.empty() && options.panoramas.size() > 1) {

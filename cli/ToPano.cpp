@@ -5,6 +5,7 @@
 
 #include "cli/JobReport.h"
 #include "cli/Jobs.h"
+#include "cli/OutputTypes.h"
 #include "cli/Progress.h"
 #include "filers/ConversionEngine.h"
 #include "filers/PanoFiler.h"
@@ -24,18 +25,6 @@ int PanoSizeOrdinal(int width) {
   return -1;
 }
 
-// From the output's extension, in any case; anything else is written as TIFF.
-TExtractImageType TypeFromExtension(const std::string& fileName) {
-  switch (GetImageFileKind(fileName)) {
-    case ikBitmap:
-      return eiBitmap;
-    case ikJpeg:
-      return eiJpeg;
-    default:
-      return eiTiff;
-  }
-}
-
 }  // namespace
 
 int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err) {
@@ -44,8 +33,8 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
     err << "--width: " << options.width << " not in {256,512,1024,2048,4096,8192,16384}\n";
     return kExitUsage;
   }
-  if (options.type && *options.type > eiTiff) {
-    err << "--type: not one of bmp, jpg or tif\n";
+  if (options.type && *options.type > eiTiffFloat) {
+    err << "--type: not one of " << OutputTypeList() << "\n";
     return kExitUsage;
   }
 
@@ -60,7 +49,8 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
   filer.SetCubeImageFileName(options.face);
   filer.SetImageFileName(options.output);
   filer.SetPanoImageSize(static_cast<TPanoImageSize>(ordinal));
-  filer.SetExtractImageType(options.type ? *options.type : TypeFromExtension(options.output));
+  filer.SetExtractImageType(options.type ? *options.type : OutputTypeFromExtension(options.output));
+  filer.Options.output = options.outputOptions;
   filer.Options.arrangement = options.arrangement;
 
   JobQuestions questions;

@@ -18,6 +18,7 @@
 
 #include "cli/ArrangementOptions.h"
 #include "cli/Jobs.h"
+#include "cli/OutputTypes.h"
 #include "filers/ConversionEngine.h"
 #include "filers/MemoryBudget.h"
 #include "imaging/Cancel.h"
@@ -33,13 +34,7 @@ constexpr const char* kVersion = "skyfold-cli 0.1.0";
 // The -t names in any case; nothing else (the option's check lists them,
 // so a name that gets here unknown is a usage error, never a silent TIFF).
 std::optional<TExtractImageType> TypeFromName(std::string name) {
-  for (char& c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  if (name == "bmp") return eiBitmap;
-  if (name == "jpg" || name == "jpeg") return eiJpeg;
-  if (name == "tif" || name == "tiff") return eiTiff;
-  return std::nullopt;
+  return OutputTypeFromName(std::move(name));
 }
 
 // SIGINT and SIGTERM cancel the running job: they are blocked in every
@@ -82,7 +77,7 @@ int Run(int argc, char** argv) {
         return ParseByteSize(text) == 0 ? "not a size such as 4G, 512M or 1.5GiB" : "";
       });
 
-  const std::vector<std::string> typeNames{"bmp", "jpg", "jpeg", "tif", "tiff"};
+  const std::vector<std::string> typeNames = OutputTypeNames();
 
   ToCubeOptions cube;
   std::string cubeType = "jpg";
@@ -98,8 +93,9 @@ int Run(int argc, char** argv) {
       ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096}));
   toCube
       ->add_option("-t,--type", cubeType,
-                   "bmp, jpg or tif, in any case; jpeg and tiff too (default jpg)")
+                   OutputTypeList() + ", in any case; jpeg and tiff too (default jpg)")
       ->check(CLI::IsMember(typeNames, CLI::ignore_case));
+  AddOutputOptions(*toCube, cube.outputOptions);
   toCube->add_flag("--digit-suffix", cube.digitSuffix,
                    "name the faces _0 … _5 instead of _left … _bottom");
   toCube->add_flag("--rotate-top", cube.rotateTop, "turn the top face by 180 degrees");
@@ -120,10 +116,12 @@ int Run(int argc, char** argv) {
   toPano
       ->add_option(
           "-t,--type", panoType,
-          "bmp, jpg or tif, in any case; jpeg and tiff too (default: from the extension of the "
-          "output, else tif)")
+          OutputTypeList() +
+              ", in any case; jpeg and tiff too (default: from the extension of the output, "
+              "else tif)")
       ->check(CLI::IsMember(typeNames, CLI::ignore_case));
   AddArrangementOptions(toPano, pano.arrangement, true);
+  AddOutputOptions(*toPano, pano.outputOptions);
   toPano->add_flag("-f,--force", pano.force, "replace an existing output file");
   toPano->add_flag("-q,--quiet", pano.quiet, "print no progress lines");
 
@@ -158,7 +156,7 @@ int Run(int argc, char** argv) {
     cubeKind = TypeFromName(cubeType);
     if (!panoType.empty()) panoKind = TypeFromName(panoType);
     if (!cubeKind || (!panoType.empty() && !panoKind)) {
-      throw CLI::ValidationError("--type", "must be bmp, jpg, jpeg, tif or tiff");
+      throw CLI::ValidationError("--type", "must be one of " + OutputTypeList());
     }
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version

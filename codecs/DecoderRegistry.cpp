@@ -87,6 +87,9 @@ const std::vector<std::unique_ptr<const ImageDecoder>>& RegisteredDecoders() {
     list.push_back(MakePngDecoder());
     list.push_back(MakeJpegDecoder());
     list.push_back(MakeBmpDecoder());
+    list.push_back(MakeExrDecoder());
+    list.push_back(MakeHdrDecoder());
+    list.push_back(MakeWebpDecoder());
     return list;
   }();
   return decoders;
@@ -110,8 +113,13 @@ void LoadImageByContent(const std::string& fileName, Bitmap& bitmap, LoadReport*
   LoadImageByContent(file, bitmap, report);
 }
 
-void LoadImageByContent(const InputFile& file, Bitmap& bitmap, LoadReport* report) {
-  DecoderFor(file).load(file, bitmap, report);
+void LoadImageByContent(const InputFile& file, Bitmap& bitmap, LoadReport* report, bool keepDepth) {
+  const ImageDecoder& decoder = DecoderFor(file);
+  if (keepDepth) {
+    decoder.loadDeep(file, bitmap, report);
+  } else {
+    decoder.load(file, bitmap, report);
+  }
 }
 
 ImageHeader ProbeImageByContent(const InputFile& file) { return DecoderFor(file).probe(file); }

@@ -29,6 +29,11 @@ class ImageDecoder {
   // Decodes the whole file into bitmap; throws CodecError / MemoryError /
   // FileError. report, when given, learns of an incomplete file.
   virtual void load(const InputFile& file, Bitmap& bitmap, LoadReport* report) const = 0;
+  // The same, keeping 16-bit and float samples and alpha as stored (the
+  // deep formats of Bitmap.h) where load reduces them to the design's 8 bits.
+  virtual void loadDeep(const InputFile& file, Bitmap& bitmap, LoadReport* report) const {
+    load(file, bitmap, report);
+  }
   // The header alone, with every check load makes before it allocates
   // (ImageHeader); throws as load does.
   virtual ImageHeader probe(const InputFile& file) const = 0;
@@ -37,7 +42,8 @@ class ImageDecoder {
   void load(const std::string& fileName, Bitmap& bitmap) const;
 };
 
-// Registered decoders in order: TIFF, PNG, JPEG, BMP.
+// Registered decoders in order: TIFF, PNG, JPEG, BMP, then OpenEXR, Radiance
+// RGBE and WebP.
 const std::vector<std::unique_ptr<const ImageDecoder>>& RegisteredDecoders();
 
 // The first registered decoder that accepts the stream (or the file, from
@@ -49,7 +55,9 @@ const ImageDecoder* FindDecoder(const InputFile& file);
 // a decoder by content and loads the file with it. A file no decoder
 // accepts throws CodecError "Cannot load image. Unknown image format.".
 void LoadImageByContent(const std::string& fileName, Bitmap& bitmap, LoadReport* report = nullptr);
-void LoadImageByContent(const InputFile& file, Bitmap& bitmap, LoadReport* report = nullptr);
+// keepDepth: the decoder's loadDeep.
+void LoadImageByContent(const InputFile& file, Bitmap& bitmap, LoadReport* report = nullptr,
+                        bool keepDepth = false);
 // The same decoder's header probe.
 ImageHeader ProbeImageByContent(const InputFile& file);
 
@@ -64,5 +72,8 @@ std::unique_ptr<const ImageDecoder> MakeTiffDecoder();
 std::unique_ptr<const ImageDecoder> MakePngDecoder();
 std::unique_ptr<const ImageDecoder> MakeJpegDecoder();
 std::unique_ptr<const ImageDecoder> MakeBmpDecoder();
+std::unique_ptr<const ImageDecoder> MakeExrDecoder();
+std::unique_ptr<const ImageDecoder> MakeHdrDecoder();
+std::unique_ptr<const ImageDecoder> MakeWebpDecoder();
 
 }  // namespace skyfold

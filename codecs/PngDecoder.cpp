@@ -218,12 +218,18 @@ ImageHeader ProbePng(const InputFile& file) {
   return info;
 }
 
-void LoadPng(const InputFile& file, Bitmap& bitmap) {
+// deep: every colour type as R, G, B (, A) at 8 or 16 bits as stored
+// (Bgr24 / Bgra32 / Rgb48 / Rgba64).
+void LoadPng(const InputFile& file, Bitmap& bitmap, bool deep) {
   PngReadHandle handle;
   png_structp png = handle.png();
   png_infop info = handle.info();
   const PngHeader h = ReadHeader(handle, file);
-  const PixelFormat format = h.format;
+  const bool alpha = (h.colorType & PNG_COLOR_MASK_ALPHA) != 0 || h.transparency;
+  const bool sixteen = h.depth == 16;
+  const PixelFormat format =
+      deep ? DirectFormat(sixteen ? SampleType::U16 : SampleType::U8, alpha) : h.format;
+  if (deep) CheckImageSize(h.width, h.height, format);
   const int colorType = h.colorType;
   const bool transparency = h.transparency;
 
@@ -246,8 +252,12 @@ void LoadPng(const InputFile& file, Bitmap& bitmap) {
   }
 
   const bool grey = (colorType & PNG_COLOR_MASK_COLOR) == 0;
-  Guarded(handle.state(), [png, info, format, grey, colorType, transparency] {
-    png_set_strip_16(png);
+  Guarded(handle.state(), [png, info, format, grey, colorType, transparency, deep, sixteen] {
+    if (deep && sixteen) {
+      png_set_swap(png);  // little-endian samples in memory
+    } else {
+      png_set_strip_16(png);
+    }
     png_set_packing(png);
     if (format == PixelFormat::Indexed8) {
       if (grey) png_set_expand_gray_1_2_4_to_8(png);
@@ -258,7 +268,7 @@ void LoadPng(const InputFile& file, Bitmap& bitmap) {
         png_set_gray_to_rgb(png);
       }
       if (transparency) png_set_tRNS_to_alpha(png);
-      png_set_bgr(png);
+      if (!(deep && sixteen)) png_set_bgr(png);
     }
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
@@ -284,7 +294,10 @@ class PngDecoder final : public ImageDecoder {
     return head.size() == 8 && png_sig_cmp(head.data(), 0, 8) == 0;
   }
   void load(const InputFile& file, Bitmap& bitmap, LoadReport*) const override {
-    LoadPng(file, bitmap);
+    LoadPng(file, bitmap, false);
+  }
+  void loadDeep(const InputFile& file, Bitmap& bitmap, LoadReport*) const override {
+    LoadPng(file, bitmap, true);
   }
   ImageHeader probe(const InputFile& file) const override { return ProbePng(file); }
 };

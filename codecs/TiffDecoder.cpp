@@ -494,7 +494,8 @@ std::pair<std::uint64_t, bool> Expansion(std::uint32_t compression) {
   }
 }
 
-Declared CheckDirectory(const InputFile& file) {
+// deep: 32-bit (float) samples are read too.
+Declared CheckDirectory(const InputFile& file, bool deep = false) {
   const TiffDirectory dir(file);
   Declared d;
   if (!dir.has(TIFFTAG_IMAGEWIDTH) || !dir.has(TIFFTAG_IMAGELENGTH)) {
@@ -513,7 +514,8 @@ Declared CheckDirectory(const InputFile& file) {
       dir.value(TIFFTAG_PHOTOMETRIC, d.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
   d.separate = dir.value(TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_SEPARATE &&
                d.samples > 1;
-  if (d.bits != 1 && d.bits != 2 && d.bits != 4 && d.bits != 8 && d.bits != 16) {
+  if (d.bits != 1 && d.bits != 2 && d.bits != 4 && d.bits != 8 && d.bits != 16 &&
+      !(deep && d.bits == 32)) {
     throw CodecError(kDepthMessage);
   }
   if (d.samples == 0) throw CodecError(kDirectoryMessage, "SamplesPerPixel is 0");
@@ -624,8 +626,48 @@ ImageHeader ProbeTiff(const InputFile& file) {
   return info;
 }
 
-void LoadTiff(const InputFile& file, Bitmap& bitmap) {
-  CheckDirectory(file);
+// Grey or RGB (, alpha) of 16-bit or float samples as Rgb48 / Rgba64 /
+// RgbF96 / RgbaF128; grey is spread to R = G = B.
+Bitmap ReadDeep(TIFF* tif, const OpenTiff& tiff, const Layout& layout, bool isFloat,
+                bool whiteIsZero) {
+  const bool grey = layout.samplesPerPixel < 3;
+  const bool alpha = grey ? layout.samplesPerPixel == 2 : layout.samplesPerPixel >= 4;
+  const PixelFormat format = DirectFormat(isFloat ? SampleType::F32 : SampleType::U16, alpha);
+  Bitmap bitmap = NewBitmap(layout, format);
+  const int channels = ChannelCount(format);
+  const int colour = grey ? 1 : 3;
+  const int stored = colour + (alpha ? 1 : 0);
+  const std::size_t spp = layout.samplesPerPixel;
+  const int planes = layout.separate ? stored : 1;
+  const int width = bitmap.width();
+  ForEachRow(tif, tiff, layout, planes, [&](int y, const std::uint8_t* const* in) {
+    std::uint8_t* out = bitmap.row(y);
+    for (int x = 0; x < width; ++x) {
+      for (int c = 0; c < channels; ++c) {
+        const int sample = c < 3 ? (grey ? 0 : c) : colour;
+        const std::uint8_t* from =
+            layout.separate ? in[sample] + std::size_t{static_cast<unsigned>(x)} * (isFloat ? 4 : 2)
+                            : in[0] + (x * spp + sample) * (isFloat ? 4 : 2);
+        std::uint8_t* to = out + (static_cast<std::size_t>(x) * channels + c) * (isFloat ? 4 : 2);
+        if (isFloat) {
+          float v;
+          std::memcpy(&v, from, 4);
+          if (whiteIsZero && c < 3) v = 1.0f - v;
+          std::memcpy(to, &v, 4);
+        } else {
+          std::uint16_t v;
+          std::memcpy(&v, from, 2);
+          if (whiteIsZero && c < 3) v = static_cast<std::uint16_t>(65535 - v);
+          std::memcpy(to, &v, 2);
+        }
+      }
+    }
+  });
+  return bitmap;
+}
+
+void LoadTiff(const InputFile& file, Bitmap& bitmap, bool deep = false) {
+  CheckDirectory(file, deep);
   OpenTiff tiff;
   Open(file, tiff);
   TIFF* tif = tiff.handle.get();
@@ -644,11 +686,23 @@ void LoadTiff(const InputFile& file, Bitmap& bitmap) {
   layout.separate = planar == PLANARCONFIG_SEPARATE && layout.samplesPerPixel > 1;
 
   const int bits = layout.bitsPerSample;
-  if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) {
-    throw CodecError(kDepthMessage);
-  }
   if (layout.width == 0 || layout.height == 0 || layout.samplesPerPixel == 0) {
     throw CodecError(kDirectoryMessage);
+  }
+  const bool isFloat = sampleFormat == SAMPLEFORMAT_IEEEFP && bits == 32;
+  if (deep &&
+      (photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_MINISBLACK ||
+       photometric == PHOTOMETRIC_MINISWHITE) &&
+      ((bits == 16 && sampleFormat != SAMPLEFORMAT_IEEEFP) || isFloat)) {
+    if (photometric == PHOTOMETRIC_RGB && layout.samplesPerPixel < 3) {
+      throw CodecError(kDirectoryMessage);
+    }
+    Bitmap result = ReadDeep(tif, tiff, layout, isFloat, photometric == PHOTOMETRIC_MINISWHITE);
+    bitmap.swap(result);
+    return;
+  }
+  if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) {
+    throw CodecError(kDepthMessage);
   }
   if (sampleFormat == SAMPLEFORMAT_IEEEFP || sampleFormat == SAMPLEFORMAT_COMPLEXIEEEFP ||
       sampleFormat == SAMPLEFORMAT_COMPLEXINT) {
@@ -677,6 +731,13 @@ void LoadTiff(const InputFile& file, Bitmap& bitmap) {
       break;
     default:
       PhotometricNotSupported(photometric);
+  }
+  if (deep && result.format() == PixelFormat::Bgrx32) {
+    // The fourth sample is alpha: kept as such (the same bytes).
+    Bitmap alpha(result.width(), result.height(), PixelFormat::Bgra32, Uninitialised{},
+                 result.pool());
+    std::memcpy(alpha.data(), result.data(), result.byteSize());
+    result.swap(alpha);
   }
   bitmap.swap(result);
 }
@@ -709,6 +770,9 @@ class TiffDecoder final : public ImageDecoder {
 
   void load(const InputFile& file, Bitmap& bitmap, LoadReport*) const override {
     LoadTiff(file, bitmap);
+  }
+  void loadDeep(const InputFile& file, Bitmap& bitmap, LoadReport*) const override {
+    LoadTiff(file, bitmap, true);
   }
   ImageHeader probe(const InputFile& file) const override { return ProbeTiff(file); }
 };

@@ -200,9 +200,14 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     if (!filer.LoadSourceImage(bitmap)) return Refused();
     run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
     filer.DoProgress("正距円筒画像を立方体表面の画像へ変形します。", spAppend);
-    filer.WarpImage(bitmap);
-    run.BeginStage(RunStage::Writing, 1 + 6 + 2 + 8);
-    filer.SaveCubeFaces(bitmap);
+    if (filer.HoldsDeepSource()) {
+      run.BeginStage(RunStage::Writing, 1 + 6);
+      filer.SaveDeepCubeFaces(bitmap);
+    } else {
+      filer.WarpImage(bitmap);
+      run.BeginStage(RunStage::Writing, 1 + 6 + 2 + 8);
+      filer.SaveCubeFaces(bitmap);
+    }
     filer.SaveArrangedFaces();
     bitmap = Bitmap();
     run.BeginStage(RunStage::Committing);
@@ -236,7 +241,16 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
     filer.PrepareImageSize();
     filer.BuildFileNames();
     if (auto refusal = CheckFaces(run, filer.FileNames, filer.OutputSize)) return *refusal;
+    filer.PrepareResultMetadata();
     run.BeginStage(RunStage::Loading, 6 * 3);
+    if (filer.UsesDeepFaces()) {
+      if (!filer.CheckParameters() || !filer.ConvertDeepFaces(output)) return Refused();
+      run.BeginStage(RunStage::Committing);
+      run.cancel().Check();
+      JobResult result;
+      result.written = commit.Commit();
+      return result;
+    }
     if (!filer.LoadArrangedFaces()) return Refused();
     if (!filer.LoadCubeFaces(bitmap)) return Refused();
     run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));

@@ -136,7 +136,7 @@ std::vector<Bitmap> Arrangement::Arrange(std::array<Bitmap, 6>& faces, const Poo
         images.push_back(std::move(face));
         continue;
       }
-      Bitmap turned(face.width(), face.height(), PixelFormat::Bgr24, Uninitialised{}, pool);
+      Bitmap turned(face.width(), face.height(), face.format(), Uninitialised{}, pool);
       DrawTurned(turned, 0, 0, face, slot.turn);
       images.push_back(std::move(turned));
       face = Bitmap();
@@ -144,7 +144,7 @@ std::vector<Bitmap> Arrangement::Arrange(std::array<Bitmap, 6>& faces, const Poo
     return images;
   }
   const int n = faces[0].width();
-  Bitmap image(layout_->columns * n, layout_->rows * n, PixelFormat::Bgr24, Uninitialised{}, pool);
+  Bitmap image(layout_->columns * n, layout_->rows * n, faces[0].format(), Uninitialised{}, pool);
   // The empty cells of a cross are black.
   if (layout_->insideView) FillBlack(image);
   for (int k = 0; k < 6; ++k) {

@@ -5,18 +5,33 @@
 
 #include "filers/SimFilers.h"
 #include "imaging/JpegIO.h"
+#include "imaging/OutputFile.h"
 
 namespace skyfold {
 
-void FaceSaves::SaveJpeg(Bitmap& bitmap, const std::string& fileName) {
+void FaceSaves::SaveJpeg(Bitmap& bitmap, const std::string& fileName, ImageMetadata metadata) {
+  Save(bitmap, fileName,
+       [outputs = run_.outputs, metadata = std::move(metadata)](const std::string& name,
+                                                                const Bitmap& face) {
+         if (metadata.Empty()) {
+           SaveBitmapAsJpeg(name, face, 100, outputs);
+           return;
+         }
+         OutputFile file(name, outputs);
+         WriteWithMetadata(file, EncodeJpeg(face, 100), metadata);
+         file.close();
+       });
+}
+
+void FaceSaves::Save(Bitmap& bitmap, const std::string& fileName, Writer write) {
   // The face's memory goes with the task and back to the run's pool when it
   // is written; the cutter takes it again for a later face.
   auto face = std::make_shared<Bitmap>(bitmap.pool());
   face->swap(bitmap);
   pending_.push_back(
-      run_.workers().Submit([face, fileName, outputs = run_.outputs, cancel = &run_.cancel()] {
+      run_.workers().Submit([face, fileName, write = std::move(write), cancel = &run_.cancel()] {
         cancel->Check();
-        SaveBitmapAsJpeg(fileName, *face, 100, outputs);
+        write(fileName, *face);
         *face = Bitmap();
       }));
   Settle(static_cast<std::size_t>(run_.Threads()));

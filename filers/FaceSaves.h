@@ -7,10 +7,12 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "filers/RunContext.h"
 #include "imaging/Bitmap.h"
+#include "imaging/ImageMetadata.h"
 
 namespace skyfold {
 
@@ -26,8 +28,11 @@ class FaceSaves {
 
   bool Enabled() const { return run_.Threads() > 1; }
   // Takes the bitmap's pixels (it is left empty) and writes them as a JPEG
-  // of quality 100 to fileName in the background.
-  void SaveJpeg(Bitmap& bitmap, const std::string& fileName);
+  // of quality 100 to fileName in the background, with the metadata.
+  void SaveJpeg(Bitmap& bitmap, const std::string& fileName, ImageMetadata metadata = {});
+  // The same for any writer: write(fileName, pixels) runs in the background.
+  using Writer = std::function<void(const std::string& fileName, const Bitmap& bitmap)>;
+  void Save(Bitmap& bitmap, const std::string& fileName, Writer write);
   // Waits for every save; rethrows the failure of the first that failed.
   void Finish();
 

@@ -68,6 +68,18 @@ class TPanoFiler : public TSimFiler {
   // false after one message.
   bool LoadArrangedFaces();
 
+  // Reads the chosen face's metadata for the panorama (ResultMetadata), with
+  // GPano XMP describing the panorama of OutputSize.
+  void PrepareResultMetadata();
+  // True when the output type holds deeper samples or alpha and the chosen
+  // face has them (its header says so): the faces then go through
+  // ConvertDeepFaces instead of LoadCubeFaces and the design's warp.
+  bool UsesDeepFaces();
+  // Loads the six faces keeping their depth, samples the panorama of
+  // OutputSize straight from them and saves it to output at the faces'
+  // depth. False after one message, as LoadCubeFaces.
+  bool ConvertDeepFaces(const std::string& output);
+
  private:
   struct ArrangedSource {
     Arrangement arrangement;

@@ -47,8 +47,23 @@ const char* ExtractImageTypeExt(TExtractImageType type) {
       return ".jpg";
     case eiTiff:
       return ".tif";
+    default:
+      break;
   }
-  return "";
+  const OutputFormat* format = ExtractImageTypeFormat(type);
+  return format != nullptr ? format->extension : "";
+}
+
+const OutputFormat* ExtractImageTypeFormat(TExtractImageType type) {
+  const auto& formats = OutputFormats();
+  if (type < eiPng || type - eiPng >= static_cast<int>(formats.size())) return nullptr;
+  return &formats[static_cast<std::size_t>(type - eiPng)];
+}
+
+ImageMetadata TSimFiler::MetadataFor(TExtractImageType type) const {
+  if (type == eiJpeg) return ImageMetadata{ResultMetadata.icc, {}, {}};
+  if (ExtractImageTypeFormat(type) != nullptr) return ResultMetadata;
+  return ImageMetadata{};
 }
 
 // The constructor runs the base CreateDataHolders (no derived override is

@@ -25,13 +25,28 @@
 #include "filers/RunContext.h"
 #include "filers/SimDataHolders.h"
 #include "imaging/Bitmap.h"
+#include "imaging/ImageMetadata.h"
+#include "imaging/OutputFormats.h"
 
 namespace skyfold {
 
 // Enumerations are exchanged by ordinal (settings file, radio-group item
 // indexes); the fixed underlying type lets any byte value travel.
 enum TCubeSuffix : std::uint8_t { csLeft = 0, csZero = 1 };
-enum TExtractImageType : std::uint8_t { eiBitmap = 0, eiJpeg = 1, eiTiff = 2 };
+// Ordinals from 3 on are the registered output types of
+// imaging/OutputFormats.h, in their order (3 + index).
+enum TExtractImageType : std::uint8_t {
+  eiBitmap = 0,
+  eiJpeg = 1,
+  eiTiff = 2,
+  eiPng = 3,
+  eiExr = 4,
+  eiHdr = 5,
+  eiWebp = 6,
+  eiWebpLossless = 7,
+  eiTiff16 = 8,
+  eiTiffFloat = 9
+};
 enum TImageSizeMode : std::uint8_t { ismSmall = 0, ismNormal = 1, ismLarge = 2 };
 enum TSceneFormat : std::uint8_t { sfFMS = 0, sfRCP = 1 };
 enum TSceneType : std::uint8_t { stCube = 0, stSphere = 1 };
@@ -57,8 +72,12 @@ using TSimProgressEvent =
 
 // Face suffix of face index d (0 … 5) under a naming rule ("_left" / "_3" …).
 const char* CubeFaceSuffix(TCubeSuffix rule, int faceIndex);
-// ".bmp", ".jpg", ".tif"; "" for any other value.
+// ".bmp", ".jpg", ".tif", then the registered types' extensions; "" for any
+// other value.
 const char* ExtractImageTypeExt(TExtractImageType type);
+// The registered output type of an ordinal from 3 on; nullptr for the
+// design's three and values beyond the registry.
+const OutputFormat* ExtractImageTypeFormat(TExtractImageType type);
 
 // The width the warp sees for a source of w × h (a source not 2:1 or not in
 // multiples of 8 is stretched first).
@@ -118,6 +137,21 @@ class TSimFiler : public TNotifyPersistent {
   // not accept, after its message): the caller must stop the run.
   bool LoadSourceImage(Bitmap& bitmap);
   void FixImageSize(Bitmap& bitmap);
+  // After LoadSourceImage: the source keeps samples deeper than the design's
+  // 8-bit RGB (or alpha) for an output type that holds them; it is then in a
+  // working format (DeepCube.h) and goes to SaveDeepCubeFaces instead of the
+  // design's warp.
+  bool HoldsDeepSource() const { return deepSource_; }
+  // The six faces of a deep source sampled straight from it, each converted
+  // to the source's depth and saved like SaveCubeFaces does.
+  void SaveDeepCubeFaces(Bitmap& bitmap);
+  // The metadata a result of the given type gets from the job's source
+  // (ResultMetadata): everything for the new types, the colour profile alone
+  // for the design's JPEG, nothing for BMP and the design's TIFF.
+  ImageMetadata MetadataFor(TExtractImageType type) const;
+  // What the results carry, read from the source by the load (empty with
+  // Options.output.stripMetadata).
+  ImageMetadata ResultMetadata;
   bool CheckSceneParameters();
   void WarpImage(Bitmap& bitmap);
   // WarpImage, the progress line savingLine, then SaveImage(bitmap,
@@ -184,6 +218,9 @@ class TSimFiler : public TNotifyPersistent {
   // Set while SaveCubeFaces saves a face: JPEG faces may be encoded in the
   // background.
   FaceSaves* backgroundSaves_ = nullptr;
+  bool deepSource_ = false;
+  // The sample depth the results keep: the source's (with its alpha).
+  PixelFormat resultFormat_ = PixelFormat::Bgr24;
 
   // The warp's table of quarter unit q: the prepared one, or one built now
   // (mirrored, as the warps read it).

@@ -8,13 +8,16 @@
 #include <cstdint>
 #include <string>
 
+#include "filers/DeepCube.h"
 #include "filers/FaceSaves.h"
 #include "filers/SimFilers.h"
 #include "imaging/Bmp2Tiff.h"
 #include "imaging/BmpIO.h"
 #include "imaging/Errors.h"
 #include "imaging/JpegIO.h"
+#include "imaging/OutputFile.h"
 #include "imaging/PathUtils.h"
+#include "imaging/PixelConvert.h"
 #include "imaging/Raster.h"
 #include "imaging/SimImgUtils.h"
 
@@ -35,15 +38,42 @@ bool NeedsSizeFix(const Bitmap& bitmap) { return NeedsSizeFix(bitmap.width(), bi
 
 int FixedWidth(int width) { return std::max(width / 8 * 8, kMinFixedWidth); }
 
+// A source's samples are said to be rounded and clipped once, when they are
+// deeper than what the output type holds.
+constexpr const char* kReducedLine = "出力の画素の深さに合わせて、値を丸めて切り詰めます。";
+
+bool IsDeep(PixelFormat format) {
+  return SampleTypeOf(format) != SampleType::U8 || HasAlpha(format);
+}
+
+// The deepest format the output type holds for a source of `source`.
+PixelFormat HeldFormat(const OutputFormat* output, PixelFormat source) {
+  if (output == nullptr) return PixelFormat::Bgr24;
+  const SampleType type = SampleTypeOf(source);
+  const SampleType held =
+      static_cast<int>(type) <= static_cast<int>(output->deepest) ? type : output->deepest;
+  return DirectFormat(held, output->alpha && HasAlpha(source));
+}
+
 }  // namespace
 
 int WarpedWidth(int w, int h) { return NeedsSizeFix(w, h) ? FixedWidth(w) : w; }
 
 bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
   const std::string fileName = GetImageFileName();
+  deepSource_ = false;
+  resultFormat_ = PixelFormat::Bgr24;
   if (!FileExists(fileName)) return false;
   DoProgress("読み込んでいます。　" + fileName, spAppend);
   RunContext& run = Context();
+  const OutputFormat* output = ExtractImageTypeFormat(GetExtractImageType());
+  // The design's sources into the design's types are read as the design
+  // reads them; anything else keeps its depth until the output decides.
+  DecodeContext decodeContext = run.decode();
+  decodeContext.keepDepth = output != nullptr || GetImageFileKind(fileName) >= ikPng;
+  const bool carries =
+      !Options.output.stripMetadata && (output != nullptr || GetExtractImageType() == eiJpeg);
+  ResultMetadata = carries ? ReadResultMetadata(fileName) : ImageMetadata{};
   run.cancel().Check();
   // A JPEG decodes on one core: the warp's table, which depends only on the
   // size, is built on another meanwhile.
@@ -89,7 +119,7 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
     // After an unaccepted extension the loader has told the user; the run
     // must stop rather than write six blank faces.
     Bitmap target(&run.memory());
-    loaded = LoadImageFile(target, fileName, &report, run.decode());
+    loaded = LoadImageFile(target, fileName, &report, decodeContext);
     if (loaded) bitmap.swap(target);
   } catch (...) {
     DropPreparedTable();
@@ -100,6 +130,22 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
     return false;
   }
   NoteIncomplete(report, fileName);
+  const PixelFormat held = HeldFormat(output, bitmap.format());
+  if (IsDeep(bitmap.format()) && IsDeep(held)) {
+    // Sampled straight from the source at its own size (SaveDeepCubeFaces).
+    if (ConversionLoses(bitmap.format(), held)) DoProgress(kReducedLine, spAppend);
+    const PixelFormat working = DeepWorkingFormat(bitmap.format());
+    if (bitmap.format() != working) {
+      Bitmap converted = ConvertFormat(bitmap, working, run.workers());
+      bitmap.swap(converted);
+    }
+    deepSource_ = true;
+    resultFormat_ = held;
+    return true;
+  }
+  if (IsDeep(bitmap.format()) && ConversionLoses(bitmap.format(), PixelFormat::Bgr24)) {
+    DoProgress(kReducedLine, spAppend);
+  }
   // Every later step reads and writes three bytes per pixel.
   ConvertToBgr24(bitmap);
   if (NeedsSizeFix(bitmap)) FixImageSize(bitmap);
@@ -123,17 +169,60 @@ void TSimFiler::SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint
     case eiBitmap:
       SaveBitmapAsBmp(fileName, bitmap, run.outputs);
       break;
-    case eiJpeg:
+    case eiJpeg: {
+      // With a source profile, the JPEG carries it (APP2); the pixels and
+      // every other byte of the encoding are the design's.
+      ImageMetadata metadata = MetadataFor(eiJpeg);
       if (backgroundSaves_ != nullptr && backgroundSaves_->Enabled()) {
-        backgroundSaves_->SaveJpeg(bitmap, fileName);
-      } else {
+        backgroundSaves_->SaveJpeg(bitmap, fileName, std::move(metadata));
+      } else if (metadata.Empty()) {
         SaveBitmapAsJpeg(fileName, bitmap, 100, run.outputs);
+      } else {
+        OutputFile file(fileName, run.outputs);
+        WriteWithMetadata(file, EncodeJpeg(bitmap, 100), metadata);
+        file.close();
       }
       break;
+    }
     case eiTiff:
       SaveBitmapAsTiff(fileName, bitmap, run.outputs);
       break;
+    default:
+      if (const OutputFormat* format = ExtractImageTypeFormat(GetExtractImageType())) {
+        ImageMetadata metadata = MetadataFor(GetExtractImageType());
+        if (backgroundSaves_ != nullptr && backgroundSaves_->Enabled()) {
+          // Faces are encoded on the run's workers while the next are made.
+          backgroundSaves_->Save(bitmap, fileName,
+                                 [format, metadata = std::move(metadata), outputs = run.outputs](
+                                     const std::string& name, const Bitmap& b) {
+                                   SaveBitmapAs(*format, name, b, metadata, outputs);
+                                 });
+        } else {
+          SaveBitmapAs(*format, fileName, bitmap, metadata, run.outputs);
+        }
+      }
+      break;
   }
+}
+
+void TSimFiler::SaveDeepCubeFaces(Bitmap& bitmap) {
+  RunContext& run = Context();
+  const Workers workers = run.workers();
+  DoProgress("画像ファイルを書き出しています。", spAppend);
+  FaceSaves saves(run);
+  for (std::size_t i = 0; i < FileNames.size(); ++i) {
+    run.cancel().Check();
+    DoProgress(FileNames[i], spAppend);
+    if (i >= 6) continue;
+    Bitmap face = SampleCubeFace(bitmap, static_cast<int>(i), OutputSize, workers);
+    if (face.format() != resultFormat_) {
+      Bitmap converted = ConvertFormat(face, resultFormat_, workers);
+      face.swap(converted);
+    }
+    const FaceSaves::Scope background(saves, *this);
+    SaveImage(face, OutputPath(FileNames[i]), static_cast<std::uint8_t>(i));
+  }
+  saves.Finish();
 }
 
 }  // namespace skyfold

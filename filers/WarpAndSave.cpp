@@ -21,6 +21,7 @@
 
 #include "filers/PanoramaWarp.h"
 #include "filers/SimFilers.h"
+#include "imaging/ImageMetadata.h"
 #include "imaging/JpegIO.h"
 #include "imaging/OutputFile.h"
 #include "imaging/Parallel.h"
@@ -195,7 +196,8 @@ void TSimFiler::WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName,
   }
   run.cancel().Check();
   OutputFile file(fileName, run.outputs);
-  file.write(bytes.data(), bytes.size());
+  // With a face's profile the JPEG carries it; otherwise these are the bytes.
+  WriteWithMetadata(file, std::move(bytes), MetadataFor(eiJpeg));
   file.close();
 }
 

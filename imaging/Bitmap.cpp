@@ -20,9 +20,59 @@ int BytesPerPixel(PixelFormat format) {
     case PixelFormat::Bgr24:
       return 3;
     case PixelFormat::Bgrx32:
+    case PixelFormat::Bgra32:
       return 4;
+    case PixelFormat::Rgb48:
+      return 6;
+    case PixelFormat::Rgba64:
+      return 8;
+    case PixelFormat::RgbF96:
+      return 12;
+    case PixelFormat::RgbaF128:
+      return 16;
     default:
       return 1;
+  }
+}
+
+SampleType SampleTypeOf(PixelFormat format) {
+  switch (format) {
+    case PixelFormat::Rgb48:
+    case PixelFormat::Rgba64:
+      return SampleType::U16;
+    case PixelFormat::RgbF96:
+    case PixelFormat::RgbaF128:
+      return SampleType::F32;
+    default:
+      return SampleType::U8;
+  }
+}
+
+int ChannelCount(PixelFormat format) {
+  if (IsIndexed(format)) return 1;
+  switch (format) {
+    case PixelFormat::Bgr24:
+    case PixelFormat::Rgb48:
+    case PixelFormat::RgbF96:
+      return 3;
+    default:
+      return 4;
+  }
+}
+
+bool HasAlpha(PixelFormat format) {
+  return format == PixelFormat::Bgra32 || format == PixelFormat::Rgba64 ||
+         format == PixelFormat::RgbaF128;
+}
+
+PixelFormat DirectFormat(SampleType type, bool alpha) {
+  switch (type) {
+    case SampleType::U16:
+      return alpha ? PixelFormat::Rgba64 : PixelFormat::Rgb48;
+    case SampleType::F32:
+      return alpha ? PixelFormat::RgbaF128 : PixelFormat::RgbF96;
+    default:
+      return alpha ? PixelFormat::Bgra32 : PixelFormat::Bgr24;
   }
 }
 
@@ -46,6 +96,16 @@ PixelMemory Allocate(int width, int height, PixelFormat format, const PoolRef& p
   } catch (const std::bad_alloc&) {
     throw MemoryError(kOutOfMemoryMessage, SizeText(width, height) + " 画素の画像を確保できません");
   }
+}
+
+// White: every byte 255 (the palette's white entry), or 1.0 in every float
+// sample (alpha included: opaque).
+void FillWhite(std::uint8_t* data, std::size_t bytes, PixelFormat format, std::uint8_t white) {
+  if (SampleTypeOf(format) != SampleType::F32) {
+    std::memset(data, white, bytes);
+    return;
+  }
+  std::fill_n(reinterpret_cast<float*>(data), bytes / sizeof(float), 1.0f);
 }
 
 }  // namespace
@@ -77,7 +137,7 @@ void Bitmap::reset(int width, int height, PixelFormat format) {
   height_ = height;
   format_ = format;
   if (!IsIndexed(format)) palette_.clear();
-  if (byteSize() != 0) std::memset(data_.get(), whiteIndex(), byteSize());
+  if (byteSize() != 0) FillWhite(data_.get(), byteSize(), format_, whiteIndex());
 }
 
 void Bitmap::setSize(int width, int height) {
@@ -92,9 +152,9 @@ void Bitmap::setSize(int width, int height) {
     std::uint8_t* dst = data.get() + newRow * y;
     if (y < keepRows) {
       std::memcpy(dst, row(y), keep);
-      std::memset(dst + keep, white, newRow - keep);
+      FillWhite(dst + keep, newRow - keep, format_, white);
     } else {
-      std::memset(dst, white, newRow);
+      FillWhite(dst, newRow, format_, white);
     }
   }
   data_ = std::move(data);

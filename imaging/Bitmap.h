@@ -31,7 +31,17 @@ enum class PixelFormat : std::uint8_t {
   Indexed8,  // 8-bit palette (grey images too)
   Bgr24,     // B, G, R
   Bgrx32,    // B, G, R, fourth byte carried along
+  // Sources and results that keep more than the design's 8-bit colour.
+  // Deep formats store R, G, B (, A) in that order; alpha is straight (not
+  // premultiplied) in every bitmap, premultiplied only while resampling.
+  Bgra32,    // B, G, R, alpha (8 bits)
+  Rgb48,     // 16-bit R, G, B
+  Rgba64,    // 16-bit R, G, B, A
+  RgbF96,    // 32-bit float R, G, B
+  RgbaF128,  // 32-bit float R, G, B, A
 };
+
+enum class SampleType : std::uint8_t { U8, U16, F32 };
 
 struct PaletteEntry {
   std::uint8_t b = 0, g = 0, r = 0;
@@ -39,8 +49,17 @@ struct PaletteEntry {
 };
 
 bool IsIndexed(PixelFormat format);
-// Bytes one pixel takes in memory: 1 for palette formats, 3 or 4 otherwise.
+// Bytes one pixel takes in memory: 1 for palette formats, channels × sample
+// bytes otherwise.
 int BytesPerPixel(PixelFormat format);
+// U8 for the palette and 8-bit formats.
+SampleType SampleTypeOf(PixelFormat format);
+// Colour channels plus alpha: 1 for palette formats, 3 or 4 otherwise
+// (Bgrx32 counts 4: its fourth byte is carried along).
+int ChannelCount(PixelFormat format);
+bool HasAlpha(PixelFormat format);  // Bgra32, Rgba64, RgbaF128
+// The format of that sample type with or without alpha.
+PixelFormat DirectFormat(SampleType type, bool alpha);
 
 // The largest raster we agree to allocate; headers announcing more are
 // refused before any allocation.

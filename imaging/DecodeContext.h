@@ -16,6 +16,9 @@ struct DecodeContext {
   const CancelToken* cancel = nullptr;
   // Told of the rows as they are decoded, where a reader follows the decoder.
   RowGate* rows = nullptr;
+  // Keep 16-bit and float samples and alpha (the decoders' loadDeep) rather
+  // than the design's 8-bit reduction.
+  bool keepDepth = false;
 };
 
 }  // namespace skyfold

@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "imaging/PixelConvert.h"
+
 namespace skyfold {
 namespace {
 
@@ -203,6 +205,12 @@ void DrawTransparent(Bitmap& dst, int x, int y, const Bitmap& src) {
 
 void ConvertToBgr24(Bitmap& bitmap) {
   if (bitmap.format() == PixelFormat::Bgr24) return;
+  if (SampleTypeOf(bitmap.format()) != SampleType::U8) {
+    // Rounded to the nearest level and clipped.
+    Bitmap converted = ConvertFormat(bitmap, PixelFormat::Bgr24);
+    bitmap.swap(converted);
+    return;
+  }
   Bitmap converted(bitmap.width(), bitmap.height(), PixelFormat::Bgr24);
   for (int y = 0; y < bitmap.height(); ++y) {
     ConvertPixels(bitmap, bitmap.row(y), converted, converted.row(y), bitmap.width());

@@ -1,4 +1,5 @@
-// Quarter and half turns of 24- and 32-bit bitmaps. The turned image is built
+// Quarter and half turns of bitmaps of whole-pixel formats (8-bit, 16-bit and
+// float samples). The turned image is built
 // in a new bitmap and swapped in at the end, so a failure (an unsupported
 // format, no memory) leaves the caller's bitmap as it was. The quarter turn
 // walks the image in square tiles: reading rows while writing columns of a
@@ -20,8 +21,25 @@ namespace {
 constexpr int kTile = 64;
 
 void CheckFormat(const Bitmap& bitmap) {
-  if (bitmap.format() != PixelFormat::Bgr24 && bitmap.format() != PixelFormat::Bgrx32) {
-    throw ArgumentError("PixelFormat is not Available.");
+  if (IsIndexed(bitmap.format())) throw ArgumentError("PixelFormat is not Available.");
+}
+
+// Calls turn.template operator()<bytes per pixel>() for the bitmap's format.
+template <typename Turn>
+void ByPixelSize(const Bitmap& bitmap, Turn&& turn) {
+  switch (bitmap.bytesPerPixel()) {
+    case 3:
+      return turn.template operator()<3>();
+    case 4:
+      return turn.template operator()<4>();
+    case 6:
+      return turn.template operator()<6>();
+    case 8:
+      return turn.template operator()<8>();
+    case 12:
+      return turn.template operator()<12>();
+    default:
+      return turn.template operator()<16>();
   }
 }
 
@@ -82,11 +100,7 @@ void RotateBitmap90(Bitmap& bitmap, TRotateDirection direction, const Workers& w
   // Every pixel of the target is written: no white fill first.
   Bitmap turned(bitmap.height(), bitmap.width(), bitmap.format(), Uninitialised{}, bitmap.pool());
   if (!bitmap.empty()) {
-    if (bitmap.format() == PixelFormat::Bgr24) {
-      Turn90<3>(bitmap, turned, direction, workers);
-    } else {
-      Turn90<4>(bitmap, turned, direction, workers);
-    }
+    ByPixelSize(bitmap, [&]<int kBytes>() { Turn90<kBytes>(bitmap, turned, direction, workers); });
   }
   bitmap.swap(turned);
 }
@@ -95,11 +109,7 @@ void RotateBitmap180(Bitmap& bitmap, const Workers& workers) {
   CheckFormat(bitmap);
   Bitmap turned(bitmap.width(), bitmap.height(), bitmap.format(), Uninitialised{}, bitmap.pool());
   if (!bitmap.empty()) {
-    if (bitmap.format() == PixelFormat::Bgr24) {
-      Turn180<3>(bitmap, turned, workers);
-    } else {
-      Turn180<4>(bitmap, turned, workers);
-    }
+    ByPixelSize(bitmap, [&]<int kBytes>() { Turn180<kBytes>(bitmap, turned, workers); });
   }
   bitmap.swap(turned);
 }

@@ -27,6 +27,10 @@ TImageFileKind GetImageFileKind(const std::string& fileName) {
   if (ext == ".BMP") return ikBitmap;
   if (ext == ".JPG" || ext == ".JPEG") return ikJpeg;
   if (ext == ".TIF" || ext == ".TIFF") return ikTiff;
+  if (ext == ".PNG") return ikPng;
+  if (ext == ".EXR") return ikExr;
+  if (ext == ".HDR") return ikHdr;
+  if (ext == ".WEBP") return ikWebp;
   return ikUnknown;
 }
 
@@ -52,7 +56,11 @@ bool LoadImageFile(Bitmap& bitmap, const std::string& fileName, LoadReport* repo
         ReadJpeg(file, loaded, &notes, context);
         break;
       case ikTiff:
-        LoadImageByContent(file, loaded, &notes);
+      case ikPng:
+      case ikExr:
+      case ikHdr:
+      case ikWebp:
+        LoadImageByContent(file, loaded, &notes, context.keepDepth);
         break;
       case ikUnknown:
         break;

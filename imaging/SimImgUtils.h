@@ -16,13 +16,25 @@
 
 namespace skyfold {
 
-enum TImageFileKind : std::uint8_t { ikUnknown = 0, ikBitmap = 1, ikJpeg = 2, ikTiff = 3 };
+// Kinds 4 … 7 are read beyond the design's three; like TIFF names they are
+// decoded by content.
+enum TImageFileKind : std::uint8_t {
+  ikUnknown = 0,
+  ikBitmap = 1,
+  ikJpeg = 2,
+  ikTiff = 3,
+  ikPng = 4,
+  ikExr = 5,
+  ikHdr = 6,
+  ikWebp = 7
+};
 
 // As seen on screen with y growing downwards: clockwise moves the top edge to
 // the right edge, counter-clockwise moves it to the left edge.
 enum TRotateDirection : std::uint8_t { rdClockwise = 0, rdCounterClockwise = 1 };
 
-// ".BMP" → ikBitmap, ".JPG"/".JPEG" → ikJpeg, ".TIF"/".TIFF" → ikTiff, in any
+// ".BMP" → ikBitmap, ".JPG"/".JPEG" → ikJpeg, ".TIF"/".TIFF" → ikTiff,
+// ".PNG" → ikPng, ".EXR" → ikExr, ".HDR" → ikHdr, ".WEBP" → ikWebp, in any
 // case; anything else (or no extension) → ikUnknown. Never touches the file.
 TImageFileKind GetImageFileKind(const std::string& fileName);
 
@@ -37,7 +49,7 @@ TImageFileKind GetImageFileKind(const std::string& fileName);
 bool LoadImageFile(Bitmap& bitmap, const std::string& fileName, LoadReport* report = nullptr,
                    const DecodeContext& context = {});
 
-// In-place quarter and half turns of 24- and 32-bit bitmaps (whole pixels,
+// In-place quarter and half turns of bitmaps of direct formats (whole pixels,
 // fourth byte included). Other formats throw ArgumentError
 // "PixelFormat is not Available." before anything changes; on any failure
 // the bitmap is left untouched.

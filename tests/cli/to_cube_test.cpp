@@ -146,9 +146,9 @@ TEST_F(ToCube, RefusedJobsExitWithOneAndWriteNothing) {
   EXPECT_EQ(r.err, "出力先フォルダがありません。\n");
 
   // An extension the loader does not take: its message, then nothing.
-  const std::string png = work_.file("in/pano.png");
-  std::filesystem::copy_file(pano_, png);
-  r = RunCli(scratch_, {"to-cube", "-q", "-o", work_.file("out"), png});
+  const std::string gif = work_.file("in/pano.gif");
+  std::filesystem::copy_file(pano_, gif);
+  r = RunCli(scratch_, {"to-cube", "-q", "-o", work_.file("out"), gif});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "扱えない画像ファイルです。\n");
   EXPECT_EQ(r.out, "");
@@ -159,7 +159,7 @@ TEST_F(ToCube, UsageErrorsExitWithTwo) {
   CliResult r = RunCli(scratch_, {"to-cube", "-s", "100", pano_});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("2048"), std::string::npos) << r.err;  // the allowed edges
-  r = RunCli(scratch_, {"to-cube", "-t", "png", pano_});
+  r = RunCli(scratch_, {"to-cube", "-t", "gif", pano_});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("tif"), std::string::npos) << r.err;
   EXPECT_EQ(RunCli(scratch_, {"to-cube", "--bogus", pano_}).status, 2);

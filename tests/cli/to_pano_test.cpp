@@ -112,9 +112,10 @@ TEST_F(ToPano, TheTypeFollowsTheOutputsExtensionUnlessGiven) {
     const char* file;
     const char* magic;
   } cases[] = {
-      {"-o a.BMP", "a.BMP", "BM"},    {"-o a.jpeg", "a.jpeg", "\xFF\xD8"},
-      {"-o a.TIFF", "a.TIFF", "II*"}, {"-o a.png", "a.png", "II*"},
-      {"-o noext", "noext", "II*"},   {"-t bmp -o b.jpg", "b.jpg", "BM"},
+      {"-o a.BMP", "a.BMP", "BM"},        {"-o a.jpeg", "a.jpeg", "\xFF\xD8"},
+      {"-o a.TIFF", "a.TIFF", "II*"},     {"-o a.png", "a.png", "\x89PNG"},
+      {"-o a.gif", "a.gif", "II*"},       {"-o noext", "noext", "II*"},
+      {"-t bmp -o b.jpg", "b.jpg", "BM"},
   };
   for (const auto& c : cases) {
     const Result r = RunCli(folder, std::string("to-pano -q -w 256 ") + c.args + " hall_top.jpg");

@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(AnyCase, TypeNames, ::testing::ValuesIn(kNames),
 TEST(TypeNameRefusal, AnUnknownTypeIsAUsageErrorAndWritesNothing) {
   TempDir scratch, work;
   SaveBitmapAsBmp(work.file("pano.bmp"), test::DrawTexturedPanorama(128));
-  for (const char* name : {"png", "JPE", "tifff", ""}) {
+  for (const char* name : {"gif", "JPE", "tifff", "webp-lossy", ""}) {
     const test::CliResult r =
         RunCli(scratch, {"to-cube", "-q", "-t", name, "-o", work.path(), work.file("pano.bmp")});
     EXPECT_EQ(r.status, 2) << name << ": " << r.err;

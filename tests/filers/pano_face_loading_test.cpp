@@ -183,8 +183,8 @@ TEST_F(FaceLoading, AMissingFaceStopsTheJobBeforeAnythingIsLoaded) {
 }
 
 TEST_F(FaceLoading, AFaceOfAnUnacceptedKindStopsTheJobAfterTheLoadersMessage) {
-  filer.SetCubeImageFileName(folder.file("cube_front.png"));
-  WriteFaces({{{8, 8}, {8, 8}, {8, 8}, {8, 8}, {8, 8}, {8, 8}}}, ".png");
+  filer.SetCubeImageFileName(folder.file("cube_front.gif"));
+  WriteFaces({{{8, 8}, {8, 8}, {8, 8}, {8, 8}, {8, 8}, {8, 8}}}, ".gif");
   Bitmap bitmap(3, 2);
   EXPECT_FALSE(Load(bitmap));
   EXPECT_EQ(messages, std::vector<std::string>{"扱えない画像ファイルです。"});

@@ -95,7 +95,7 @@ TEST(FilerNames, SphereNamesAreTwentyPiecesInThreeGroups) {
 TEST(FilerNames, OutOfRangeOrdinalsAddNoNamesOrNoExtension) {
   EXPECT_TRUE(NamesFor(stCube, static_cast<TCubeSuffix>(2), eiBitmap).empty());
   EXPECT_TRUE(NamesFor(static_cast<TSceneType>(2), csLeft, eiBitmap).empty());
-  EXPECT_EQ(NamesFor(stCube, csLeft, static_cast<TExtractImageType>(3)),
+  EXPECT_EQ(NamesFor(stCube, csLeft, static_cast<TExtractImageType>(eiTiffFloat + 1)),
             (Names{"tex_left", "tex_front", "tex_right", "tex_back", "tex_top", "tex_bottom"}));
   EXPECT_STREQ(CubeFaceSuffix(static_cast<TCubeSuffix>(7), 0), "");
   EXPECT_STREQ(CubeFaceSuffix(csLeft, 6), "");

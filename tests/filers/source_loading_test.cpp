@@ -224,7 +224,7 @@ TEST_F(SourceLoading, APaletteSourceArrivesIn24Bits) {
 }
 
 TEST_F(SourceLoading, AnUnacceptedExtensionStopsTheRunWithTheBitmapEmpty) {
-  const std::string name = temp.file("pano.png");
+  const std::string name = temp.file("pano.gif");
   SaveBitmapAsBmp(name, Quadrants(96, 48));  // real pixels, wrong extension
   filer.SetImageFileName(name);
   Bitmap loaded;
@@ -302,7 +302,7 @@ TEST_F(ResultWriting, AnExistingFileIsReplaced) {
 }
 
 TEST_F(ResultWriting, AnUnknownTypeWritesNothing) {
-  filer.SetExtractImageType(static_cast<TExtractImageType>(3));
+  filer.SetExtractImageType(static_cast<TExtractImageType>(eiTiffFloat + 1));
   Bitmap source = Gradient(96, 48);
   filer.SaveImage(source, temp.file("face.xyz"), fiTop);
   EXPECT_FALSE(fs::exists(temp.file("face.xyz")));

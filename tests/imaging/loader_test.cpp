@@ -76,7 +76,7 @@ TEST(ImageFileKind, OtherOrMissingExtensionsAreUnknown) {
   EXPECT_EQ(GetImageFileKind("pano.jpe"), ikUnknown);
   EXPECT_EQ(GetImageFileKind("pano.jfif"), ikUnknown);
   EXPECT_EQ(GetImageFileKind("pano.dib"), ikUnknown);
-  EXPECT_EQ(GetImageFileKind("pano.png"), ikUnknown);
+  EXPECT_EQ(GetImageFileKind("pano.gif"), ikUnknown);
   EXPECT_EQ(GetImageFileKind("pano"), ikUnknown);
   EXPECT_EQ(GetImageFileKind(""), ikUnknown);
   EXPECT_EQ(GetImageFileKind("pano.jpg.txt"), ikUnknown);
@@ -91,8 +91,9 @@ TEST(LoadImageFile, UnknownKindShowsTheMessageAndMissingFileDoesNothing) {
   Bitmap bitmap(5, 4);
   bitmap.row(0)[0] = 7;
 
-  WritePngRgb(dir.file("pano.png"), test::DrawTexturedPanorama(16));
-  EXPECT_FALSE(LoadImageFile(bitmap, dir.file("pano.png")));
+  // PNG data under a name no reader takes.
+  WritePngRgb(dir.file("pano.gif"), test::DrawTexturedPanorama(16));
+  EXPECT_FALSE(LoadImageFile(bitmap, dir.file("pano.gif")));
   ASSERT_EQ(messages.texts.size(), 1u);
   EXPECT_EQ(messages.texts[0], "扱えない画像ファイルです。");
 
@@ -181,11 +182,14 @@ TEST(LoadImageFile, DecoderFailuresThrowAndLeaveTheBitmapAsItWas) {
 
 TEST(DecoderRegistry, DecodersAreAskedInRegistrationOrder) {
   const auto& decoders = RegisteredDecoders();
-  ASSERT_EQ(decoders.size(), 4u);
+  ASSERT_EQ(decoders.size(), 7u);
   EXPECT_STREQ(decoders[0]->name(), "TIFF");
   EXPECT_STREQ(decoders[1]->name(), "PNG");
   EXPECT_STREQ(decoders[2]->name(), "JPEG");
   EXPECT_STREQ(decoders[3]->name(), "BMP");
+  EXPECT_STREQ(decoders[4]->name(), "EXR");
+  EXPECT_STREQ(decoders[5]->name(), "HDR");
+  EXPECT_STREQ(decoders[6]->name(), "WebP");
   EXPECT_EQ(&RegisteredDecoders(), &decoders);  // filled once
 }
 
