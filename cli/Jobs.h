@@ -41,6 +41,9 @@ struct ToCubeOptions {
   bool swapLeftRight = false;
   bool force = false;
   bool quiet = false;
+  // A turned view, a filter, sizes beyond the design's: the general
+  // resampler (size then stays a design edge, for the filer's ordinal).
+  ResampleOptions resample;
   RunOptions run;
 };
 
@@ -51,6 +54,7 @@ struct ToPanoOptions {
   std::optional<TExtractImageType> type;  // default: from the output's extension, else tif
   bool force = false;
   bool quiet = false;
+  ResampleOptions resample;
   RunOptions run;
 };
 

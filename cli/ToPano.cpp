@@ -44,6 +44,11 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
     err << "--width: " << options.width << " not in {256,512,1024,2048,4096,8192,16384}\n";
     return kExitUsage;
   }
+  const std::int32_t custom = options.resample.panoramaWidth;
+  if (custom != 0 && (custom < 64 || custom > 65500 || custom % 2 != 0)) {
+    err << "--width: " << custom << " not an even width 64 … 65500\n";
+    return kExitUsage;
+  }
   if (options.type && *options.type > eiTiff) {
     err << "--type: not one of bmp, jpg or tif\n";
     return kExitUsage;
@@ -60,6 +65,7 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
   filer.SetCubeImageFileName(options.face);
   filer.SetImageFileName(options.output);
   filer.SetPanoImageSize(static_cast<TPanoImageSize>(ordinal));
+  filer.Options.resample = options.resample;
   filer.SetExtractImageType(options.type ? *options.type : TypeFromExtension(options.output));
 
   JobQuestions questions;

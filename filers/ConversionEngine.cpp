@@ -4,6 +4,8 @@
 #include <exception>
 #include <new>
 
+#include "filers/ResampledJobs.h"
+#include "filers/SphereResampler.h"
 #include "filers/StripBlend.h"
 #include "imaging/OutputFile.h"
 #include "imaging/PathUtils.h"
@@ -106,15 +108,19 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     // before bitmap does, however the job ends.
     const SourceDecodeEnd decodeEnd(run);
     filer.PrepareImageSize();
-    run.BeginStage(RunStage::Loading, 2);
-    // The warp comes next: it may follow the decoder.
-    run.streamSource = true;
-    if (!filer.LoadSourceImage(bitmap)) return Refused();
-    run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
-    filer.DoProgress("正距円筒画像を立方体表面の画像へ変形します。", spAppend);
-    filer.WarpImage(bitmap);
-    run.BeginStage(RunStage::Writing, 1 + 6 + 2 + 8);
-    filer.SaveCubeFaces(bitmap);
+    if (UsesGeneralResampler(filer.Options.resample)) {
+      if (!ResampleCubeFaces(filer, bitmap)) return Refused();
+    } else {
+      run.BeginStage(RunStage::Loading, 2);
+      // The warp comes next: it may follow the decoder.
+      run.streamSource = true;
+      if (!filer.LoadSourceImage(bitmap)) return Refused();
+      run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
+      filer.DoProgress("正距円筒画像を立方体表面の画像へ変形します。", spAppend);
+      filer.WarpImage(bitmap);
+      run.BeginStage(RunStage::Writing, 1 + 6 + 2 + 8);
+      filer.SaveCubeFaces(bitmap);
+    }
     bitmap = Bitmap();
     run.BeginStage(RunStage::Committing);
     run.cancel().Check();
@@ -145,11 +151,15 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
     Bitmap bitmap(&run.memory());
     filer.PrepareImageSize();
     filer.BuildFileNames();
-    run.BeginStage(RunStage::Loading, 6 * 3);
-    if (!filer.LoadCubeFaces(bitmap)) return Refused();
-    run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
-    filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
-    filer.WarpAndSaveImage(bitmap, output, "出力中　" + output);
+    if (UsesGeneralResampler(filer.Options.resample)) {
+      if (!ResamplePanorama(filer, output, "出力中　" + output)) return Refused();
+    } else {
+      run.BeginStage(RunStage::Loading, 6 * 3);
+      if (!filer.LoadCubeFaces(bitmap)) return Refused();
+      run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
+      filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
+      filer.WarpAndSaveImage(bitmap, output, "出力中　" + output);
+    }
     bitmap = Bitmap();
     run.BeginStage(RunStage::Committing);
     run.cancel().Check();

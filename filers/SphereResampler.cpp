@@ -1,0 +1,610 @@
+#include "filers/SphereResampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <type_traits>
+#include <vector>
+
+#include "imaging/Errors.h"
+
+namespace skyfold {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// Subsamples per output axis at most: reached only within a few degrees of
+// a pole, where a face pixel spans many panorama columns.
+constexpr int kMaxSubsamples = 32;
+// Output pixels at most this many source pixels wide are sampled once: the
+// filter's own kernel covers them; wider ones are averaged (a triangle over
+// ± 1 output pixel, in subsamples at most one source pixel apart).
+constexpr double kAverageAbove = 1.25;
+// Rows a worker takes at a time: small, so the cost of the rows near the
+// poles is shared out.
+constexpr int kGrainRows = 4;
+
+struct Vec3 {
+  double x, y, z;
+};
+
+Vec3 operator+(const Vec3& a, const Vec3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3 operator*(double s, const Vec3& a) { return {s * a.x, s * a.y, s * a.z}; }
+
+Vec3 Apply(const Orientation& o, const Vec3& v) {
+  const auto& m = o.m;
+  return {m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z,
+          m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z,
+          m[2][0] * v.x + m[2][1] * v.y + m[2][2] * v.z};
+}
+
+// A face plane as origin + u · a + v · b, in the camera's frame.
+struct FacePlane {
+  Vec3 o, a, b;
+};
+
+FacePlane PlaneOf(int face) {
+  switch (face) {
+    case 0:  // left
+      return {{-1, 0, 0}, {0, 0, 1}, {0, -1, 0}};
+    case 1:  // front
+      return {{0, 0, 1}, {1, 0, 0}, {0, -1, 0}};
+    case 2:  // right
+      return {{1, 0, 0}, {0, 0, -1}, {0, -1, 0}};
+    case 3:  // back
+      return {{0, 0, -1}, {-1, 0, 0}, {0, -1, 0}};
+    case 4:  // top
+      return {{0, 1, 0}, {1, 0, 0}, {0, 0, 1}};
+    default:  // bottom
+      return {{0, -1, 0}, {1, 0, 0}, {0, 0, -1}};
+  }
+}
+
+// (u, v) of direction d on face f's plane (extended beyond the face).
+void OnFace(int f, const Vec3& d, double& u, double& v) {
+  switch (f) {
+    case 0:
+      u = -d.z / d.x;
+      v = d.y / d.x;
+      return;
+    case 2:
+      u = -d.z / d.x;
+      v = -d.y / d.x;
+      return;
+    case 4:
+      u = d.x / d.y;
+      v = d.z / d.y;
+      return;
+    case 5:
+      u = -d.x / d.y;
+      v = d.z / d.y;
+      return;
+    case 1:
+      u = d.x / d.z;
+      v = -d.y / d.z;
+      return;
+    default:
+      u = d.x / d.z;
+      v = d.y / d.z;
+      return;
+  }
+}
+
+// The face a direction points into (ties go to the first axis).
+int FaceOf(const Vec3& d) {
+  const double ax = std::fabs(d.x), ay = std::fabs(d.y), az = std::fabs(d.z);
+  if (ax >= ay && ax >= az) return d.x > 0 ? 2 : 0;
+  if (ay >= az) return d.y > 0 ? 4 : 5;
+  return d.z > 0 ? 1 : 3;
+}
+
+// atan2 to about 1e-9 rad (a millionth of a pixel at 65500 wide) at a
+// fraction of the library's cost: the forward path takes two per sample.
+inline double FastAtan2(double y, double x) {
+  const double ax = std::fabs(x), ay = std::fabs(y);
+  const double big = std::max(ax, ay);
+  if (big == 0) return 0;
+  double t = std::min(ax, ay) / big;
+  double base = 0;
+  if (t > 0.41421356237309503) {  // tan(π/8): atan(t) = π/4 + atan((t − 1)/(t + 1))
+    t = (t - 1) / (t + 1);
+    base = kPi / 4;
+  }
+  const double s = t * t;
+  double p = -1.0 / 19;
+  p = p * s + 1.0 / 17;
+  p = p * s - 1.0 / 15;
+  p = p * s + 1.0 / 13;
+  p = p * s - 1.0 / 11;
+  p = p * s + 1.0 / 9;
+  p = p * s - 1.0 / 7;
+  p = p * s + 1.0 / 5;
+  p = p * s - 1.0 / 3;
+  p = p * s + 1.0;
+  double r = base + t * p;
+  if (ay > ax) r = kPi / 2 - r;
+  if (x < 0) r = kPi - r;
+  return y < 0 ? -r : r;
+}
+
+// ---- kernels: taps and their weights for a source position p ----
+
+template <int Taps>
+struct Kernel;
+
+template <>
+struct Kernel<2> {
+  static void Weights(double p, int& first, float* w) {
+    const double f0 = std::floor(p);
+    first = static_cast<int>(f0);
+    const auto f = static_cast<float>(p - f0);
+    w[0] = 1 - f;
+    w[1] = f;
+  }
+};
+
+// Keys' cubic convolution (a = −0.5, Catmull-Rom).
+template <>
+struct Kernel<4> {
+  static void Weights(double p, int& first, float* w) {
+    const double f0 = std::floor(p);
+    first = static_cast<int>(f0) - 1;
+    const auto f = static_cast<float>(p - f0);
+    const float f2 = f * f, f3 = f2 * f;
+    w[0] = -0.5f * f3 + f2 - 0.5f * f;
+    w[1] = 1.5f * f3 - 2.5f * f2 + 1;
+    w[2] = -1.5f * f3 + 2 * f2 + 0.5f * f;
+    w[3] = 0.5f * f3 - 0.5f * f2;
+  }
+};
+
+// Lanczos with three lobes, from a table of 1024 phases (each normalised to
+// sum 1): sines per tap would cost more than the taps.
+template <>
+struct Kernel<6> {
+  static constexpr int kPhases = 1024;
+  struct Table {
+    float w[kPhases + 1][6];
+    Table() {
+      for (int i = 0; i <= kPhases; ++i) {
+        const double f = static_cast<double>(i) / kPhases;
+        double sum = 0;
+        double raw[6];
+        for (int k = 0; k < 6; ++k) {
+          const double t = f + 2 - k;  // distance of tap k from p
+          const double x = kPi * t;
+          raw[k] = std::fabs(t) < 1e-12 ? 1.0
+                   : std::fabs(t) >= 3  ? 0.0
+                                        : 3 * std::sin(x) * std::sin(x / 3) / (x * x);
+          sum += raw[k];
+        }
+        for (int k = 0; k < 6; ++k) w[i][k] = static_cast<float>(raw[k] / sum);
+      }
+    }
+  };
+  static const Table& Weights() {
+    static const Table table;
+    return table;
+  }
+  static void Weights(double p, int& first, float* w) {
+    const double f0 = std::floor(p);
+    first = static_cast<int>(f0) - 2;
+    const int phase = static_cast<int>((p - f0) * kPhases + 0.5);
+    const float* row = Weights().w[phase];
+    for (int k = 0; k < 6; ++k) w[k] = row[k];
+  }
+};
+
+template <typename T>
+T ToSample(float v) {
+  if constexpr (std::is_floating_point_v<T>) {
+    return static_cast<T>(v);
+  } else {
+    constexpr float kMax = static_cast<float>(std::numeric_limits<T>::max());
+    if (!(v > 0)) return 0;
+    if (v >= kMax) return std::numeric_limits<T>::max();
+    return static_cast<T>(v + 0.5f);
+  }
+}
+
+// Adds weight × the kernel's value at (px, py) of src to acc. `outside`
+// gives the pixel for taps beyond the raster.
+template <typename T, int C, int Taps, typename Outside>
+inline void AddSample(const RasterView<const T>& src, double px, double py, float weight,
+                      float* acc, const Outside& outside) {
+  int ix = 0, iy = 0;
+  float wx[Taps], wy[Taps];
+  Kernel<Taps>::Weights(px, ix, wx);
+  Kernel<Taps>::Weights(py, iy, wy);
+  const bool inside = ix >= 0 && iy >= 0 && ix + Taps <= src.width && iy + Taps <= src.height;
+  for (int j = 0; j < Taps; ++j) {
+    float line[C] = {};
+    if (inside) {
+      const T* p = src.row(iy + j) + static_cast<std::ptrdiff_t>(ix) * C;
+      for (int i = 0; i < Taps; ++i) {
+        for (int c = 0; c < C; ++c) line[c] += wx[i] * static_cast<float>(p[i * C + c]);
+      }
+    } else {
+      for (int i = 0; i < Taps; ++i) {
+        const T* p = outside(ix + i, iy + j);
+        for (int c = 0; c < C; ++c) line[c] += wx[i] * static_cast<float>(p[c]);
+      }
+    }
+    const float wj = weight * wy[j];
+    for (int c = 0; c < C; ++c) acc[c] += wj * line[c];
+  }
+}
+
+// Subsamples along one output axis whose step spans `span` source pixels,
+// and their triangle weights.
+int SubsampleCount(double span, ResampleFilter filter) {
+  if (filter == ResampleFilter::Design || !(span > kAverageAbove)) return 1;
+  return std::min(kMaxSubsamples, static_cast<int>(std::ceil(2 * span)));
+}
+
+// Offsets (in output pixels, within ± 1) and weights of n subsamples.
+void Subsamples(int n, double* offset, float* weight) {
+  if (n == 1) {
+    offset[0] = 0;
+    weight[0] = 1;
+    return;
+  }
+  for (int k = 0; k < n; ++k) {
+    offset[k] = (2.0 * k + 1) / n - 1;
+    weight[k] = static_cast<float>(1 - std::fabs(offset[k]));
+  }
+}
+
+// ---- panorama → face ----
+
+template <typename T, int C>
+struct PanoramaSource {
+  RasterView<const T> pano;
+  double toX, toY;  // radians to pixels
+
+  // A tap beyond the panorama: columns wrap, rows continue over the pole on
+  // the opposite meridian.
+  const T* operator()(int x, int y) const {
+    const int w = pano.width, h = pano.height;
+    if (y < 0 || y >= h) {
+      y = y < 0 ? -1 - y : 2 * h - 1 - y;
+      x += w / 2;
+      y = std::clamp(y, 0, h - 1);
+    }
+    x %= w;
+    if (x < 0) x += w;
+    return pano.row(y) + static_cast<std::ptrdiff_t>(x) * C;
+  }
+
+  void Position(const Vec3& d, double& px, double& py) const {
+    const double rho = std::sqrt(d.x * d.x + d.z * d.z);
+    px = (FastAtan2(d.x, d.z) + kPi) * toX - 0.5;
+    py = FastAtan2(rho, d.y) * toY - 0.5;
+  }
+
+  // Source pixels one step dd of direction d moves, from the derivatives
+  // of longitude and polar angle.
+  double Span(const Vec3& d, const Vec3& dd) const {
+    const double r2 = d.x * d.x + d.z * d.z;
+    const double rho = std::sqrt(r2);
+    if (rho == 0) return kMaxSubsamples;
+    const double dlon = (d.z * dd.x - d.x * dd.z) / r2;
+    const double drho = (d.x * dd.x + d.z * dd.z) / rho;
+    const double dpolar = (d.y * drho - rho * dd.y) / (r2 + d.y * d.y);
+    return std::hypot(dlon * toX, dpolar * toY);
+  }
+};
+
+template <typename T, int C, int Taps>
+void FaceRows(const PanoramaSource<T, C>& src, const FacePlane& plane, const RasterView<T>& face,
+              ResampleFilter filter, int r0, int r1) {
+  const double su = 2.0 / face.width, sv = 2.0 / face.height;
+  const Vec3 stepU = su * plane.a, stepV = sv * plane.b;
+  double offU[kMaxSubsamples], offV[kMaxSubsamples];
+  float wU[kMaxSubsamples], wV[kMaxSubsamples];
+  for (int r = r0; r < r1; ++r) {
+    const double v = (r + 0.5) * sv - 1;
+    T* out = face.row(r);
+    for (int c = 0; c < face.width; ++c) {
+      const double u = (c + 0.5) * su - 1;
+      const Vec3 d = plane.o + u * plane.a + v * plane.b;
+      const bool averages = filter != ResampleFilter::Design;
+      const int nu = averages ? SubsampleCount(src.Span(d, stepU), filter) : 1;
+      const int nv = averages ? SubsampleCount(src.Span(d, stepV), filter) : 1;
+      float acc[C] = {};
+      if (nu == 1 && nv == 1) {
+        double px = 0, py = 0;
+        src.Position(d, px, py);
+        AddSample<T, C, Taps>(src.pano, px, py, 1.0f, acc, src);
+      } else {
+        Subsamples(nu, offU, wU);
+        Subsamples(nv, offV, wV);
+        float total = 0;
+        for (int j = 0; j < nv; ++j) {
+          const Vec3 dj = d + offV[j] * stepV;
+          for (int i = 0; i < nu; ++i) {
+            double px = 0, py = 0;
+            src.Position(dj + offU[i] * stepU, px, py);
+            const float w = wU[i] * wV[j];
+            AddSample<T, C, Taps>(src.pano, px, py, w, acc, src);
+            total += w;
+          }
+        }
+        for (int k = 0; k < C; ++k) acc[k] /= total;
+      }
+      for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
+    }
+  }
+}
+
+template <typename T, int C, int Taps>
+void FaceFromPanorama(const RasterView<const T>& pano, int faceIndex, const RasterView<T>& face,
+                      const Orientation& view, ResampleFilter filter, const Workers& workers,
+                      const CancelToken* cancel) {
+  const FacePlane local = PlaneOf(faceIndex);
+  const FacePlane plane{Apply(view, local.o), Apply(view, local.a), Apply(view, local.b)};
+  const PanoramaSource<T, C> src{pano, pano.width / (2 * kPi), pano.height / kPi};
+  workers.ForInterleaved(0, face.height, kGrainRows, [&](int r0, int r1) {
+    CheckCancel(cancel);
+    FaceRows<T, C, Taps>(src, plane, face, filter, r0, r1);
+  });
+}
+
+// ---- faces → panorama ----
+
+template <typename T, int C>
+struct FaceSource {
+  const std::array<RasterView<const T>, 6>* faces;
+  int face;  // the face being sampled
+
+  static void Pixel(const RasterView<const T>& f, double u, double v, double& px, double& py) {
+    px = (u + 1) * 0.5 * f.width - 0.5;
+    py = (v + 1) * 0.5 * f.height - 0.5;
+  }
+
+  // A tap beyond the face: the pixel of the neighbouring face its centre
+  // direction falls into.
+  const T* operator()(int x, int y) const {
+    const RasterView<const T>& f = (*faces)[face];
+    const double u = 2.0 * (x + 0.5) / f.width - 1;
+    const double v = 2.0 * (y + 0.5) / f.height - 1;
+    const FacePlane plane = PlaneOf(face);
+    const Vec3 d = plane.o + u * plane.a + v * plane.b;
+    const int g = FaceOf(d);
+    const RasterView<const T>& n = (*faces)[g];
+    double gu = 0, gv = 0;
+    OnFace(g, d, gu, gv);
+    const int gx = std::clamp(static_cast<int>(std::floor((gu + 1) * 0.5 * n.width)), 0, n.width - 1);
+    const int gy =
+        std::clamp(static_cast<int>(std::floor((gv + 1) * 0.5 * n.height)), 0, n.height - 1);
+    return n.row(gy) + static_cast<std::ptrdiff_t>(gx) * C;
+  }
+};
+
+template <typename T, int C, int Taps>
+void AddFaceSample(const std::array<RasterView<const T>, 6>& faces, const Vec3& d, float weight,
+                   float* acc) {
+  const int f = FaceOf(d);
+  double u = 0, v = 0, px = 0, py = 0;
+  OnFace(f, d, u, v);
+  FaceSource<T, C>::Pixel(faces[f], u, v, px, py);
+  AddSample<T, C, Taps>(faces[f], px, py, weight, acc, FaceSource<T, C>{&faces, f});
+}
+
+// Face pixels one step dd of direction d moves on d's face.
+template <typename T>
+double FaceSpan(const std::array<RasterView<const T>, 6>& faces, const Vec3& d, const Vec3& dd) {
+  const int f = FaceOf(d);
+  double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
+  OnFace(f, d, u0, v0);
+  OnFace(f, d + dd, u1, v1);
+  return std::hypot((u1 - u0) * 0.5 * faces[f].width, (v1 - v0) * 0.5 * faces[f].height);
+}
+
+template <typename T, int C, int Taps>
+void PanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int width, int height,
+                       int firstRow, const RasterView<T>& band, const Orientation& view,
+                       ResampleFilter filter, const Workers& workers, const CancelToken* cancel) {
+  // The camera-frame direction of panorama pixel (x, y) is
+  // sin θ · P[x] + cos θ · Q, with P[x] = sin φ · X + cos φ · Z and X, Y, Z
+  // the world axes seen from the turned camera.
+  const Orientation toCamera = view.Inverse();
+  const Vec3 axisX = Apply(toCamera, {1, 0, 0});
+  const Vec3 axisY = Apply(toCamera, {0, 1, 0});
+  const Vec3 axisZ = Apply(toCamera, {0, 0, 1});
+  const double dPhi = 2 * kPi / width, dTheta = kPi / height;
+  std::vector<Vec3> along(static_cast<std::size_t>(width)), across(static_cast<std::size_t>(width));
+  for (int x = 0; x < width; ++x) {
+    const double phi = (x + 0.5) * dPhi - kPi;
+    const double s = std::sin(phi), c = std::cos(phi);
+    along[static_cast<std::size_t>(x)] = s * axisX + c * axisZ;
+    across[static_cast<std::size_t>(x)] = (c * dPhi) * axisX + (-s * dPhi) * axisZ;
+  }
+  workers.ForInterleaved(0, band.height, kGrainRows, [&](int r0, int r1) {
+    CheckCancel(cancel);
+    double offU[kMaxSubsamples], offV[kMaxSubsamples];
+    float wU[kMaxSubsamples], wV[kMaxSubsamples];
+    for (int r = r0; r < r1; ++r) {
+      const double theta = (firstRow + r + 0.5) * dTheta;
+      const double st = std::sin(theta), ct = std::cos(theta);
+      T* out = band.row(r);
+      for (int x = 0; x < width; ++x) {
+        const Vec3& p = along[static_cast<std::size_t>(x)];
+        const Vec3 d = st * p + ct * axisY;
+        float acc[C] = {};
+        int nu = 1, nv = 1;
+        Vec3 stepU{0, 0, 0}, stepV{0, 0, 0};
+        if (filter != ResampleFilter::Design) {
+          stepU = st * across[static_cast<std::size_t>(x)];
+          stepV = (ct * dTheta) * p + (-st * dTheta) * axisY;
+          nu = SubsampleCount(FaceSpan(faces, d, stepU), filter);
+          nv = SubsampleCount(FaceSpan(faces, d, stepV), filter);
+        }
+        if (nu == 1 && nv == 1) {
+          AddFaceSample<T, C, Taps>(faces, d, 1.0f, acc);
+        } else {
+          Subsamples(nu, offU, wU);
+          Subsamples(nv, offV, wV);
+          float total = 0;
+          for (int j = 0; j < nv; ++j) {
+            const Vec3 dj = d + offV[j] * stepV;
+            for (int i = 0; i < nu; ++i) {
+              const float w = wU[i] * wV[j];
+              AddFaceSample<T, C, Taps>(faces, dj + offU[i] * stepU, w, acc);
+              total += w;
+            }
+          }
+          for (int k = 0; k < C; ++k) acc[k] /= total;
+        }
+        for (int k = 0; k < C; ++k) out[x * C + k] = ToSample<T>(acc[k]);
+      }
+    }
+  });
+}
+
+template <typename F>
+void WithTaps(ResampleFilter filter, const F& f) {
+  switch (filter) {
+    case ResampleFilter::Bicubic:
+      f(std::integral_constant<int, 4>{});
+      break;
+    case ResampleFilter::Lanczos3:
+      f(std::integral_constant<int, 6>{});
+      break;
+    default:
+      f(std::integral_constant<int, 2>{});
+      break;
+  }
+}
+
+template <typename F>
+void WithChannels(int channels, const F& f) {
+  switch (channels) {
+    case 1:
+      f(std::integral_constant<int, 1>{});
+      break;
+    case 2:
+      f(std::integral_constant<int, 2>{});
+      break;
+    case 3:
+      f(std::integral_constant<int, 3>{});
+      break;
+    case 4:
+      f(std::integral_constant<int, 4>{});
+      break;
+    default:
+      throw ArgumentError("Unsupported channel count.");
+  }
+}
+
+}  // namespace
+
+Orientation Orientation::FromYawPitchRoll(double yawDegrees, double pitchDegrees,
+                                          double rollDegrees) {
+  const double y = yawDegrees * kPi / 180, p = pitchDegrees * kPi / 180,
+               r = rollDegrees * kPi / 180;
+  Orientation yaw, pitch, roll;
+  // Yaw turns forward (+z) toward the right (+x) about the up axis.
+  yaw.m = {{{std::cos(y), 0, std::sin(y)}, {0, 1, 0}, {-std::sin(y), 0, std::cos(y)}}};
+  // Pitch turns forward toward up (+y) about the camera's right axis.
+  pitch.m = {{{1, 0, 0}, {0, std::cos(p), std::sin(p)}, {0, -std::sin(p), std::cos(p)}}};
+  // Roll turns the camera clockwise: its up axis toward its right.
+  roll.m = {{{std::cos(r), std::sin(r), 0}, {-std::sin(r), std::cos(r), 0}, {0, 0, 1}}};
+  return Then(Then(yaw, pitch), roll);
+}
+
+Orientation Orientation::Then(const Orientation& first, const Orientation& second) {
+  Orientation out;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      double s = 0;
+      for (int k = 0; k < 3; ++k) s += first.m[i][k] * second.m[k][j];
+      out.m[i][j] = s;
+    }
+  }
+  return out;
+}
+
+Orientation Orientation::Inverse() const {
+  Orientation out;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) out.m[i][j] = m[j][i];
+  }
+  return out;
+}
+
+bool Orientation::IsIdentity() const {
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      if (m[i][j] != (i == j ? 1.0 : 0.0)) return false;
+    }
+  }
+  return true;
+}
+
+template <typename T>
+void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex faceIndex,
+                              const RasterView<T>& face, const Orientation& view,
+                              ResampleFilter filter, const Workers& workers,
+                              const CancelToken* cancel) {
+  if (faceIndex < 0 || faceIndex > 5) throw ArgumentError("Invalid face index.");
+  if (panorama.channels != face.channels) throw ArgumentError("Channel counts differ.");
+  if (panorama.width < 1 || panorama.height < 1 || face.width < 1 || face.height < 1) return;
+  WithChannels(face.channels, [&](auto c) {
+    WithTaps(filter, [&](auto taps) {
+      FaceFromPanorama<T, decltype(c)::value, decltype(taps)::value>(panorama, faceIndex, face, view, filter, workers, cancel);
+    });
+  });
+}
+
+template <typename T>
+void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces,
+                               int panoramaWidth, int panoramaHeight, int firstRow,
+                               const RasterView<T>& band, const Orientation& view,
+                               ResampleFilter filter, const Workers& workers,
+                               const CancelToken* cancel) {
+  if (band.width != panoramaWidth || firstRow < 0 || firstRow + band.height > panoramaHeight) {
+    throw ArgumentError("The band is not part of the panorama.");
+  }
+  for (const RasterView<const T>& f : faces) {
+    if (f.channels != band.channels) throw ArgumentError("Channel counts differ.");
+    if (f.width < 1 || f.height < 1) throw ArgumentError("Empty face.");
+  }
+  if (band.height < 1 || panoramaWidth < 1) return;
+  WithChannels(band.channels, [&](auto c) {
+    WithTaps(filter, [&](auto taps) {
+      PanoramaFromFaces<T, decltype(c)::value, decltype(taps)::value>(faces, panoramaWidth, panoramaHeight, firstRow, band, view,
+                                    filter, workers, cancel);
+    });
+  });
+}
+
+#define SKYFOLD_RESAMPLER_TYPE(T)                                                               \
+  template void ResampleFaceFromPanorama<T>(const RasterView<const T>&, CubeFaceIndex,          \
+                                            const RasterView<T>&, const Orientation&,           \
+                                            ResampleFilter, const Workers&, const CancelToken*); \
+  template void ResamplePanoramaFromFaces<T>(                                                   \
+      const std::array<RasterView<const T>, 6>&, int, int, int, const RasterView<T>&,          \
+      const Orientation&, ResampleFilter, const Workers&, const CancelToken*);
+SKYFOLD_RESAMPLER_TYPE(std::uint8_t)
+SKYFOLD_RESAMPLER_TYPE(std::uint16_t)
+SKYFOLD_RESAMPLER_TYPE(float)
+#undef SKYFOLD_RESAMPLER_TYPE
+
+int AutoFaceEdge(int panoramaWidth) {
+  const int edge = 8 * static_cast<int>(std::floor(panoramaWidth / kPi / 8));
+  return std::clamp(edge, 8, 16384);
+}
+
+int AutoPanoramaWidth(int faceEdge) {
+  const int width = 8 * static_cast<int>(std::ceil(kPi * faceEdge / 8));
+  return std::clamp(width, 64, 65496);
+}
+
+bool UsesGeneralResampler(const ResampleOptions& options) {
+  return options.yaw != 0 || options.pitch != 0 || options.roll != 0 ||
+         options.filter != ResampleFilter::Design || options.faceEdge != 0 ||
+         options.panoramaWidth != 0 || options.autoSize;
+}
+
+}  // namespace skyfold
