@@ -108,12 +108,12 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   {
     std::vector<Task<Bitmap>> decodes;
     for (const std::string& name : filer.FileNames) {
-      decodes.push_back(run.workers().Submit([name, pool = PoolRef(&run.memory()),
-                                              context = run.decode()] {
-        Bitmap face(pool);
-        if (LoadImageFile(face, name, nullptr, context)) ConvertToBgr24(face);
-        return face;
-      }));
+      decodes.push_back(
+          run.workers().Submit([name, pool = PoolRef(&run.memory()), context = run.decode()] {
+            Bitmap face(pool);
+            if (LoadImageFile(face, name, nullptr, context)) ConvertToBgr24(face);
+            return face;
+          }));
     }
     for (int d = 0; d < kFaceCount; ++d) {
       run.cancel().Check();

@@ -374,7 +374,8 @@ struct FaceSource {
     const RasterView<const T>& n = (*faces)[g];
     double gu = 0, gv = 0;
     OnFace(g, d, gu, gv);
-    const int gx = std::clamp(static_cast<int>(std::floor((gu + 1) * 0.5 * n.width)), 0, n.width - 1);
+    const int gx =
+        std::clamp(static_cast<int>(std::floor((gu + 1) * 0.5 * n.width)), 0, n.width - 1);
     const int gy =
         std::clamp(static_cast<int>(std::floor((gv + 1) * 0.5 * n.height)), 0, n.height - 1);
     return n.row(gy) + static_cast<std::ptrdiff_t>(gx) * C;
@@ -552,17 +553,17 @@ void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex
   if (panorama.width < 1 || panorama.height < 1 || face.width < 1 || face.height < 1) return;
   WithChannels(face.channels, [&](auto c) {
     WithTaps(filter, [&](auto taps) {
-      FaceFromPanorama<T, decltype(c)::value, decltype(taps)::value>(panorama, faceIndex, face, view, filter, workers, cancel);
+      FaceFromPanorama<T, decltype(c)::value, decltype(taps)::value>(panorama, faceIndex, face,
+                                                                     view, filter, workers, cancel);
     });
   });
 }
 
 template <typename T>
-void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces,
-                               int panoramaWidth, int panoramaHeight, int firstRow,
-                               const RasterView<T>& band, const Orientation& view,
-                               ResampleFilter filter, const Workers& workers,
-                               const CancelToken* cancel) {
+void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int panoramaWidth,
+                               int panoramaHeight, int firstRow, const RasterView<T>& band,
+                               const Orientation& view, ResampleFilter filter,
+                               const Workers& workers, const CancelToken* cancel) {
   if (band.width != panoramaWidth || firstRow < 0 || firstRow + band.height > panoramaHeight) {
     throw ArgumentError("The band is not part of the panorama.");
   }
@@ -573,19 +574,19 @@ void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces,
   if (band.height < 1 || panoramaWidth < 1) return;
   WithChannels(band.channels, [&](auto c) {
     WithTaps(filter, [&](auto taps) {
-      PanoramaFromFaces<T, decltype(c)::value, decltype(taps)::value>(faces, panoramaWidth, panoramaHeight, firstRow, band, view,
-                                    filter, workers, cancel);
+      PanoramaFromFaces<T, decltype(c)::value, decltype(taps)::value>(
+          faces, panoramaWidth, panoramaHeight, firstRow, band, view, filter, workers, cancel);
     });
   });
 }
 
-#define SKYFOLD_RESAMPLER_TYPE(T)                                                               \
-  template void ResampleFaceFromPanorama<T>(const RasterView<const T>&, CubeFaceIndex,          \
-                                            const RasterView<T>&, const Orientation&,           \
-                                            ResampleFilter, const Workers&, const CancelToken*); \
-  template void ResamplePanoramaFromFaces<T>(                                                   \
-      const std::array<RasterView<const T>, 6>&, int, int, int, const RasterView<T>&,          \
-      const Orientation&, ResampleFilter, const Workers&, const CancelToken*);
+#define SKYFOLD_RESAMPLER_TYPE(T)                                                                 \
+  template void ResampleFaceFromPanorama<T>(const RasterView<const T>&, CubeFaceIndex,            \
+                                            const RasterView<T>&, const Orientation&,             \
+                                            ResampleFilter, const Workers&, const CancelToken*);  \
+  template void ResamplePanoramaFromFaces<T>(const std::array<RasterView<const T>, 6>&, int, int, \
+                                             int, const RasterView<T>&, const Orientation&,       \
+                                             ResampleFilter, const Workers&, const CancelToken*);
 SKYFOLD_RESAMPLER_TYPE(std::uint8_t)
 SKYFOLD_RESAMPLER_TYPE(std::uint16_t)
 SKYFOLD_RESAMPLER_TYPE(float)

@@ -82,11 +82,10 @@ void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex
 // (faces[i] is face index i; each may have its own size). The same `view`
 // as the faces were made with gives back the panorama they came from.
 template <typename T>
-void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces,
-                               int panoramaWidth, int panoramaHeight, int firstRow,
-                               const RasterView<T>& band, const Orientation& view,
-                               ResampleFilter filter, const Workers& workers,
-                               const CancelToken* cancel);
+void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int panoramaWidth,
+                               int panoramaHeight, int firstRow, const RasterView<T>& band,
+                               const Orientation& view, ResampleFilter filter,
+                               const Workers& workers, const CancelToken* cancel);
 
 // The face edge that keeps a panorama's detail at the face centre:
 // 8 · ⌊W / π / 8⌋, at least 8 and at most 16384.

@@ -1,7 +1,5 @@
 // The general resampler: what each angle means, their order, the inverse,
 // antialiasing, and results that do not depend on the thread count.
-#include "filers/SphereResampler.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,8 @@
 #include <functional>
 #include <numbers>
 #include <vector>
+
+#include "filers/SphereResampler.h"
 
 namespace skyfold {
 namespace {
@@ -22,7 +22,9 @@ struct Image {
   int width = 0, height = 0, channels = 3;
   std::vector<T> px;
   Image(int w, int h, int c = 3) : width(w), height(h), channels(c), px(std::size_t(w) * h * c) {}
-  RasterView<T> view() { return {px.data(), width, height, channels, std::ptrdiff_t(width) * channels}; }
+  RasterView<T> view() {
+    return {px.data(), width, height, channels, std::ptrdiff_t(width) * channels};
+  }
   RasterView<const T> view() const {
     return {px.data(), width, height, channels, std::ptrdiff_t(width) * channels};
   }
@@ -45,8 +47,8 @@ Image<> Panorama(int width, const Colour& colour) {
     const double theta = (y + 0.5) * kPi / pano.height;
     for (int x = 0; x < width; ++x) {
       const double phi = (x + 0.5) * 2 * kPi / width - kPi;
-      const auto c = colour(std::sin(phi) * std::sin(theta), std::cos(theta),
-                            std::cos(phi) * std::sin(theta));
+      const auto c =
+          colour(std::sin(phi) * std::sin(theta), std::cos(theta), std::cos(phi) * std::sin(theta));
       for (int k = 0; k < 3; ++k) pano.at(x, y, k) = static_cast<std::uint8_t>(std::lround(c[k]));
     }
   }
@@ -169,8 +171,8 @@ TEST(ResamplerOrder, CombinedTurnIsTheThreeInTurn) {
         << "face " << face;
   }
   // A different order is a different view.
-  const Orientation other = Orientation::Then(
-      Orientation::FromYawPitchRoll(0, 0, 10), Orientation::FromYawPitchRoll(30, 20, 0));
+  const Orientation other = Orientation::Then(Orientation::FromYawPitchRoll(0, 0, 10),
+                                              Orientation::FromYawPitchRoll(30, 20, 0));
   EXPECT_GT(MeanDifference(Face(pano, 1, 128, other), Face(pano, 1, 128, all)), 3.0);
 }
 
