@@ -17,9 +17,8 @@ constexpr double kPi = 3.14159265358979323846;
 // a pole, where a face pixel spans many panorama columns.
 constexpr int kMaxSubsamples = 32;
 // Output pixels at most this many source pixels wide are sampled once: the
-// filter's own kernel covers them; wider ones are averaged (a triangle over
-// ± 1 output pixel, in subsamples at most one source pixel apart).
-constexpr double kAverageAbove = 1.25;
+// filter's own kernel covers them; wider ones are averaged.
+constexpr double kAverageAbove = 1.5;
 // Rows a worker takes at a time: small, so the cost of the rows near the
 // poles is shared out.
 constexpr int kGrainRows = 4;
@@ -235,25 +234,52 @@ inline void AddSample(const RasterView<const T>& src, double px, double py, floa
   }
 }
 
-// Subsamples along one output axis whose step spans `span` source pixels,
-// and their triangle weights.
+// Subsamples along one output axis whose step spans `span` source pixels:
+// at most one source pixel apart over ± 1 output pixel.
 int SubsampleCount(double span, ResampleFilter filter) {
   if (filter == ResampleFilter::Design || !(span > kAverageAbove)) return 1;
   return std::min(kMaxSubsamples, static_cast<int>(std::ceil(2 * span)));
 }
 
-// Offsets (in output pixels, within ± 1) and weights of n subsamples.
-void Subsamples(int n, double* offset, float* weight) {
-  if (n == 1) {
-    offset[0] = 0;
-    weight[0] = 1;
-    return;
+// The subsamples of one output pixel, whose steps along the output axes
+// move Ju = (ux, uy) and Jv = (vx, vy) source pixels: a triangle over ± 1
+// output pixel, sampled at most one source pixel apart. On a grid along the
+// output axes, or, when that takes more, along the footprint's diagonals
+// Ju ± Jv: near a pole both steps run along the same source row, and a grid
+// of both lengths would sample the same line many times over.
+struct Footprint {
+  int n1 = 1, n2 = 1;
+  bool diagonal = false;
+  double sign = 1;
+
+  Footprint() = default;
+  Footprint(double ux, double uy, double vx, double vy, ResampleFilter filter) {
+    n1 = SubsampleCount(std::sqrt(ux * ux + uy * uy), filter);
+    n2 = SubsampleCount(std::sqrt(vx * vx + vy * vy), filter);
+    if (n1 * n2 < 4) return;
+    sign = ux * vx + uy * vy < 0 ? -1 : 1;
+    const double ax = ux + sign * vx, ay = uy + sign * vy;
+    const double bx = ux - sign * vx, by = uy - sign * vy;
+    const int d1 = SubsampleCount(std::sqrt(ax * ax + ay * ay), filter);
+    const int d2 = SubsampleCount(std::sqrt(bx * bx + by * by), filter);
+    if (d1 * d2 < n1 * n2) {
+      n1 = d1;
+      n2 = d2;
+      diagonal = true;
+    }
   }
-  for (int k = 0; k < n; ++k) {
-    offset[k] = (2.0 * k + 1) / n - 1;
-    weight[k] = static_cast<float>(1 - std::fabs(offset[k]));
+
+  bool Single() const { return n1 == 1 && n2 == 1; }
+
+  // Subsample (i, j): its offset (u, v) in output pixels and its weight (0:
+  // outside the triangle's support).
+  void At(int i, int j, double& u, double& v, float& weight) const {
+    const double a = (2.0 * i + 1) / n1 - 1, b = (2.0 * j + 1) / n2 - 1;
+    u = diagonal ? a + b : a;
+    v = diagonal ? sign * (a - b) : b;
+    weight = static_cast<float>(std::max(0.0, 1 - std::fabs(u)) * std::max(0.0, 1 - std::fabs(v)));
   }
-}
+};
 
 // ---- panorama → face ----
 
@@ -282,57 +308,100 @@ struct PanoramaSource {
     py = FastAtan2(rho, d.y) * toY - 0.5;
   }
 
-  // Source pixels one step dd of direction d moves, from the derivatives
-  // of longitude and polar angle.
-  double Span(const Vec3& d, const Vec3& dd) const {
+  // Source pixels (x, y) one step dd of direction d moves, from the
+  // derivatives of longitude and polar angle.
+  void Step(const Vec3& d, const Vec3& dd, double& sx, double& sy) const {
     const double r2 = d.x * d.x + d.z * d.z;
     const double rho = std::sqrt(r2);
-    if (rho == 0) return kMaxSubsamples;
+    if (rho == 0) {
+      sx = sy = kMaxSubsamples;
+      return;
+    }
     const double dlon = (d.z * dd.x - d.x * dd.z) / r2;
     const double drho = (d.x * dd.x + d.z * dd.z) / rho;
     const double dpolar = (d.y * drho - rho * dd.y) / (r2 + d.y * d.y);
-    return std::hypot(dlon * toX, dpolar * toY);
+    sx = dlon * toX;
+    sy = dpolar * toY;
   }
 };
+
+// Columns between two exactly mapped ones along a face row: the positions
+// between are interpolated when the cell's midpoint shows the mapping
+// straight enough there (near a pole it is not, and every pixel is mapped).
+constexpr int kCell = 8;
+constexpr double kMaxInterpolationError = 0.02;  // source pixels
 
 template <typename T, int C, int Taps>
 void FaceRows(const PanoramaSource<T, C>& src, const FacePlane& plane, const RasterView<T>& face,
               ResampleFilter filter, int r0, int r1) {
   const double su = 2.0 / face.width, sv = 2.0 / face.height;
   const Vec3 stepU = su * plane.a, stepV = sv * plane.b;
-  double offU[kMaxSubsamples], offV[kMaxSubsamples];
-  float wU[kMaxSubsamples], wV[kMaxSubsamples];
+  const double w = src.pano.width;
+  const bool averages = filter != ResampleFilter::Design;
+  // The unwrapped column of x nearest to `near`.
+  const auto unwrap = [w](double x, double near) {
+    if (x - near > w / 2) return x - w;
+    if (near - x > w / 2) return x + w;
+    return x;
+  };
   for (int r = r0; r < r1; ++r) {
     const double v = (r + 0.5) * sv - 1;
+    const Vec3 rowStart = plane.o + v * plane.b;
+    const auto direction = [&](double c) { return rowStart + ((c + 0.5) * su - 1) * plane.a; };
     T* out = face.row(r);
-    for (int c = 0; c < face.width; ++c) {
-      const double u = (c + 0.5) * su - 1;
-      const Vec3 d = plane.o + u * plane.a + v * plane.b;
-      const bool averages = filter != ResampleFilter::Design;
-      const int nu = averages ? SubsampleCount(src.Span(d, stepU), filter) : 1;
-      const int nv = averages ? SubsampleCount(src.Span(d, stepV), filter) : 1;
-      float acc[C] = {};
-      if (nu == 1 && nv == 1) {
-        double px = 0, py = 0;
-        src.Position(d, px, py);
-        AddSample<T, C, Taps>(src.pano, px, py, 1.0f, acc, src);
-      } else {
-        Subsamples(nu, offU, wU);
-        Subsamples(nv, offV, wV);
-        float total = 0;
-        for (int j = 0; j < nv; ++j) {
-          const Vec3 dj = d + offV[j] * stepV;
-          for (int i = 0; i < nu; ++i) {
-            double px = 0, py = 0;
-            src.Position(dj + offU[i] * stepU, px, py);
-            const float w = wU[i] * wV[j];
-            AddSample<T, C, Taps>(src.pano, px, py, w, acc, src);
-            total += w;
-          }
+    double x0 = 0, y0 = 0;
+    src.Position(direction(0), x0, y0);
+    for (int c0 = 0; c0 < face.width; c0 += kCell) {
+      double x1 = 0, y1 = 0, xm = 0, ym = 0;
+      src.Position(direction(c0 + kCell), x1, y1);
+      src.Position(direction(c0 + kCell / 2), xm, ym);
+      x1 = unwrap(x1, x0);
+      xm = unwrap(xm, x0);
+      const bool straight = std::fabs(xm - (x0 + x1) / 2) < kMaxInterpolationError &&
+                            std::fabs(ym - (y0 + y1) / 2) < kMaxInterpolationError;
+      const double gx = (x1 - x0) / kCell, gy = (y1 - y0) / kCell;
+      const int cEnd = std::min(face.width, c0 + kCell);
+      for (int c = c0; c < cEnd; ++c) {
+        const Vec3 d = direction(c);
+        double px = x0 + gx * (c - c0), py = y0 + gy * (c - c0);
+        if (!straight) src.Position(d, px, py);
+        double ux = gx, uy = gy, vx = 0, vy = 0;
+        Footprint foot;
+        if (averages) {
+          if (!straight) src.Step(d, stepU, ux, uy);
+          src.Step(d, stepV, vx, vy);
+          foot = Footprint(ux, uy, vx, vy, filter);
         }
-        for (int k = 0; k < C; ++k) acc[k] /= total;
+        float acc[C] = {};
+        if (foot.Single()) {
+          AddSample<T, C, Taps>(src.pano, px, py, 1.0f, acc, src);
+        } else {
+          float total = 0;
+          for (int j = 0; j < foot.n2; ++j) {
+            for (int i = 0; i < foot.n1; ++i) {
+              double ou = 0, ov = 0;
+              float wt = 0;
+              foot.At(i, j, ou, ov, wt);
+              if (wt <= 0) continue;
+              double qx = 0, qy = 0;
+              if (straight) {
+                // Within the cell the mapping is linear along the row, and
+                // one row step is the derivative's.
+                qx = px + ou * ux + ov * vx;
+                qy = py + ou * uy + ov * vy;
+              } else {
+                src.Position(d + ou * stepU + ov * stepV, qx, qy);
+              }
+              AddSample<T, C, Taps>(src.pano, qx, qy, wt, acc, src);
+              total += wt;
+            }
+          }
+          for (int k = 0; k < C; ++k) acc[k] /= total;
+        }
+        for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
       }
-      for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
+      x0 = x1 > w ? x1 - w : x1 < 0 ? x1 + w : x1;
+      y0 = y1;
     }
   }
 }
@@ -392,14 +461,16 @@ void AddFaceSample(const std::array<RasterView<const T>, 6>& faces, const Vec3& 
   AddSample<T, C, Taps>(faces[f], px, py, weight, acc, FaceSource<T, C>{&faces, f});
 }
 
-// Face pixels one step dd of direction d moves on d's face.
+// Face pixels (x, y) one step dd of direction d moves on d's face.
 template <typename T>
-double FaceSpan(const std::array<RasterView<const T>, 6>& faces, const Vec3& d, const Vec3& dd) {
+void FaceStep(const std::array<RasterView<const T>, 6>& faces, const Vec3& d, const Vec3& dd,
+              double& sx, double& sy) {
   const int f = FaceOf(d);
   double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
   OnFace(f, d, u0, v0);
   OnFace(f, d + dd, u1, v1);
-  return std::hypot((u1 - u0) * 0.5 * faces[f].width, (v1 - v0) * 0.5 * faces[f].height);
+  sx = (u1 - u0) * 0.5 * faces[f].width;
+  sy = (v1 - v0) * 0.5 * faces[f].height;
 }
 
 template <typename T, int C, int Taps>
@@ -423,8 +494,6 @@ void PanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int widt
   }
   workers.ForInterleaved(0, band.height, kGrainRows, [&](int r0, int r1) {
     CheckCancel(cancel);
-    double offU[kMaxSubsamples], offV[kMaxSubsamples];
-    float wU[kMaxSubsamples], wV[kMaxSubsamples];
     for (int r = r0; r < r1; ++r) {
       const double theta = (firstRow + r + 0.5) * dTheta;
       const double st = std::sin(theta), ct = std::cos(theta);
@@ -433,26 +502,28 @@ void PanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int widt
         const Vec3& p = along[static_cast<std::size_t>(x)];
         const Vec3 d = st * p + ct * axisY;
         float acc[C] = {};
-        int nu = 1, nv = 1;
+        Footprint foot;
         Vec3 stepU{0, 0, 0}, stepV{0, 0, 0};
         if (filter != ResampleFilter::Design) {
           stepU = st * across[static_cast<std::size_t>(x)];
           stepV = (ct * dTheta) * p + (-st * dTheta) * axisY;
-          nu = SubsampleCount(FaceSpan(faces, d, stepU), filter);
-          nv = SubsampleCount(FaceSpan(faces, d, stepV), filter);
+          double ux = 0, uy = 0, vx = 0, vy = 0;
+          FaceStep(faces, d, stepU, ux, uy);
+          FaceStep(faces, d, stepV, vx, vy);
+          foot = Footprint(ux, uy, vx, vy, filter);
         }
-        if (nu == 1 && nv == 1) {
+        if (foot.Single()) {
           AddFaceSample<T, C, Taps>(faces, d, 1.0f, acc);
         } else {
-          Subsamples(nu, offU, wU);
-          Subsamples(nv, offV, wV);
           float total = 0;
-          for (int j = 0; j < nv; ++j) {
-            const Vec3 dj = d + offV[j] * stepV;
-            for (int i = 0; i < nu; ++i) {
-              const float w = wU[i] * wV[j];
-              AddFaceSample<T, C, Taps>(faces, dj + offU[i] * stepU, w, acc);
-              total += w;
+          for (int j = 0; j < foot.n2; ++j) {
+            for (int i = 0; i < foot.n1; ++i) {
+              double ou = 0, ov = 0;
+              float wt = 0;
+              foot.At(i, j, ou, ov, wt);
+              if (wt <= 0) continue;
+              AddFaceSample<T, C, Taps>(faces, d + ou * stepU + ov * stepV, wt, acc);
+              total += wt;
             }
           }
           for (int k = 0; k < C; ++k) acc[k] /= total;
