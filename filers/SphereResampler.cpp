@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -331,9 +332,30 @@ struct PanoramaSource {
 constexpr int kCell = 8;
 constexpr double kMaxInterpolationError = 0.02;  // source pixels
 
+// The panorama halved in width k times (k = 0: itself), for footprints
+// many columns wide: near the poles a face pixel spans many panorama
+// columns, and one sample of a halved panorama replaces a row of
+// subsamples. A halved panorama holds only the rows near the poles where
+// footprints get that wide (`rows` at the top and as many at the bottom).
+template <typename T, int C>
+struct Level {
+  PanoramaSource<T, C> src;
+  int rows = 0;
+  double scale = 1;  // columns of the full panorama per column here
+
+  // Whether the rows `reach` about py are held.
+  bool Holds(double py, double reach) const {
+    const int h = src.pano.height;
+    return rows >= h || py + reach < rows || py - reach > h - 1 - rows;
+  }
+};
+
+constexpr int kMaxLevels = 8;
+
 template <typename T, int C, int Taps>
-void FaceRows(const PanoramaSource<T, C>& src, const FacePlane& plane, const RasterView<T>& face,
-              ResampleFilter filter, int r0, int r1) {
+void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
+              const RasterView<T>& face, ResampleFilter filter, int r0, int r1) {
+  const PanoramaSource<T, C>& src = levels[0].src;
   const double su = 2.0 / face.width, sv = 2.0 / face.height;
   const Vec3 stepU = su * plane.a, stepV = sv * plane.b;
   const double w = src.pano.width;
@@ -367,14 +389,28 @@ void FaceRows(const PanoramaSource<T, C>& src, const FacePlane& plane, const Ras
         if (!straight) src.Position(d, px, py);
         double ux = gx, uy = gy, vx = 0, vy = 0;
         Footprint foot;
+        const Level<T, C>* level = &levels[0];
         if (averages) {
           if (!straight) src.Step(d, stepU, ux, uy);
           src.Step(d, stepV, vx, vy);
-          foot = Footprint(ux, uy, vx, vy, filter);
+          // The halved panorama whose columns the footprint spans at most
+          // kAverageAbove of, if it holds the rows.
+          const double xs = std::max(std::fabs(ux), std::fabs(vx));
+          int k = 0;
+          if (xs > kAverageAbove) {
+            k = std::min(static_cast<int>(levels.size()) - 1,
+                         static_cast<int>(std::ceil(std::log2(xs / kAverageAbove))));
+          }
+          const double reach = std::fabs(uy) + std::fabs(vy) + Taps + 1;
+          while (k > 0 && !levels[static_cast<std::size_t>(k)].Holds(py, reach)) --k;
+          level = &levels[static_cast<std::size_t>(k)];
+          foot = Footprint(ux / level->scale, uy, vx / level->scale, vy, filter);
         }
+        const double toLevel = 1 / level->scale;
         float acc[C] = {};
         if (foot.Single()) {
-          AddSample<T, C, Taps>(src.pano, px, py, 1.0f, acc, src);
+          AddSample<T, C, Taps>(level->src.pano, (px + 0.5) * toLevel - 0.5, py, 1.0f, acc,
+                                level->src);
         } else {
           float total = 0;
           for (int j = 0; j < foot.n2; ++j) {
@@ -392,7 +428,8 @@ void FaceRows(const PanoramaSource<T, C>& src, const FacePlane& plane, const Ras
               } else {
                 src.Position(d + ou * stepU + ov * stepV, qx, qy);
               }
-              AddSample<T, C, Taps>(src.pano, qx, qy, wt, acc, src);
+              AddSample<T, C, Taps>(level->src.pano, (qx + 0.5) * toLevel - 0.5, qy, wt, acc,
+                                    level->src);
               total += wt;
             }
           }
@@ -412,10 +449,57 @@ void FaceFromPanorama(const RasterView<const T>& pano, int faceIndex, const Rast
                       const CancelToken* cancel) {
   const FacePlane local = PlaneOf(faceIndex);
   const FacePlane plane{Apply(view, local.o), Apply(view, local.a), Apply(view, local.b)};
-  const PanoramaSource<T, C> src{pano, pano.width / (2 * kPi), pano.height / kPi};
+  std::vector<Level<T, C>> levels{
+      Level<T, C>{{pano, pano.width / (2 * kPi), pano.height / kPi}, pano.height, 1}};
+  std::vector<std::unique_ptr<T[]>> halves;
+  if (filter != ResampleFilter::Design) {
+    // A face pixel spans at most 2 / E radians, so at polar angle θ at most
+    // s0 / sin θ columns: level k is chosen only where that exceeds
+    // kAverageAbove · 2^(k − 1).
+    const int h = pano.height;
+    const double s0 = pano.width / (kPi * std::min(face.width, face.height));
+    const int margin = static_cast<int>(std::ceil(2 * s0)) + Taps + 3;
+    for (int k = 1; k < kMaxLevels; ++k) {
+      const Level<T, C>& prev = levels.back();
+      const int pw = prev.src.pano.width;
+      const int nw = (pw + 1) / 2;
+      if (nw < 8) break;
+      const double limit = s0 / (kAverageAbove * std::ldexp(1.0, k - 1));
+      int rows = limit >= 1 ? h : static_cast<int>(std::ceil(std::asin(limit) / kPi * h)) + margin;
+      rows = std::min(rows, prev.rows);
+      if (2 * rows >= h) rows = h;
+      halves.push_back(std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(nw) * h * C));
+      const RasterView<const T> view{halves.back().get(), nw, h, C,
+                                     static_cast<std::ptrdiff_t>(nw) * C};
+      T* data = halves.back().get();
+      const RasterView<const T> from = prev.src.pano;
+      const auto halve = [&](int y) {
+        const T* in = from.row(y);
+        T* out = data + static_cast<std::ptrdiff_t>(y) * nw * C;
+        for (int x = 0; x < nw; ++x) {
+          const T* a = in + static_cast<std::ptrdiff_t>(2 * x) * C;
+          const T* b = in + static_cast<std::ptrdiff_t>((2 * x + 1) % pw) * C;
+          for (int c = 0; c < C; ++c) {
+            if constexpr (std::is_floating_point_v<T>) {
+              out[x * C + c] = (a[c] + b[c]) * T(0.5);
+            } else {
+              // Halves round up and down by turns: no drift over the levels.
+              out[x * C + c] = static_cast<T>((unsigned{a[c]} + unsigned{b[c]} + (x & 1)) / 2);
+            }
+          }
+        }
+      };
+      const int bands = rows >= h ? 1 : 2;
+      workers.For(0, bands * std::min(rows, h), [&](int first, int last) {
+        CheckCancel(cancel);
+        for (int i = first; i < last; ++i) halve(rows >= h || i < rows ? i : h - 1 - (i - rows));
+      });
+      levels.push_back(Level<T, C>{{view, nw / (2 * kPi), h / kPi}, rows, prev.scale * pw / nw});
+    }
+  }
   workers.ForInterleaved(0, face.height, kGrainRows, [&](int r0, int r1) {
     CheckCancel(cancel);
-    FaceRows<T, C, Taps>(src, plane, face, filter, r0, r1);
+    FaceRows<T, C, Taps>(levels, plane, face, filter, r0, r1);
   });
 }
 

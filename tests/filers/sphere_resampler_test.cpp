@@ -302,7 +302,8 @@ INSTANTIATE_TEST_SUITE_P(Filters, ResamplerThreads,
 // ---- deep samples ----
 
 // 16-bit and float samples take the same positions and weights as 8-bit
-// ones; floats keep values beyond 0 … 1.
+// ones (the halved panoramas near the poles round to the sample type: a
+// level or so apart); floats keep values beyond 0 … 1.
 TEST(ResamplerSamples, DeepSamplesFollowTheEightBitOnes) {
   const Image<> pano = Panorama(256, Smooth);
   Image<std::uint16_t> wide(256, 128);
@@ -321,8 +322,8 @@ TEST(ResamplerSamples, DeepSamplesFollowTheEightBitOnes) {
                                   nullptr);
   float lowest = 1e9f, highest = -1e9f;
   for (std::size_t i = 0; i < narrow.px.size(); ++i) {
-    EXPECT_NEAR(wideFace.px[i] / 257.0, narrow.px[i], 0.51);
-    EXPECT_NEAR((hdrFace.px[i] + 20.0f) / 50.0f * 255.0f, narrow.px[i], 0.51);
+    EXPECT_NEAR(wideFace.px[i] / 257.0, narrow.px[i], 1.5);
+    EXPECT_NEAR((hdrFace.px[i] + 20.0f) / 50.0f * 255.0f, narrow.px[i], 1.5);
     lowest = std::min(lowest, hdrFace.px[i]);
     highest = std::max(highest, hdrFace.px[i]);
   }
