@@ -69,19 +69,38 @@ bool ResampleCubeFaces(TCubeFiler& filer, Bitmap& panorama) {
   run.BeginStage(RunStage::Writing, 1 + 2 * static_cast<std::int64_t>(filer.FileNames.size()));
   filer.DoProgress("画像ファイルを書き出しています。", spAppend);
   FaceSaves saves(run);
-  for (std::size_t i = 0; i < filer.FileNames.size(); ++i) {
-    run.cancel().Check();
-    filer.DoProgress(filer.FileNames[i], spAppend);
-    if (i >= kFaceCount) continue;  // sphere names beyond the six faces
-    // A face handed to a background save takes its pixels along: each face
-    // is a new raster (from the run's pool).
-    Bitmap face(edge, edge, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
-    ResampleFaceFromPanorama<std::uint8_t>(source, static_cast<int>(i), ViewOf(face), view,
-                                           options.filter, run.workers(), &run.cancel());
-    filer.DoProgress("....", spUpdate);
-    const FaceSaves::Scope background(saves, filer);
-    filer.SaveImage(face, filer.OutputPath(filer.FileNames[i]), static_cast<std::uint8_t>(i));
+  // Each face name's line, then its face; names beyond the six (sphere
+  // names) only print their line.
+  std::size_t next = 0;
+  const auto linesUpTo = [&](std::size_t face) {
+    for (; next < filer.FileNames.size() && next <= face; ++next) {
+      run.cancel().Check();
+      filer.DoProgress(filer.FileNames[next], spAppend);
+    }
+  };
+  std::vector<int> indices;
+  for (std::size_t i = 0; i < filer.FileNames.size() && i < kFaceCount; ++i) {
+    indices.push_back(static_cast<int>(i));
   }
+  // A face handed to a background save takes its pixels along: each face
+  // is a new raster (from the run's pool).
+  Bitmap face;
+  ResampleFacesFromPanorama<std::uint8_t>(
+      source, indices, edge, edge,
+      [&](int i) {
+        linesUpTo(static_cast<std::size_t>(i));
+        face = Bitmap(edge, edge, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
+        return ViewOf(face);
+      },
+      [&](int i) {
+        filer.DoProgress("....", spUpdate);
+        const FaceSaves::Scope background(saves, filer);
+        const auto index = static_cast<std::size_t>(i);
+        filer.SaveImage(face, filer.OutputPath(filer.FileNames[index]),
+                        static_cast<std::uint8_t>(i));
+      },
+      view, options.filter, run.workers(), &run.cancel());
+  linesUpTo(filer.FileNames.size());
   saves.Finish();
   return true;
 }

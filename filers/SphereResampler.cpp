@@ -444,11 +444,10 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
 }
 
 template <typename T, int C, int Taps>
-void FaceFromPanorama(const RasterView<const T>& pano, int faceIndex, const RasterView<T>& face,
-                      const Orientation& view, ResampleFilter filter, const Workers& workers,
-                      const CancelToken* cancel) {
-  const FacePlane local = PlaneOf(faceIndex);
-  const FacePlane plane{Apply(view, local.o), Apply(view, local.a), Apply(view, local.b)};
+void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& faceIndices,
+                       int faceWidth, int faceHeight, const FaceTarget<T>& target,
+                       const FaceDone& done, const Orientation& view, ResampleFilter filter,
+                       const Workers& workers, const CancelToken* cancel) {
   std::vector<Level<T, C>> levels{
       Level<T, C>{{pano, pano.width / (2 * kPi), pano.height / kPi}, pano.height, 1}};
   std::vector<std::unique_ptr<T[]>> halves;
@@ -457,7 +456,7 @@ void FaceFromPanorama(const RasterView<const T>& pano, int faceIndex, const Rast
     // s0 / sin θ columns: level k is chosen only where that exceeds
     // kAverageAbove · 2^(k − 1).
     const int h = pano.height;
-    const double s0 = pano.width / (kPi * std::min(face.width, face.height));
+    const double s0 = pano.width / (kPi * std::min(faceWidth, faceHeight));
     const int margin = static_cast<int>(std::ceil(2 * s0)) + Taps + 3;
     for (int k = 1; k < kMaxLevels; ++k) {
       const Level<T, C>& prev = levels.back();
@@ -497,10 +496,20 @@ void FaceFromPanorama(const RasterView<const T>& pano, int faceIndex, const Rast
       levels.push_back(Level<T, C>{{view, nw / (2 * kPi), h / kPi}, rows, prev.scale * pw / nw});
     }
   }
-  workers.ForInterleaved(0, face.height, kGrainRows, [&](int r0, int r1) {
+  for (const int faceIndex : faceIndices) {
     CheckCancel(cancel);
-    FaceRows<T, C, Taps>(levels, plane, face, filter, r0, r1);
-  });
+    const RasterView<T> face = target(faceIndex);
+    if (face.width != faceWidth || face.height != faceHeight || face.channels != C) {
+      throw ArgumentError("The face raster does not match.");
+    }
+    const FacePlane local = PlaneOf(faceIndex);
+    const FacePlane plane{Apply(view, local.o), Apply(view, local.a), Apply(view, local.b)};
+    workers.ForInterleaved(0, face.height, kGrainRows, [&](int r0, int r1) {
+      CheckCancel(cancel);
+      FaceRows<T, C, Taps>(levels, plane, face, filter, r0, r1);
+    });
+    if (done) done(faceIndex);
+  }
 }
 
 // ---- faces → panorama ----
@@ -699,19 +708,33 @@ bool Orientation::IsIdentity() const {
 }
 
 template <typename T>
+void ResampleFacesFromPanorama(const RasterView<const T>& panorama,
+                               const std::vector<CubeFaceIndex>& faceIndices, int faceWidth,
+                               int faceHeight, const FaceTarget<T>& target, const FaceDone& done,
+                               const Orientation& view, ResampleFilter filter,
+                               const Workers& workers, const CancelToken* cancel) {
+  for (const int f : faceIndices) {
+    if (f < 0 || f > 5) throw ArgumentError("Invalid face index.");
+  }
+  if (panorama.width < 1 || panorama.height < 1 || faceWidth < 1 || faceHeight < 1) return;
+  WithChannels(panorama.channels, [&](auto c) {
+    WithTaps(filter, [&](auto taps) {
+      FacesFromPanorama<T, decltype(c)::value, decltype(taps)::value>(
+          panorama, faceIndices, faceWidth, faceHeight, target, done, view, filter, workers,
+          cancel);
+    });
+  });
+}
+
+template <typename T>
 void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex faceIndex,
                               const RasterView<T>& face, const Orientation& view,
                               ResampleFilter filter, const Workers& workers,
                               const CancelToken* cancel) {
-  if (faceIndex < 0 || faceIndex > 5) throw ArgumentError("Invalid face index.");
   if (panorama.channels != face.channels) throw ArgumentError("Channel counts differ.");
-  if (panorama.width < 1 || panorama.height < 1 || face.width < 1 || face.height < 1) return;
-  WithChannels(face.channels, [&](auto c) {
-    WithTaps(filter, [&](auto taps) {
-      FaceFromPanorama<T, decltype(c)::value, decltype(taps)::value>(panorama, faceIndex, face,
-                                                                     view, filter, workers, cancel);
-    });
-  });
+  ResampleFacesFromPanorama<T>(
+      panorama, {faceIndex}, face.width, face.height, [&face](int) { return face; }, {}, view,
+      filter, workers, cancel);
 }
 
 template <typename T>
@@ -736,6 +759,10 @@ void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, 
 }
 
 #define SKYFOLD_RESAMPLER_TYPE(T)                                                                 \
+  template void ResampleFacesFromPanorama<T>(                                                     \
+      const RasterView<const T>&, const std::vector<CubeFaceIndex>&, int, int,                    \
+      const FaceTarget<T>&, const FaceDone&, const Orientation&, ResampleFilter, const Workers&,  \
+      const CancelToken*);                                                                        \
   template void ResampleFaceFromPanorama<T>(const RasterView<const T>&, CubeFaceIndex,            \
                                             const RasterView<T>&, const Orientation&,             \
                                             ResampleFilter, const Workers&, const CancelToken*);  \

@@ -24,6 +24,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "filers/JobOptions.h"
 #include "imaging/Cancel.h"
@@ -75,6 +77,21 @@ void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex
                               const RasterView<T>& face, const Orientation& view,
                               ResampleFilter filter, const Workers& workers,
                               const CancelToken* cancel);
+
+// Several faces of one panorama, each faceWidth × faceHeight, in the order
+// of faceIndices: target(i) gives the raster face i goes to, done(i) (if
+// set) runs once it is filled, on the calling thread, before the next
+// face is started. Cheaper than face by face: what the filters prepare
+// from the panorama is made once.
+template <typename T>
+using FaceTarget = std::function<RasterView<T>(CubeFaceIndex faceIndex)>;
+using FaceDone = std::function<void(CubeFaceIndex faceIndex)>;
+template <typename T>
+void ResampleFacesFromPanorama(const RasterView<const T>& panorama,
+                               const std::vector<CubeFaceIndex>& faceIndices, int faceWidth,
+                               int faceHeight, const FaceTarget<T>& target, const FaceDone& done,
+                               const Orientation& view, ResampleFilter filter,
+                               const Workers& workers, const CancelToken* cancel);
 
 // Fills rows [firstRow, firstRow + band.height) of a panoramaWidth ×
 // panoramaHeight equirectangular panorama into `band` (band.width ==
