@@ -74,15 +74,23 @@ void AddResampleOptions(CLI::App& command, ResampleOptions& options) {
   command.add_option("--roll", options.roll,
                      "roll the camera clockwise by this many degrees (applied last); to-pano "
                      "with the same three values undoes to-cube's turn");
-  const std::map<std::string, ResampleFilter> filters{{"design", ResampleFilter::Design},
-                                                      {"bilinear", ResampleFilter::Bilinear},
-                                                      {"bicubic", ResampleFilter::Bicubic},
-                                                      {"lanczos3", ResampleFilter::Lanczos3}};
   command
-      .add_option("--filter", options.filter,
-                  "design (default: the design's sampling), bilinear, bicubic or lanczos3 (these "
-                  "three average over what a coarser output pixel covers)")
-      ->transform(CLI::CheckedTransformer(filters, CLI::ignore_case));
+      .add_option_function<std::string>(
+          "--filter",
+          [&options](std::string name) {
+            for (char& c : name) {
+              if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            }
+            const std::map<std::string, ResampleFilter> filters{
+                {"design", ResampleFilter::Design},
+                {"bilinear", ResampleFilter::Bilinear},
+                {"bicubic", ResampleFilter::Bicubic},
+                {"lanczos3", ResampleFilter::Lanczos3}};
+            options.filter = filters.at(name);
+          },
+          "design (default: one bilinear sample per pixel), bilinear, bicubic or lanczos3 (these "
+          "three average over what a coarser output pixel covers)")
+      ->check(CLI::IsMember({"design", "bilinear", "bicubic", "lanczos3"}, CLI::ignore_case));
 }
 
 void AddFaceSizeOption(CLI::App& command, int& size, ResampleOptions& options) {
