@@ -96,6 +96,19 @@ Image<> TurnedCounterClockwise(const Image<>& in) {
   return out;
 }
 
+const char* FilterName(const testing::TestParamInfo<ResampleFilter>& info) {
+  switch (info.param) {
+    case ResampleFilter::Design:
+      return "Design";
+    case ResampleFilter::Bilinear:
+      return "Bilinear";
+    case ResampleFilter::Bicubic:
+      return "Bicubic";
+    default:
+      return "Lanczos3";
+  }
+}
+
 // ---- the angles ----
 
 struct AngleCase {
@@ -229,7 +242,8 @@ TEST_P(ResamplerInverse, RoundTripReturnsThePanorama) {
 
 INSTANTIATE_TEST_SUITE_P(Filters, ResamplerInverse,
                          testing::Values(ResampleFilter::Bilinear, ResampleFilter::Bicubic,
-                                         ResampleFilter::Lanczos3));
+                                         ResampleFilter::Lanczos3),
+                         FilterName);
 
 // ---- antialiasing ----
 
@@ -276,7 +290,8 @@ TEST_P(ResamplerAntialiasing, FinePatternGivesItsMean) {
 
 INSTANTIATE_TEST_SUITE_P(Filters, ResamplerAntialiasing,
                          testing::Values(ResampleFilter::Design, ResampleFilter::Bilinear,
-                                         ResampleFilter::Bicubic, ResampleFilter::Lanczos3));
+                                         ResampleFilter::Bicubic, ResampleFilter::Lanczos3),
+                         FilterName);
 
 // ---- threads ----
 
@@ -297,7 +312,8 @@ TEST_P(ResamplerThreads, SameSamplesForAnyThreadCount) {
 
 INSTANTIATE_TEST_SUITE_P(Filters, ResamplerThreads,
                          testing::Values(ResampleFilter::Design, ResampleFilter::Bilinear,
-                                         ResampleFilter::Bicubic, ResampleFilter::Lanczos3));
+                                         ResampleFilter::Bicubic, ResampleFilter::Lanczos3),
+                         FilterName);
 
 // ---- deep samples ----
 
