@@ -298,7 +298,7 @@ run_case fail-base-name-two - to-cube -s 64 -n sky -o . ../../in/tiny_64x32.JPEG
 run_case fail-no-folder - to-cube -s 64 -o nowhere ../../in/tiny_64x32.JPEG
 run_case fail-garbage - to-cube -s 64 -o . ../../in/garbage.jpg
 run_case src-truncated - to-cube -s 64 -o . ../../in/truncated.jpg
-run_case fail-size - to-cube -s 100 -o . ../../in/tiny_64x32.JPEG
+run_case fail-size - to-cube -s 7 -o . ../../in/tiny_64x32.JPEG
 
 note "to-pano matrix"
 # The face each set is named by: any of the six will do.
@@ -346,7 +346,7 @@ run_case fail-pano-missing-face missing_face to-pano -w 256 -o pano.jpg faces/pa
 run_case fail-pano-no-face - to-pano -w 256 -o pano.jpg ../../in/faces-jpg-word/pano_4096_nothing.jpg
 run_case fail-pano-unsuffixed unsuffixed_face to-pano -w 256 -o pano.jpg face.jpg
 run_case fail-pano-no-folder - to-pano -w 256 -o nowhere/pano.jpg "$F"
-run_case fail-pano-width - to-pano -w 300 -o pano.jpg "$F"
+run_case fail-pano-width - to-pano -w 301 -o pano.jpg "$F"
 
 # --- the inputs, then the result --------------------------------------------------
 

@@ -46,6 +46,9 @@ struct ToCubeOptions {
   bool force = false;
   bool quiet = false;
   OutputOptions outputOptions;  // depth and metadata
+  // A turned view, a filter, sizes beyond the design's: the general
+  // resampler (size then stays a design edge, for the filer's ordinal).
+  ResampleOptions resample;
   RunOptions run;
 };
 
@@ -58,6 +61,7 @@ struct ToPanoOptions {
   bool force = false;
   bool quiet = false;
   OutputOptions outputOptions;  // depth and metadata
+  ResampleOptions resample;
   RunOptions run;
 };
 

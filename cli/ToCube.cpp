@@ -45,6 +45,7 @@ int RunOne(const ToCubeOptions& options, const std::string& panorama, ProgressPr
   filer.SetCubeSuffix(options.digitSuffix ? csZero : csLeft);
   filer.SetExtractImageType(options.type);
   filer.SetImageSize(static_cast<TImageSize>(ImageSizeOrdinal(options.size)));
+  filer.Options.resample = options.resample;
   filer.SetTopRotate(options.rotateTop);
   filer.SetChangeLeftRight(options.swapLeftRight);
   filer.Options.arrangement = options.arrangement;
@@ -74,6 +75,11 @@ int RunOne(const ToCubeOptions& options, const std::string& panorama, ProgressPr
 int RunToCube(const ToCubeOptions& options, std::ostream& out, std::ostream& err) {
   if (ImageSizeOrdinal(options.size) < 0) {
     err << "--size: " << options.size << " not in {64,128,256,512,1024,2048,4096}\n";
+    return kExitUsage;
+  }
+  const std::int32_t edge = options.resample.faceEdge;
+  if (edge != 0 && (edge < 8 || edge > 16384)) {
+    err << "--size: " << edge << " not in 8 … 16384\n";
     return kExitUsage;
   }
   if (options.type > eiTiffFloat) {

@@ -33,6 +33,11 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
     err << "--width: " << options.width << " not in {256,512,1024,2048,4096,8192,16384}\n";
     return kExitUsage;
   }
+  const std::int32_t custom = options.resample.panoramaWidth;
+  if (custom != 0 && (custom < 64 || custom > 65500 || custom % 2 != 0)) {
+    err << "--width: " << custom << " not an even width 64 … 65500\n";
+    return kExitUsage;
+  }
   if (options.type && *options.type > eiTiffFloat) {
     err << "--type: not one of " << OutputTypeList() << "\n";
     return kExitUsage;
@@ -52,6 +57,7 @@ int RunToPano(const ToPanoOptions& options, std::ostream& out, std::ostream& err
   filer.SetExtractImageType(options.type ? *options.type : OutputTypeFromExtension(options.output));
   filer.Options.output = options.outputOptions;
   filer.Options.arrangement = options.arrangement;
+  filer.Options.resample = options.resample;
 
   JobQuestions questions;
   questions.replaceExisting = options.force;

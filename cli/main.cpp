@@ -19,6 +19,7 @@
 #include "cli/ArrangementOptions.h"
 #include "cli/Jobs.h"
 #include "cli/OutputTypes.h"
+#include "cli/ResampleOptions.h"
 #include "filers/ConversionEngine.h"
 #include "filers/MemoryBudget.h"
 #include "imaging/Cancel.h"
@@ -89,8 +90,8 @@ int Run(int argc, char** argv) {
   toCube->add_option("-n,--base-name", cube.baseName,
                      "base name of the face files (default: the panorama's file name without "
                      "its extension); only with a single PANORAMA");
-  toCube->add_option("-s,--size", cube.size, "face edge (default 1024)")
-      ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096}));
+  AddFaceSizeOption(*toCube, cube.size, cube.resample);
+  AddResampleOptions(*toCube, cube.resample);
   toCube
       ->add_option("-t,--type", cubeType,
                    OutputTypeList() + ", in any case; jpeg and tiff too (default jpg)")
@@ -111,8 +112,8 @@ int Run(int argc, char** argv) {
   toPano->fallthrough();
   toPano->add_option("FACE", pano.face, "any one of the six face files")->required();
   toPano->add_option("-o,--output", pano.output, "the panorama file to write")->required();
-  toPano->add_option("-w,--width", pano.width, "panorama width (default 8192)")
-      ->check(CLI::IsMember({256, 512, 1024, 2048, 4096, 8192, 16384}));
+  AddPanoramaWidthOption(*toPano, pano.width, pano.resample);
+  AddResampleOptions(*toPano, pano.resample);
   toPano
       ->add_option(
           "-t,--type", panoType,

@@ -8,6 +8,8 @@
 
 #include "filers/MemoryBudget.h"
 #include "filers/OutputFolders.h"
+#include "filers/ResampledJobs.h"
+#include "filers/SphereResampler.h"
 #include "filers/StripBlend.h"
 #include "imaging/Errors.h"
 #include "imaging/ImageProbe.h"
@@ -114,7 +116,8 @@ std::optional<JobResult> OverBudget(RunContext& run, std::uint64_t needed,
 // Reads the source's header before anything is allocated for it and
 // refuses a job over budget. A header the decoder refuses is left to the
 // load, which reports it where the run always has.
-std::optional<JobResult> CheckSource(RunContext& run, const std::string& source, int faceEdge,
+std::optional<JobResult> CheckSource(RunContext& run, const std::string& source,
+                                     const ResampleOptions& resample, int faceEdge,
                                      std::uint64_t extraBytes) {
   if (!Probeable(source)) return std::nullopt;
   ImageHeader header;
@@ -123,12 +126,16 @@ std::optional<JobResult> CheckSource(RunContext& run, const std::string& source,
   } catch (const std::exception&) {
     return std::nullopt;  // the load fails with it, in its place in the run
   }
+  if (resample.faceEdge > 0) faceEdge = resample.faceEdge;
+  if (resample.autoSize && header.width > 0 && header.width <= 65535) {
+    faceEdge = AutoFaceEdge(static_cast<int>(header.width));
+  }
   return OverBudget(run, ForwardJobBytes(header, faceEdge, run.Threads()) + extraBytes, source,
                     header);
 }
 
 std::optional<JobResult> CheckFaces(RunContext& run, const std::vector<std::string>& faces,
-                                    int panoramaWidth) {
+                                    const ResampleOptions& resample, int panoramaWidth) {
   std::vector<ImageHeader> headers;
   std::size_t largest = 0;
   for (const std::string& face : faces) {
@@ -141,6 +148,10 @@ std::optional<JobResult> CheckFaces(RunContext& run, const std::vector<std::stri
     if (headers.back().peakBytes >= headers[largest].peakBytes) largest = headers.size() - 1;
   }
   if (headers.empty()) return std::nullopt;
+  if (resample.panoramaWidth > 0) panoramaWidth = resample.panoramaWidth;
+  if (resample.autoSize && headers[largest].width > 0 && headers[largest].width <= 16384) {
+    panoramaWidth = AutoPanoramaWidth(static_cast<int>(headers[largest].width));
+  }
   return OverBudget(run, InverseJobBytes(headers, panoramaWidth, run.Threads()), faces[largest],
                     headers[largest]);
 }
@@ -191,22 +202,27 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     const std::uint64_t edge = static_cast<std::uint64_t>(std::max(filer.OutputSize, 0));
     const std::uint64_t arranged =
         arrangement.preset == "design" && arrangement.layout == "faces" ? 0 : 18 * edge * edge * 3;
-    if (auto refusal = CheckSource(run, filer.GetImageFileName(), filer.OutputSize, arranged)) {
+    if (auto refusal = CheckSource(run, filer.GetImageFileName(), filer.Options.resample,
+                                   filer.OutputSize, arranged)) {
       return *refusal;
     }
-    run.BeginStage(RunStage::Loading, 2);
-    // The warp comes next: it may follow the decoder.
-    run.streamSource = true;
-    if (!filer.LoadSourceImage(bitmap)) return Refused();
-    run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
-    filer.DoProgress("正距円筒画像を立方体表面の画像へ変形します。", spAppend);
-    if (filer.HoldsDeepSource()) {
-      run.BeginStage(RunStage::Writing, 1 + 6);
-      filer.SaveDeepCubeFaces(bitmap);
+    if (UsesGeneralResampler(filer.Options.resample)) {
+      if (!ResampleCubeFaces(filer, bitmap)) return Refused();
     } else {
-      filer.WarpImage(bitmap);
-      run.BeginStage(RunStage::Writing, 1 + 6 + 2 + 8);
-      filer.SaveCubeFaces(bitmap);
+      run.BeginStage(RunStage::Loading, 2);
+      // The warp comes next: it may follow the decoder.
+      run.streamSource = true;
+      if (!filer.LoadSourceImage(bitmap)) return Refused();
+      run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
+      filer.DoProgress("正距円筒画像を立方体表面の画像へ変形します。", spAppend);
+      if (filer.HoldsDeepSource()) {
+        run.BeginStage(RunStage::Writing, 1 + 6);
+        filer.SaveDeepCubeFaces(bitmap);
+      } else {
+        filer.WarpImage(bitmap);
+        run.BeginStage(RunStage::Writing, 1 + 6 + 2 + 8);
+        filer.SaveCubeFaces(bitmap);
+      }
     }
     filer.SaveArrangedFaces();
     bitmap = Bitmap();
@@ -217,13 +233,13 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     JobResult result;
     // Listed in face order.
     for (const std::string& path : paths) {
-      const std::string full = ExpandFileName(path);
-      if (std::find(placed.begin(), placed.end(), full) != placed.end()) {
-        result.written.push_back(full);
-      }
+    const std::string full = ExpandFileName(path);
+    if (std::find(placed.begin(), placed.end(), full) != placed.end()) {
+      result.written.push_back(full);
+    }
     }
     return result;
-  });
+});
 }
 
 JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& questions) {
@@ -240,10 +256,12 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
     Bitmap bitmap(&run.memory());
     filer.PrepareImageSize();
     filer.BuildFileNames();
-    if (auto refusal = CheckFaces(run, filer.FileNames, filer.OutputSize)) return *refusal;
+    if (auto refusal = CheckFaces(run, filer.FileNames, filer.Options.resample, filer.OutputSize)) {
+      return *refusal;
+    }
     filer.PrepareResultMetadata();
     run.BeginStage(RunStage::Loading, 6 * 3);
-    if (filer.UsesDeepFaces()) {
+    if (filer.UsesDeepFaces() && !UsesGeneralResampler(filer.Options.resample)) {
       if (!filer.CheckParameters() || !filer.ConvertDeepFaces(output)) return Refused();
       run.BeginStage(RunStage::Committing);
       run.cancel().Check();
@@ -252,10 +270,14 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
       return result;
     }
     if (!filer.LoadArrangedFaces()) return Refused();
-    if (!filer.LoadCubeFaces(bitmap)) return Refused();
-    run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
-    filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
-    filer.WarpAndSaveImage(bitmap, output, "出力中　" + output);
+    if (UsesGeneralResampler(filer.Options.resample)) {
+      if (!ResamplePanorama(filer, output, "出力中　" + output)) return Refused();
+    } else {
+      if (!filer.LoadCubeFaces(bitmap)) return Refused();
+      run.BeginStage(RunStage::Warping, WarpEvents(bitmap.height()));
+      filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
+      filer.WarpAndSaveImage(bitmap, output, "出力中　" + output);
+    }
     bitmap = Bitmap();
     run.BeginStage(RunStage::Committing);
     run.cancel().Check();

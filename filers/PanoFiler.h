@@ -67,6 +67,9 @@ class TPanoFiler : public TSimFiler {
   // six faces for it. True with nothing done for the design's six files;
   // false after one message.
   bool LoadArrangedFaces();
+  // Moves the faces LoadArrangedFaces read into faces (design order); false
+  // when it read none (the six files are read by name).
+  bool TakeProvidedFaces(std::array<Bitmap, 6>& faces);
 
   // Reads the chosen face's metadata for the panorama (ResultMetadata), with
   // GPano XMP describing the panorama of OutputSize.

@@ -121,4 +121,11 @@ bool TPanoFiler::LoadArrangedFaces() {
   return true;
 }
 
+bool TPanoFiler::TakeProvidedFaces(std::array<Bitmap, 6>& faces) {
+  if (!provided_) return false;
+  faces = std::move(providedFaces_);
+  provided_ = false;
+  return true;
+}
+
 }  // namespace skyfold

@@ -156,7 +156,7 @@ TEST_F(ToCube, RefusedJobsExitWithOneAndWriteNothing) {
 }
 
 TEST_F(ToCube, UsageErrorsExitWithTwo) {
-  CliResult r = RunCli(scratch_, {"to-cube", "-s", "100", pano_});
+  CliResult r = RunCli(scratch_, {"to-cube", "-s", "7", pano_});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("2048"), std::string::npos) << r.err;  // the allowed edges
   r = RunCli(scratch_, {"to-cube", "-t", "gif", pano_});

@@ -172,7 +172,7 @@ TEST_F(ToPano, AFaceOfAnUnacceptedKindIsRefusedAfterTheLoadersMessage) {
 }
 
 TEST_F(ToPano, UsageErrorsAndDecoderFailuresHaveTheirOwnStatus) {
-  EXPECT_EQ(RunCli(folder, "to-pano -w 300 -o pano.jpg hall_left.jpg").status, 2);
+  EXPECT_EQ(RunCli(folder, "to-pano -w 301 -o pano.jpg hall_left.jpg").status, 2);
   EXPECT_EQ(RunCli(folder, "to-pano hall_left.jpg").status, 2);
 
   std::ofstream(folder.file("hall_right.jpg"), std::ios::binary | std::ios::trunc) << "not a jpeg";

@@ -1,0 +1,190 @@
+#include "filers/ResampledJobs.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "filers/FaceSaves.h"
+#include "filers/SphereResampler.h"
+#include "imaging/PathUtils.h"
+#include "imaging/Raster.h"
+#include "imaging/ShowErrorMessage.h"
+#include "imaging/SimImgUtils.h"
+
+namespace skyfold {
+
+namespace {
+
+constexpr int kFaceCount = 6;
+// Progress dots of a panorama: about as many as the design's warp prints
+// for one strip.
+constexpr int kPanoramaDots = 40;
+
+RasterView<const std::uint8_t> ViewOf(const Bitmap& bitmap) {
+  return {bitmap.data(), bitmap.width(), bitmap.height(), 3,
+          static_cast<std::ptrdiff_t>(bitmap.rowBytes())};
+}
+
+RasterView<std::uint8_t> ViewOf(Bitmap& bitmap) {
+  return {bitmap.data(), bitmap.width(), bitmap.height(), 3,
+          static_cast<std::ptrdiff_t>(bitmap.rowBytes())};
+}
+
+Orientation ViewOf(const ResampleOptions& options) {
+  return Orientation::FromYawPitchRoll(options.yaw, options.pitch, options.roll);
+}
+
+// A source file as 24 bits, from the run's memory; false when the file is
+// gone or of a kind the loader does not read (after its message).
+bool LoadBgr24(const std::string& fileName, Bitmap& bitmap, RunContext& run) {
+  Bitmap target(&run.memory());
+  if (!LoadImageFile(target, fileName, nullptr, run.decode())) return false;
+  ConvertToBgr24(target);
+  bitmap.swap(target);
+  return true;
+}
+
+}  // namespace
+
+bool ResampleCubeFaces(TCubeFiler& filer, Bitmap& panorama) {
+  RunContext& run = filer.Context();
+  const std::string fileName = filer.GetImageFileName();
+  if (!FileExists(fileName)) return false;
+  run.BeginStage(RunStage::Loading, 1);
+  filer.DoProgress("読み込んでいます。　" + fileName, spAppend);
+  run.cancel().Check();
+  if (!LoadBgr24(fileName, panorama, run)) return false;
+
+  const ResampleOptions& options = filer.Options.resample;
+  const int edge = options.faceEdge > 0 ? options.faceEdge
+                   : options.autoSize   ? AutoFaceEdge(panorama.width())
+                                        : filer.OutputSize;
+  if (edge < 1) throw ArgumentError("Invalid face size.");
+  const Orientation view = ViewOf(options);
+  const RasterView<const std::uint8_t> source = ViewOf(static_cast<const Bitmap&>(panorama));
+
+  run.BeginStage(RunStage::Warping, 1);
+  filer.DoProgress("正距円筒画像を立方体表面の画像へ変形します。", spAppend);
+  run.BeginStage(RunStage::Writing, 1 + 2 * static_cast<std::int64_t>(filer.FileNames.size()));
+  filer.DoProgress("画像ファイルを書き出しています。", spAppend);
+  FaceSaves saves(run);
+  // Each face name's line, then its face; names beyond the six (sphere
+  // names) only print their line.
+  std::size_t next = 0;
+  const auto linesUpTo = [&](std::size_t face) {
+    for (; next < filer.FileNames.size() && next <= face; ++next) {
+      run.cancel().Check();
+      filer.DoProgress(filer.FileNames[next], spAppend);
+    }
+  };
+  std::vector<int> indices;
+  for (std::size_t i = 0; i < filer.FileNames.size() && i < kFaceCount; ++i) {
+    indices.push_back(static_cast<int>(i));
+  }
+  // A face handed to a background save takes its pixels along: each face
+  // is a new raster (from the run's pool).
+  Bitmap face;
+  ResampleFacesFromPanorama<std::uint8_t>(
+      source, indices, edge, edge,
+      [&](int i) {
+        linesUpTo(static_cast<std::size_t>(i));
+        face = Bitmap(edge, edge, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
+        return ViewOf(face);
+      },
+      [&](int i) {
+        filer.DoProgress("....", spUpdate);
+        const FaceSaves::Scope background(saves, filer);
+        const auto index = static_cast<std::size_t>(i);
+        filer.SaveImage(face, filer.OutputPath(filer.FileNames[index]),
+                        static_cast<std::uint8_t>(i));
+      },
+      view, options.filter, run.workers(), &run.cancel());
+  linesUpTo(filer.FileNames.size());
+  saves.Finish();
+  return true;
+}
+
+bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
+                      const std::string& savingLine) {
+  RunContext& run = filer.Context();
+  if (filer.FileNames.size() != kFaceCount) throw ArgumentError("The face names are not built.");
+  std::array<Bitmap, kFaceCount> faces;
+  // Faces read from an arranged source (a preset's turned faces, one image)
+  // come already as the six faces.
+  const bool provided = filer.TakeProvidedFaces(faces);
+  for (const std::string& name : provided ? std::vector<std::string>() : filer.FileNames) {
+    if (!FileExists(name)) {
+      ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
+      return false;
+    }
+    if (GetImageFileKind(name) == ikUnknown) {
+      ShowErrorMessage("扱えない画像ファイルです。");
+      return false;
+    }
+  }
+
+  // The faces decode on the run's workers, in list order; each is kept at
+  // its own size.
+  run.BeginStage(RunStage::Loading, kFaceCount);
+  if (!provided) {
+    std::vector<Task<Bitmap>> decodes;
+    for (const std::string& name : filer.FileNames) {
+      decodes.push_back(
+          run.workers().Submit([name, pool = PoolRef(&run.memory()), context = run.decode()] {
+            Bitmap face(pool);
+            if (LoadImageFile(face, name, nullptr, context)) ConvertToBgr24(face);
+            return face;
+          }));
+    }
+    for (int d = 0; d < kFaceCount; ++d) {
+      run.cancel().Check();
+      const std::string& name = filer.FileNames[static_cast<std::size_t>(d)];
+      filer.DoProgress("読み込んでいます。　" + ExtractFileName(name), spAppend);
+      faces[static_cast<std::size_t>(d)] = decodes[static_cast<std::size_t>(d)].Get();
+      if (faces[static_cast<std::size_t>(d)].empty()) {
+        ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
+        return false;
+      }
+    }
+  }
+
+  const ResampleOptions& options = filer.Options.resample;
+  const int width = options.panoramaWidth > 0 ? options.panoramaWidth
+                    : options.autoSize        ? AutoPanoramaWidth(faces[1].width())
+                                              : filer.OutputSize;
+  if (width < 2 || width % 2 != 0) throw ArgumentError("Invalid panorama size.");
+  const int height = width / 2;
+  std::array<RasterView<const std::uint8_t>, kFaceCount> views;
+  for (int d = 0; d < kFaceCount; ++d) {
+    views[static_cast<std::size_t>(d)] = ViewOf(static_cast<const Bitmap&>(faces[d]));
+  }
+
+  const int bandRows = std::max(1, (height + kPanoramaDots - 1) / kPanoramaDots);
+  const int bands = (height + bandRows - 1) / bandRows;
+  run.BeginStage(RunStage::Warping, 2 + bands);
+  filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
+  filer.DoProgress("処理中 ", spAppend);
+  Bitmap panorama(width, height, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
+  const Orientation view = ViewOf(options);
+  const RasterView<std::uint8_t> target = ViewOf(panorama);
+  for (int y0 = 0; y0 < height; y0 += bandRows) {
+    run.cancel().Check();
+    const int rows = std::min(bandRows, height - y0);
+    RasterView<std::uint8_t> band = target;
+    band.data = target.row(y0);
+    band.height = rows;
+    ResamplePanoramaFromFaces<std::uint8_t>(views, width, height, y0, band, view, options.filter,
+                                            run.workers(), &run.cancel());
+    filer.DoProgress(".", spUpdate);
+  }
+  // The faces are not needed for the writing.
+  for (Bitmap& face : faces) face = Bitmap();
+
+  run.BeginStage(RunStage::Writing, 1);
+  filer.DoProgress(savingLine, spAppend);
+  filer.SaveImage(panorama, fileName, 0);
+  return true;
+}
+
+}  // namespace skyfold

@@ -1,0 +1,793 @@
+#include "filers/SphereResampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+#include "imaging/Errors.h"
+
+namespace skyfold {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// Subsamples per output axis at most: reached only within a few degrees of
+// a pole, where a face pixel spans many panorama columns.
+constexpr int kMaxSubsamples = 32;
+// Output pixels at most this many source pixels wide are sampled once: the
+// filter's own kernel covers them; wider ones are averaged.
+constexpr double kAverageAbove = 1.5;
+// Rows a worker takes at a time: small, so the cost of the rows near the
+// poles is shared out.
+constexpr int kGrainRows = 4;
+
+struct Vec3 {
+  double x, y, z;
+};
+
+Vec3 operator+(const Vec3& a, const Vec3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3 operator*(double s, const Vec3& a) { return {s * a.x, s * a.y, s * a.z}; }
+
+Vec3 Apply(const Orientation& o, const Vec3& v) {
+  const auto& m = o.m;
+  return {m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z,
+          m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z,
+          m[2][0] * v.x + m[2][1] * v.y + m[2][2] * v.z};
+}
+
+// A face plane as origin + u · a + v · b, in the camera's frame.
+struct FacePlane {
+  Vec3 o, a, b;
+};
+
+FacePlane PlaneOf(int face) {
+  switch (face) {
+    case 0:  // left
+      return {{-1, 0, 0}, {0, 0, 1}, {0, -1, 0}};
+    case 1:  // front
+      return {{0, 0, 1}, {1, 0, 0}, {0, -1, 0}};
+    case 2:  // right
+      return {{1, 0, 0}, {0, 0, -1}, {0, -1, 0}};
+    case 3:  // back
+      return {{0, 0, -1}, {-1, 0, 0}, {0, -1, 0}};
+    case 4:  // top
+      return {{0, 1, 0}, {1, 0, 0}, {0, 0, 1}};
+    default:  // bottom
+      return {{0, -1, 0}, {1, 0, 0}, {0, 0, -1}};
+  }
+}
+
+// (u, v) of direction d on face f's plane (extended beyond the face).
+void OnFace(int f, const Vec3& d, double& u, double& v) {
+  switch (f) {
+    case 0:
+      u = -d.z / d.x;
+      v = d.y / d.x;
+      return;
+    case 2:
+      u = -d.z / d.x;
+      v = -d.y / d.x;
+      return;
+    case 4:
+      u = d.x / d.y;
+      v = d.z / d.y;
+      return;
+    case 5:
+      u = -d.x / d.y;
+      v = d.z / d.y;
+      return;
+    case 1:
+      u = d.x / d.z;
+      v = -d.y / d.z;
+      return;
+    default:
+      u = d.x / d.z;
+      v = d.y / d.z;
+      return;
+  }
+}
+
+// The face a direction points into (ties go to the first axis).
+int FaceOf(const Vec3& d) {
+  const double ax = std::fabs(d.x), ay = std::fabs(d.y), az = std::fabs(d.z);
+  if (ax >= ay && ax >= az) return d.x > 0 ? 2 : 0;
+  if (ay >= az) return d.y > 0 ? 4 : 5;
+  return d.z > 0 ? 1 : 3;
+}
+
+// atan2 to about 1e-9 rad (a millionth of a pixel at 65500 wide) at a
+// fraction of the library's cost: the forward path takes two per sample.
+inline double FastAtan2(double y, double x) {
+  const double ax = std::fabs(x), ay = std::fabs(y);
+  const double big = std::max(ax, ay);
+  if (big == 0) return 0;
+  double t = std::min(ax, ay) / big;
+  double base = 0;
+  if (t > 0.41421356237309503) {  // tan(π/8): atan(t) = π/4 + atan((t − 1)/(t + 1))
+    t = (t - 1) / (t + 1);
+    base = kPi / 4;
+  }
+  const double s = t * t;
+  double p = -1.0 / 19;
+  p = p * s + 1.0 / 17;
+  p = p * s - 1.0 / 15;
+  p = p * s + 1.0 / 13;
+  p = p * s - 1.0 / 11;
+  p = p * s + 1.0 / 9;
+  p = p * s - 1.0 / 7;
+  p = p * s + 1.0 / 5;
+  p = p * s - 1.0 / 3;
+  p = p * s + 1.0;
+  double r = base + t * p;
+  if (ay > ax) r = kPi / 2 - r;
+  if (x < 0) r = kPi - r;
+  return y < 0 ? -r : r;
+}
+
+// ---- kernels: taps and their weights for a source position p ----
+
+template <int Taps>
+struct Kernel;
+
+template <>
+struct Kernel<2> {
+  static void Weights(double p, int& first, float* w) {
+    const double f0 = std::floor(p);
+    first = static_cast<int>(f0);
+    const auto f = static_cast<float>(p - f0);
+    w[0] = 1 - f;
+    w[1] = f;
+  }
+};
+
+// Keys' cubic convolution (a = −0.5, Catmull-Rom).
+template <>
+struct Kernel<4> {
+  static void Weights(double p, int& first, float* w) {
+    const double f0 = std::floor(p);
+    first = static_cast<int>(f0) - 1;
+    const auto f = static_cast<float>(p - f0);
+    const float f2 = f * f, f3 = f2 * f;
+    w[0] = -0.5f * f3 + f2 - 0.5f * f;
+    w[1] = 1.5f * f3 - 2.5f * f2 + 1;
+    w[2] = -1.5f * f3 + 2 * f2 + 0.5f * f;
+    w[3] = 0.5f * f3 - 0.5f * f2;
+  }
+};
+
+// Lanczos with three lobes, from a table of 1024 phases (each normalised to
+// sum 1): sines per tap would cost more than the taps.
+template <>
+struct Kernel<6> {
+  static constexpr int kPhases = 1024;
+  struct Table {
+    float w[kPhases + 1][6];
+    Table() {
+      for (int i = 0; i <= kPhases; ++i) {
+        const double f = static_cast<double>(i) / kPhases;
+        double sum = 0;
+        double raw[6];
+        for (int k = 0; k < 6; ++k) {
+          const double t = f + 2 - k;  // distance of tap k from p
+          const double x = kPi * t;
+          raw[k] = std::fabs(t) < 1e-12 ? 1.0
+                   : std::fabs(t) >= 3  ? 0.0
+                                        : 3 * std::sin(x) * std::sin(x / 3) / (x * x);
+          sum += raw[k];
+        }
+        for (int k = 0; k < 6; ++k) w[i][k] = static_cast<float>(raw[k] / sum);
+      }
+    }
+  };
+  static const Table& Weights() {
+    static const Table table;
+    return table;
+  }
+  static void Weights(double p, int& first, float* w) {
+    const double f0 = std::floor(p);
+    first = static_cast<int>(f0) - 2;
+    const int phase = static_cast<int>((p - f0) * kPhases + 0.5);
+    const float* row = Weights().w[phase];
+    for (int k = 0; k < 6; ++k) w[k] = row[k];
+  }
+};
+
+template <typename T>
+T ToSample(float v) {
+  if constexpr (std::is_floating_point_v<T>) {
+    return static_cast<T>(v);
+  } else {
+    constexpr float kMax = static_cast<float>(std::numeric_limits<T>::max());
+    if (!(v > 0)) return 0;
+    if (v >= kMax) return std::numeric_limits<T>::max();
+    return static_cast<T>(v + 0.5f);
+  }
+}
+
+// Adds weight × the kernel's value at (px, py) of src to acc. `outside`
+// gives the pixel for taps beyond the raster.
+template <typename T, int C, int Taps, typename Outside>
+inline void AddSample(const RasterView<const T>& src, double px, double py, float weight,
+                      float* acc, const Outside& outside) {
+  int ix = 0, iy = 0;
+  float wx[Taps], wy[Taps];
+  Kernel<Taps>::Weights(px, ix, wx);
+  Kernel<Taps>::Weights(py, iy, wy);
+  const bool inside = ix >= 0 && iy >= 0 && ix + Taps <= src.width && iy + Taps <= src.height;
+  for (int j = 0; j < Taps; ++j) {
+    float line[C] = {};
+    if (inside) {
+      const T* p = src.row(iy + j) + static_cast<std::ptrdiff_t>(ix) * C;
+      for (int i = 0; i < Taps; ++i) {
+        for (int c = 0; c < C; ++c) line[c] += wx[i] * static_cast<float>(p[i * C + c]);
+      }
+    } else {
+      for (int i = 0; i < Taps; ++i) {
+        const T* p = outside(ix + i, iy + j);
+        for (int c = 0; c < C; ++c) line[c] += wx[i] * static_cast<float>(p[c]);
+      }
+    }
+    const float wj = weight * wy[j];
+    for (int c = 0; c < C; ++c) acc[c] += wj * line[c];
+  }
+}
+
+// Subsamples along one output axis whose step spans `span` source pixels:
+// at most one source pixel apart over ± 1 output pixel.
+int SubsampleCount(double span, ResampleFilter filter) {
+  if (filter == ResampleFilter::Design || !(span > kAverageAbove)) return 1;
+  return std::min(kMaxSubsamples, static_cast<int>(std::ceil(2 * span)));
+}
+
+// The subsamples of one output pixel, whose steps along the output axes
+// move Ju = (ux, uy) and Jv = (vx, vy) source pixels: a triangle over ± 1
+// output pixel, sampled at most one source pixel apart. On a grid along the
+// output axes, or, when that takes more, along the footprint's diagonals
+// Ju ± Jv: near a pole both steps run along the same source row, and a grid
+// of both lengths would sample the same line many times over.
+struct Footprint {
+  int n1 = 1, n2 = 1;
+  bool diagonal = false;
+  double sign = 1;
+
+  Footprint() = default;
+  Footprint(double ux, double uy, double vx, double vy, ResampleFilter filter) {
+    n1 = SubsampleCount(std::sqrt(ux * ux + uy * uy), filter);
+    n2 = SubsampleCount(std::sqrt(vx * vx + vy * vy), filter);
+    if (n1 * n2 < 4) return;
+    sign = ux * vx + uy * vy < 0 ? -1 : 1;
+    const double ax = ux + sign * vx, ay = uy + sign * vy;
+    const double bx = ux - sign * vx, by = uy - sign * vy;
+    const int d1 = SubsampleCount(std::sqrt(ax * ax + ay * ay), filter);
+    const int d2 = SubsampleCount(std::sqrt(bx * bx + by * by), filter);
+    if (d1 * d2 < n1 * n2) {
+      n1 = d1;
+      n2 = d2;
+      diagonal = true;
+    }
+  }
+
+  bool Single() const { return n1 == 1 && n2 == 1; }
+
+  // Subsample (i, j): its offset (u, v) in output pixels and its weight (0:
+  // outside the triangle's support).
+  void At(int i, int j, double& u, double& v, float& weight) const {
+    const double a = (2.0 * i + 1) / n1 - 1, b = (2.0 * j + 1) / n2 - 1;
+    u = diagonal ? a + b : a;
+    v = diagonal ? sign * (a - b) : b;
+    weight = static_cast<float>(std::max(0.0, 1 - std::fabs(u)) * std::max(0.0, 1 - std::fabs(v)));
+  }
+};
+
+// ---- panorama → face ----
+
+template <typename T, int C>
+struct PanoramaSource {
+  RasterView<const T> pano;
+  double toX, toY;  // radians to pixels
+
+  // A tap beyond the panorama: columns wrap, rows continue over the pole on
+  // the opposite meridian.
+  const T* operator()(int x, int y) const {
+    const int w = pano.width, h = pano.height;
+    if (y < 0 || y >= h) {
+      y = y < 0 ? -1 - y : 2 * h - 1 - y;
+      x += w / 2;
+      y = std::clamp(y, 0, h - 1);
+    }
+    x %= w;
+    if (x < 0) x += w;
+    return pano.row(y) + static_cast<std::ptrdiff_t>(x) * C;
+  }
+
+  void Position(const Vec3& d, double& px, double& py) const {
+    const double rho = std::sqrt(d.x * d.x + d.z * d.z);
+    px = (FastAtan2(d.x, d.z) + kPi) * toX - 0.5;
+    py = FastAtan2(rho, d.y) * toY - 0.5;
+  }
+
+  // Source pixels (x, y) one step dd of direction d moves, from the
+  // derivatives of longitude and polar angle.
+  void Step(const Vec3& d, const Vec3& dd, double& sx, double& sy) const {
+    const double r2 = d.x * d.x + d.z * d.z;
+    const double rho = std::sqrt(r2);
+    if (rho == 0) {
+      sx = sy = kMaxSubsamples;
+      return;
+    }
+    const double dlon = (d.z * dd.x - d.x * dd.z) / r2;
+    const double drho = (d.x * dd.x + d.z * dd.z) / rho;
+    const double dpolar = (d.y * drho - rho * dd.y) / (r2 + d.y * d.y);
+    sx = dlon * toX;
+    sy = dpolar * toY;
+  }
+};
+
+// Columns between two exactly mapped ones along a face row: the positions
+// between are interpolated when the cell's midpoint shows the mapping
+// straight enough there (near a pole it is not, and every pixel is mapped).
+constexpr int kCell = 8;
+constexpr double kMaxInterpolationError = 0.02;  // source pixels
+
+// The panorama halved in width k times (k = 0: itself), for footprints
+// many columns wide: near the poles a face pixel spans many panorama
+// columns, and one sample of a halved panorama replaces a row of
+// subsamples. A halved panorama holds only the rows near the poles where
+// footprints get that wide (`rows` at the top and as many at the bottom).
+template <typename T, int C>
+struct Level {
+  PanoramaSource<T, C> src;
+  int rows = 0;
+  double scale = 1;  // columns of the full panorama per column here
+
+  // Whether the rows `reach` about py are held.
+  bool Holds(double py, double reach) const {
+    const int h = src.pano.height;
+    return rows >= h || py + reach < rows || py - reach > h - 1 - rows;
+  }
+};
+
+constexpr int kMaxLevels = 8;
+
+template <typename T, int C, int Taps>
+void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
+              const RasterView<T>& face, ResampleFilter filter, int r0, int r1) {
+  const PanoramaSource<T, C>& src = levels[0].src;
+  const double su = 2.0 / face.width, sv = 2.0 / face.height;
+  const Vec3 stepU = su * plane.a, stepV = sv * plane.b;
+  const double w = src.pano.width;
+  const bool averages = filter != ResampleFilter::Design;
+  // The unwrapped column of x nearest to `near`.
+  const auto unwrap = [w](double x, double near) {
+    if (x - near > w / 2) return x - w;
+    if (near - x > w / 2) return x + w;
+    return x;
+  };
+  for (int r = r0; r < r1; ++r) {
+    const double v = (r + 0.5) * sv - 1;
+    const Vec3 rowStart = plane.o + v * plane.b;
+    const auto direction = [&](double c) { return rowStart + ((c + 0.5) * su - 1) * plane.a; };
+    T* out = face.row(r);
+    double x0 = 0, y0 = 0;
+    src.Position(direction(0), x0, y0);
+    for (int c0 = 0; c0 < face.width; c0 += kCell) {
+      double x1 = 0, y1 = 0, xm = 0, ym = 0;
+      src.Position(direction(c0 + kCell), x1, y1);
+      src.Position(direction(c0 + kCell / 2), xm, ym);
+      x1 = unwrap(x1, x0);
+      xm = unwrap(xm, x0);
+      const bool straight = std::fabs(xm - (x0 + x1) / 2) < kMaxInterpolationError &&
+                            std::fabs(ym - (y0 + y1) / 2) < kMaxInterpolationError;
+      const double gx = (x1 - x0) / kCell, gy = (y1 - y0) / kCell;
+      const int cEnd = std::min(face.width, c0 + kCell);
+      for (int c = c0; c < cEnd; ++c) {
+        const Vec3 d = direction(c);
+        double px = x0 + gx * (c - c0), py = y0 + gy * (c - c0);
+        if (!straight) src.Position(d, px, py);
+        double ux = gx, uy = gy, vx = 0, vy = 0;
+        Footprint foot;
+        const Level<T, C>* level = &levels[0];
+        if (averages) {
+          if (!straight) src.Step(d, stepU, ux, uy);
+          src.Step(d, stepV, vx, vy);
+          // The halved panorama whose columns the footprint spans at most
+          // kAverageAbove of, if it holds the rows.
+          const double xs = std::max(std::fabs(ux), std::fabs(vx));
+          int k = 0;
+          if (xs > kAverageAbove) {
+            k = std::min(static_cast<int>(levels.size()) - 1,
+                         static_cast<int>(std::ceil(std::log2(xs / kAverageAbove))));
+          }
+          const double reach = std::fabs(uy) + std::fabs(vy) + Taps + 1;
+          while (k > 0 && !levels[static_cast<std::size_t>(k)].Holds(py, reach)) --k;
+          level = &levels[static_cast<std::size_t>(k)];
+          foot = Footprint(ux / level->scale, uy, vx / level->scale, vy, filter);
+        }
+        const double toLevel = 1 / level->scale;
+        float acc[C] = {};
+        if (foot.Single()) {
+          AddSample<T, C, Taps>(level->src.pano, (px + 0.5) * toLevel - 0.5, py, 1.0f, acc,
+                                level->src);
+        } else {
+          float total = 0;
+          for (int j = 0; j < foot.n2; ++j) {
+            for (int i = 0; i < foot.n1; ++i) {
+              double ou = 0, ov = 0;
+              float wt = 0;
+              foot.At(i, j, ou, ov, wt);
+              if (wt <= 0) continue;
+              double qx = 0, qy = 0;
+              if (straight) {
+                // Within the cell the mapping is linear along the row, and
+                // one row step is the derivative's.
+                qx = px + ou * ux + ov * vx;
+                qy = py + ou * uy + ov * vy;
+              } else {
+                src.Position(d + ou * stepU + ov * stepV, qx, qy);
+              }
+              AddSample<T, C, Taps>(level->src.pano, (qx + 0.5) * toLevel - 0.5, qy, wt, acc,
+                                    level->src);
+              total += wt;
+            }
+          }
+          for (int k = 0; k < C; ++k) acc[k] /= total;
+        }
+        for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
+      }
+      x0 = x1 > w ? x1 - w : x1 < 0 ? x1 + w : x1;
+      y0 = y1;
+    }
+  }
+}
+
+template <typename T, int C, int Taps>
+void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& faceIndices,
+                       int faceWidth, int faceHeight, const FaceTarget<T>& target,
+                       const FaceDone& done, const Orientation& view, ResampleFilter filter,
+                       const Workers& workers, const CancelToken* cancel) {
+  std::vector<Level<T, C>> levels{
+      Level<T, C>{{pano, pano.width / (2 * kPi), pano.height / kPi}, pano.height, 1}};
+  std::vector<std::unique_ptr<T[]>> halves;
+  if (filter != ResampleFilter::Design) {
+    // A face pixel spans at most 2 / E radians, so at polar angle θ at most
+    // s0 / sin θ columns: level k is chosen only where that exceeds
+    // kAverageAbove · 2^(k − 1).
+    const int h = pano.height;
+    const double s0 = pano.width / (kPi * std::min(faceWidth, faceHeight));
+    const int margin = static_cast<int>(std::ceil(2 * s0)) + Taps + 3;
+    for (int k = 1; k < kMaxLevels; ++k) {
+      const Level<T, C>& prev = levels.back();
+      const int pw = prev.src.pano.width;
+      const int nw = (pw + 1) / 2;
+      if (nw < 8) break;
+      const double limit = s0 / (kAverageAbove * std::ldexp(1.0, k - 1));
+      int rows = limit >= 1 ? h : static_cast<int>(std::ceil(std::asin(limit) / kPi * h)) + margin;
+      rows = std::min(rows, prev.rows);
+      if (2 * rows >= h) rows = h;
+      halves.push_back(std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(nw) * h * C));
+      const RasterView<const T> view{halves.back().get(), nw, h, C,
+                                     static_cast<std::ptrdiff_t>(nw) * C};
+      T* data = halves.back().get();
+      const RasterView<const T> from = prev.src.pano;
+      const auto halve = [&](int y) {
+        const T* in = from.row(y);
+        T* out = data + static_cast<std::ptrdiff_t>(y) * nw * C;
+        for (int x = 0; x < nw; ++x) {
+          const T* a = in + static_cast<std::ptrdiff_t>(2 * x) * C;
+          const T* b = in + static_cast<std::ptrdiff_t>((2 * x + 1) % pw) * C;
+          for (int c = 0; c < C; ++c) {
+            if constexpr (std::is_floating_point_v<T>) {
+              out[x * C + c] = (a[c] + b[c]) * T(0.5);
+            } else {
+              // Halves round up and down by turns: no drift over the levels.
+              out[x * C + c] = static_cast<T>((unsigned{a[c]} + unsigned{b[c]} + (x & 1)) / 2);
+            }
+          }
+        }
+      };
+      const int bands = rows >= h ? 1 : 2;
+      workers.For(0, bands * std::min(rows, h), [&](int first, int last) {
+        CheckCancel(cancel);
+        for (int i = first; i < last; ++i) halve(rows >= h || i < rows ? i : h - 1 - (i - rows));
+      });
+      levels.push_back(Level<T, C>{{view, nw / (2 * kPi), h / kPi}, rows, prev.scale * pw / nw});
+    }
+  }
+  for (const int faceIndex : faceIndices) {
+    CheckCancel(cancel);
+    const RasterView<T> face = target(faceIndex);
+    if (face.width != faceWidth || face.height != faceHeight || face.channels != C) {
+      throw ArgumentError("The face raster does not match.");
+    }
+    const FacePlane local = PlaneOf(faceIndex);
+    const FacePlane plane{Apply(view, local.o), Apply(view, local.a), Apply(view, local.b)};
+    workers.ForInterleaved(0, face.height, kGrainRows, [&](int r0, int r1) {
+      CheckCancel(cancel);
+      FaceRows<T, C, Taps>(levels, plane, face, filter, r0, r1);
+    });
+    if (done) done(faceIndex);
+  }
+}
+
+// ---- faces → panorama ----
+
+template <typename T, int C>
+struct FaceSource {
+  const std::array<RasterView<const T>, 6>* faces;
+  int face;  // the face being sampled
+
+  static void Pixel(const RasterView<const T>& f, double u, double v, double& px, double& py) {
+    px = (u + 1) * 0.5 * f.width - 0.5;
+    py = (v + 1) * 0.5 * f.height - 0.5;
+  }
+
+  // A tap beyond the face: the pixel of the neighbouring face its centre
+  // direction falls into.
+  const T* operator()(int x, int y) const {
+    const RasterView<const T>& f = (*faces)[face];
+    const double u = 2.0 * (x + 0.5) / f.width - 1;
+    const double v = 2.0 * (y + 0.5) / f.height - 1;
+    const FacePlane plane = PlaneOf(face);
+    const Vec3 d = plane.o + u * plane.a + v * plane.b;
+    const int g = FaceOf(d);
+    const RasterView<const T>& n = (*faces)[g];
+    double gu = 0, gv = 0;
+    OnFace(g, d, gu, gv);
+    const int gx =
+        std::clamp(static_cast<int>(std::floor((gu + 1) * 0.5 * n.width)), 0, n.width - 1);
+    const int gy =
+        std::clamp(static_cast<int>(std::floor((gv + 1) * 0.5 * n.height)), 0, n.height - 1);
+    return n.row(gy) + static_cast<std::ptrdiff_t>(gx) * C;
+  }
+};
+
+template <typename T, int C, int Taps>
+void AddFaceSample(const std::array<RasterView<const T>, 6>& faces, const Vec3& d, float weight,
+                   float* acc) {
+  const int f = FaceOf(d);
+  double u = 0, v = 0, px = 0, py = 0;
+  OnFace(f, d, u, v);
+  FaceSource<T, C>::Pixel(faces[f], u, v, px, py);
+  AddSample<T, C, Taps>(faces[f], px, py, weight, acc, FaceSource<T, C>{&faces, f});
+}
+
+// Face pixels (x, y) one step dd of direction d moves on d's face.
+template <typename T>
+void FaceStep(const std::array<RasterView<const T>, 6>& faces, const Vec3& d, const Vec3& dd,
+              double& sx, double& sy) {
+  const int f = FaceOf(d);
+  double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
+  OnFace(f, d, u0, v0);
+  OnFace(f, d + dd, u1, v1);
+  sx = (u1 - u0) * 0.5 * faces[f].width;
+  sy = (v1 - v0) * 0.5 * faces[f].height;
+}
+
+template <typename T, int C, int Taps>
+void PanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int width, int height,
+                       int firstRow, const RasterView<T>& band, const Orientation& view,
+                       ResampleFilter filter, const Workers& workers, const CancelToken* cancel) {
+  // The camera-frame direction of panorama pixel (x, y) is
+  // sin θ · P[x] + cos θ · Q, with P[x] = sin φ · X + cos φ · Z and X, Y, Z
+  // the world axes seen from the turned camera.
+  const Orientation toCamera = view.Inverse();
+  const Vec3 axisX = Apply(toCamera, {1, 0, 0});
+  const Vec3 axisY = Apply(toCamera, {0, 1, 0});
+  const Vec3 axisZ = Apply(toCamera, {0, 0, 1});
+  const double dPhi = 2 * kPi / width, dTheta = kPi / height;
+  std::vector<Vec3> along(static_cast<std::size_t>(width)), across(static_cast<std::size_t>(width));
+  for (int x = 0; x < width; ++x) {
+    const double phi = (x + 0.5) * dPhi - kPi;
+    const double s = std::sin(phi), c = std::cos(phi);
+    along[static_cast<std::size_t>(x)] = s * axisX + c * axisZ;
+    across[static_cast<std::size_t>(x)] = (c * dPhi) * axisX + (-s * dPhi) * axisZ;
+  }
+  workers.ForInterleaved(0, band.height, kGrainRows, [&](int r0, int r1) {
+    CheckCancel(cancel);
+    for (int r = r0; r < r1; ++r) {
+      const double theta = (firstRow + r + 0.5) * dTheta;
+      const double st = std::sin(theta), ct = std::cos(theta);
+      T* out = band.row(r);
+      for (int x = 0; x < width; ++x) {
+        const Vec3& p = along[static_cast<std::size_t>(x)];
+        const Vec3 d = st * p + ct * axisY;
+        float acc[C] = {};
+        Footprint foot;
+        Vec3 stepU{0, 0, 0}, stepV{0, 0, 0};
+        if (filter != ResampleFilter::Design) {
+          stepU = st * across[static_cast<std::size_t>(x)];
+          stepV = (ct * dTheta) * p + (-st * dTheta) * axisY;
+          double ux = 0, uy = 0, vx = 0, vy = 0;
+          FaceStep(faces, d, stepU, ux, uy);
+          FaceStep(faces, d, stepV, vx, vy);
+          foot = Footprint(ux, uy, vx, vy, filter);
+        }
+        if (foot.Single()) {
+          AddFaceSample<T, C, Taps>(faces, d, 1.0f, acc);
+        } else {
+          float total = 0;
+          for (int j = 0; j < foot.n2; ++j) {
+            for (int i = 0; i < foot.n1; ++i) {
+              double ou = 0, ov = 0;
+              float wt = 0;
+              foot.At(i, j, ou, ov, wt);
+              if (wt <= 0) continue;
+              AddFaceSample<T, C, Taps>(faces, d + ou * stepU + ov * stepV, wt, acc);
+              total += wt;
+            }
+          }
+          for (int k = 0; k < C; ++k) acc[k] /= total;
+        }
+        for (int k = 0; k < C; ++k) out[x * C + k] = ToSample<T>(acc[k]);
+      }
+    }
+  });
+}
+
+template <typename F>
+void WithTaps(ResampleFilter filter, const F& f) {
+  switch (filter) {
+    case ResampleFilter::Bicubic:
+      f(std::integral_constant<int, 4>{});
+      break;
+    case ResampleFilter::Lanczos3:
+      f(std::integral_constant<int, 6>{});
+      break;
+    default:
+      f(std::integral_constant<int, 2>{});
+      break;
+  }
+}
+
+template <typename F>
+void WithChannels(int channels, const F& f) {
+  switch (channels) {
+    case 1:
+      f(std::integral_constant<int, 1>{});
+      break;
+    case 2:
+      f(std::integral_constant<int, 2>{});
+      break;
+    case 3:
+      f(std::integral_constant<int, 3>{});
+      break;
+    case 4:
+      f(std::integral_constant<int, 4>{});
+      break;
+    default:
+      throw ArgumentError("Unsupported channel count.");
+  }
+}
+
+}  // namespace
+
+Orientation Orientation::FromYawPitchRoll(double yawDegrees, double pitchDegrees,
+                                          double rollDegrees) {
+  const double y = yawDegrees * kPi / 180, p = pitchDegrees * kPi / 180,
+               r = rollDegrees * kPi / 180;
+  Orientation yaw, pitch, roll;
+  // Yaw turns forward (+z) toward the right (+x) about the up axis.
+  yaw.m = {{{std::cos(y), 0, std::sin(y)}, {0, 1, 0}, {-std::sin(y), 0, std::cos(y)}}};
+  // Pitch turns forward toward up (+y) about the camera's right axis.
+  pitch.m = {{{1, 0, 0}, {0, std::cos(p), std::sin(p)}, {0, -std::sin(p), std::cos(p)}}};
+  // Roll turns the camera clockwise: its up axis toward its right.
+  roll.m = {{{std::cos(r), std::sin(r), 0}, {-std::sin(r), std::cos(r), 0}, {0, 0, 1}}};
+  return Then(Then(yaw, pitch), roll);
+}
+
+Orientation Orientation::Then(const Orientation& first, const Orientation& second) {
+  Orientation out;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      double s = 0;
+      for (int k = 0; k < 3; ++k) s += first.m[i][k] * second.m[k][j];
+      out.m[i][j] = s;
+    }
+  }
+  return out;
+}
+
+Orientation Orientation::Inverse() const {
+  Orientation out;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) out.m[i][j] = m[j][i];
+  }
+  return out;
+}
+
+bool Orientation::IsIdentity() const {
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      if (m[i][j] != (i == j ? 1.0 : 0.0)) return false;
+    }
+  }
+  return true;
+}
+
+template <typename T>
+void ResampleFacesFromPanorama(const RasterView<const T>& panorama,
+                               const std::vector<CubeFaceIndex>& faceIndices, int faceWidth,
+                               int faceHeight, const FaceTarget<T>& target, const FaceDone& done,
+                               const Orientation& view, ResampleFilter filter,
+                               const Workers& workers, const CancelToken* cancel) {
+  for (const int f : faceIndices) {
+    if (f < 0 || f > 5) throw ArgumentError("Invalid face index.");
+  }
+  if (panorama.width < 1 || panorama.height < 1 || faceWidth < 1 || faceHeight < 1) return;
+  WithChannels(panorama.channels, [&](auto c) {
+    WithTaps(filter, [&](auto taps) {
+      FacesFromPanorama<T, decltype(c)::value, decltype(taps)::value>(
+          panorama, faceIndices, faceWidth, faceHeight, target, done, view, filter, workers,
+          cancel);
+    });
+  });
+}
+
+template <typename T>
+void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex faceIndex,
+                              const RasterView<T>& face, const Orientation& view,
+                              ResampleFilter filter, const Workers& workers,
+                              const CancelToken* cancel) {
+  if (panorama.channels != face.channels) throw ArgumentError("Channel counts differ.");
+  ResampleFacesFromPanorama<T>(
+      panorama, {faceIndex}, face.width, face.height, [&face](int) { return face; }, {}, view,
+      filter, workers, cancel);
+}
+
+template <typename T>
+void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int panoramaWidth,
+                               int panoramaHeight, int firstRow, const RasterView<T>& band,
+                               const Orientation& view, ResampleFilter filter,
+                               const Workers& workers, const CancelToken* cancel) {
+  if (band.width != panoramaWidth || firstRow < 0 || firstRow + band.height > panoramaHeight) {
+    throw ArgumentError("The band is not part of the panorama.");
+  }
+  for (const RasterView<const T>& f : faces) {
+    if (f.channels != band.channels) throw ArgumentError("Channel counts differ.");
+    if (f.width < 1 || f.height < 1) throw ArgumentError("Empty face.");
+  }
+  if (band.height < 1 || panoramaWidth < 1) return;
+  WithChannels(band.channels, [&](auto c) {
+    WithTaps(filter, [&](auto taps) {
+      PanoramaFromFaces<T, decltype(c)::value, decltype(taps)::value>(
+          faces, panoramaWidth, panoramaHeight, firstRow, band, view, filter, workers, cancel);
+    });
+  });
+}
+
+#define SKYFOLD_RESAMPLER_TYPE(T)                                                                 \
+  template void ResampleFacesFromPanorama<T>(                                                     \
+      const RasterView<const T>&, const std::vector<CubeFaceIndex>&, int, int,                    \
+      const FaceTarget<T>&, const FaceDone&, const Orientation&, ResampleFilter, const Workers&,  \
+      const CancelToken*);                                                                        \
+  template void ResampleFaceFromPanorama<T>(const RasterView<const T>&, CubeFaceIndex,            \
+                                            const RasterView<T>&, const Orientation&,             \
+                                            ResampleFilter, const Workers&, const CancelToken*);  \
+  template void ResamplePanoramaFromFaces<T>(const std::array<RasterView<const T>, 6>&, int, int, \
+                                             int, const RasterView<T>&, const Orientation&,       \
+                                             ResampleFilter, const Workers&, const CancelToken*);
+SKYFOLD_RESAMPLER_TYPE(std::uint8_t)
+SKYFOLD_RESAMPLER_TYPE(std::uint16_t)
+SKYFOLD_RESAMPLER_TYPE(float)
+#undef SKYFOLD_RESAMPLER_TYPE
+
+int AutoFaceEdge(int panoramaWidth) {
+  const int edge = 8 * static_cast<int>(std::floor(panoramaWidth / kPi / 8));
+  return std::clamp(edge, 8, 16384);
+}
+
+int AutoPanoramaWidth(int faceEdge) {
+  const int width = 8 * static_cast<int>(std::ceil(kPi * faceEdge / 8));
+  return std::clamp(width, 64, 65496);
+}
+
+bool UsesGeneralResampler(const ResampleOptions& options) {
+  return options.yaw != 0 || options.pitch != 0 || options.roll != 0 ||
+         options.filter != ResampleFilter::Design || options.faceEdge != 0 ||
+         options.panoramaWidth != 0 || options.autoSize;
+}
+
+}  // namespace skyfold

@@ -1,0 +1,118 @@
+// The general resampler: every output pixel is mapped straight to the
+// source (a face pixel to its direction, turned by the view's orientation,
+// to a panorama position; for a panorama the reverse, sampling the six faces
+// and, across a face edge, the neighbouring face). Any face edge, any
+// panorama size, a turned view, and filters that average over the source
+// area a coarser output pixel covers. It stands beside the design's table
+// warp, which stays the default.
+//
+// Geometry. A direction is (x right, y up, z forward) with the design's
+// front face looking along +z. Panorama column x stands for the azimuth
+// 360° · (x + 0.5) / W − 180° (0 at the front, +90° at the right face) and
+// row y for the polar angle 180° · (y + 0.5) / H from the zenith: pixel
+// centres, so any size maps evenly. Face pixel (c, r) of an edge E stands for
+// u = 2 (c + 0.5) / E − 1, v = 2 (r + 0.5) / E − 1 on the face plane, in the
+// design's face orientations (sides: the panorama's left to right and the
+// zenith up; top: front along its bottom edge; bottom: front along its top).
+//
+// Samples are 8-bit, 16-bit or float, 1 to 4 channels, interpolated in
+// float; integer results are rounded and clipped, float results are not.
+// The result of a pixel depends on nothing but its position, so it is the
+// same for any thread count and any tiling.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "filers/JobOptions.h"
+#include "imaging/Cancel.h"
+#include "imaging/Parallel.h"
+
+namespace skyfold {
+
+// A raster in memory: `stride` is the distance between row starts in
+// samples of T (not bytes); pixel (x, y) channel k is
+// data[y * stride + x * channels + k].
+template <typename T>
+struct RasterView {
+  T* data = nullptr;
+  int width = 0;
+  int height = 0;
+  int channels = 3;
+  std::ptrdiff_t stride = 0;
+
+  T* row(int y) const { return data + static_cast<std::ptrdiff_t>(y) * stride; }
+  // A writable view reads as a read-only one.
+  operator RasterView<const T>() const { return {data, width, height, channels, stride}; }
+};
+
+// Camera to world: the view turned by yaw (to the right), then pitch (up),
+// then roll (the camera clockwise), each about the already turned camera.
+// With yaw 90 the front face shows the design's right face, with pitch 90
+// its top face (in the top face's orientation), with roll 90 its front face
+// turned a quarter counter-clockwise.
+struct Orientation {
+  std::array<std::array<double, 3>, 3> m{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+
+  static Orientation FromYawPitchRoll(double yawDegrees, double pitchDegrees, double rollDegrees);
+  // First `first`, then `second` about the camera `first` turned.
+  static Orientation Then(const Orientation& first, const Orientation& second);
+  Orientation Inverse() const;
+  bool IsIdentity() const;
+};
+
+// The face index of the design (0 left, 1 front, 2 right, 3 back, 4 top,
+// 5 bottom).
+using CubeFaceIndex = int;
+
+// Fills `face` (any size) with cube face `faceIndex` of the view turned by
+// `view`, sampled from the equirectangular `panorama` (any size; longitudes
+// wrap around, rows continue across the poles). Rows are split over
+// `workers` in tiles; `cancel` is checked between tiles.
+template <typename T>
+void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex faceIndex,
+                              const RasterView<T>& face, const Orientation& view,
+                              ResampleFilter filter, const Workers& workers,
+                              const CancelToken* cancel);
+
+// Several faces of one panorama, each faceWidth × faceHeight, in the order
+// of faceIndices: target(i) gives the raster face i goes to, done(i) (if
+// set) runs once it is filled, on the calling thread, before the next
+// face is started. Cheaper than face by face: what the filters prepare
+// from the panorama is made once.
+template <typename T>
+using FaceTarget = std::function<RasterView<T>(CubeFaceIndex faceIndex)>;
+using FaceDone = std::function<void(CubeFaceIndex faceIndex)>;
+template <typename T>
+void ResampleFacesFromPanorama(const RasterView<const T>& panorama,
+                               const std::vector<CubeFaceIndex>& faceIndices, int faceWidth,
+                               int faceHeight, const FaceTarget<T>& target, const FaceDone& done,
+                               const Orientation& view, ResampleFilter filter,
+                               const Workers& workers, const CancelToken* cancel);
+
+// Fills rows [firstRow, firstRow + band.height) of a panoramaWidth ×
+// panoramaHeight equirectangular panorama into `band` (band.width ==
+// panoramaWidth), sampled from the six faces of a view turned by `view`
+// (faces[i] is face index i; each may have its own size). The same `view`
+// as the faces were made with gives back the panorama they came from.
+template <typename T>
+void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int panoramaWidth,
+                               int panoramaHeight, int firstRow, const RasterView<T>& band,
+                               const Orientation& view, ResampleFilter filter,
+                               const Workers& workers, const CancelToken* cancel);
+
+// The face edge that keeps a panorama's detail at the face centre:
+// 8 · ⌊W / π / 8⌋, at least 8 and at most 16384.
+int AutoFaceEdge(int panoramaWidth);
+// The panorama width that keeps the faces' detail: 8 · ⌈π E / 8⌉, within 64
+// … 65496.
+int AutoPanoramaWidth(int faceEdge);
+
+// True when a job's options ask for the general resampler instead of the
+// design's warp.
+bool UsesGeneralResampler(const ResampleOptions& options);
+
+}  // namespace skyfold

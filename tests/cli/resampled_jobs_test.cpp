@@ -1,0 +1,156 @@
+// skyfold-cli with the general resampler's options: the turned views show
+// the design's faces, a round trip through lossless faces returns the
+// panorama, any size and "auto", and the sizes that stay refused.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "imaging/BmpIO.h"
+#include "support/CliRunner.h"
+#include "support/PanoramaTestImages.h"
+
+namespace skyfold {
+namespace {
+
+using test::CliResult;
+using test::RunCli;
+using test::TempDir;
+
+const std::vector<std::string> kSuffixes{"_left", "_front", "_right", "_back", "_top", "_bottom"};
+
+// Smooth colours of the direction of each pixel centre.
+Bitmap SmoothPanorama(int width) {
+  Bitmap b(width, width / 2, PixelFormat::Bgr24);
+  for (int y = 0; y < b.height(); ++y) {
+    const double theta = (y + 0.5) * std::numbers::pi / b.height();
+    for (int x = 0; x < width; ++x) {
+      const double phi = (x + 0.5) * 2 * std::numbers::pi / width - std::numbers::pi;
+      const double dx = std::sin(phi) * std::sin(theta), dy = std::cos(theta),
+                   dz = std::cos(phi) * std::sin(theta);
+      test::SetPixel(b, x, y, static_cast<std::uint8_t>(128 + 90 * dx + 20 * std::sin(4 * dy)),
+                     static_cast<std::uint8_t>(128 + 90 * dy + 20 * std::cos(3 * dx * dz)),
+                     static_cast<std::uint8_t>(128 + 80 * dz + 15 * std::sin(5 * dx)));
+    }
+  }
+  return b;
+}
+
+Bitmap Read(const std::string& path) {
+  Bitmap b;
+  ReadBmpFile(path, b);
+  return b;
+}
+
+// Mean difference per channel; `turned` reads b turned a quarter
+// counter-clockwise.
+double MeanDifference(const Bitmap& a, const Bitmap& b, bool turned = false) {
+  double sum = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      const PaletteEntry p = a.pixel(x, y);
+      const PaletteEntry q = turned ? b.pixel(b.width() - 1 - y, x) : b.pixel(x, y);
+      sum += std::abs(p.b - q.b) + std::abs(p.g - q.g) + std::abs(p.r - q.r);
+    }
+  }
+  return sum / (3.0 * a.width() * a.height());
+}
+
+class ResampledJobs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pano_ = work_.file("pano.bmp");
+    SaveBitmapAsBmp(pano_, SmoothPanorama(512));
+    ASSERT_EQ(
+        Run({"to-cube", "-q", "-s", "128", "-t", "bmp", "-n", "design", "-o", work_.path(), pano_})
+            .status,
+        0);
+  }
+  CliResult Run(const std::vector<std::string>& args) { return RunCli(scratch_, args); }
+  std::string Face(const std::string& base, int i) const {
+    return work_.file(base + kSuffixes[i] + ".bmp");
+  }
+  TempDir scratch_;
+  TempDir work_;
+  std::string pano_;
+};
+
+struct TurnCase {
+  const char* option;
+  const char* degrees;
+  int designFace;
+  bool turned;
+};
+
+class ResampledTurns : public ResampledJobs, public testing::WithParamInterface<TurnCase> {};
+
+// The design's faces and the resampler's differ only in where they put
+// pixel centres (half a pixel); smooth colours make that a small difference.
+TEST_P(ResampledTurns, FrontShowsTheDesignsFace) {
+  const TurnCase& c = GetParam();
+  const CliResult r = Run({"to-cube", "-q", "-s", "128", "-t", "bmp", "-n", "turned", c.option,
+                           c.degrees, "-o", work_.path(), pano_});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(MeanDifference(Read(Face("turned", 1)), Read(Face("design", c.designFace)), c.turned),
+            1.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Angles, ResampledTurns,
+                         testing::Values(TurnCase{"--yaw", "90", 2, false},
+                                         TurnCase{"--pitch", "90", 4, false},
+                                         TurnCase{"--roll", "90", 1, true}));
+
+TEST_F(ResampledJobs, RoundTripWithTheSameTurnReturnsThePanorama) {
+  const std::vector<std::string> turn{"--yaw", "30", "--pitch", "20", "--roll", "10"};
+  std::vector<std::string> cube{"to-cube", "-q",     "-s", "256",        "-t",       "bmp",
+                                "-n",      "turned", "-o", work_.path(), "--filter", "bicubic"};
+  cube.insert(cube.end(), turn.begin(), turn.end());
+  cube.push_back(pano_);
+  ASSERT_EQ(Run(cube).status, 0);
+  const std::string back = work_.file("back.bmp");
+  std::vector<std::string> pano{"to-pano", "-q", "-w", "512", "--filter", "bicubic", "-o", back};
+  pano.insert(pano.end(), turn.begin(), turn.end());
+  pano.push_back(Face("turned", 1));
+  const CliResult r = Run(pano);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(MeanDifference(Read(back), Read(pano_)), 1.0);
+}
+
+TEST_F(ResampledJobs, AnySizeAndAuto) {
+  CliResult r =
+      Run({"to-cube", "-q", "-s", "auto", "-t", "bmp", "-n", "a", "-o", work_.path(), pano_});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Read(Face("a", 4)).width(), 160);  // 8 · ⌊512 / π / 8⌋
+  r = Run({"to-cube", "-q", "-s", "50", "-t", "bmp", "-n", "b", "-o", work_.path(), pano_});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Read(Face("b", 0)).height(), 50);
+  const std::string out = work_.file("auto.bmp");
+  r = Run({"to-pano", "-q", "-w", "auto", "-o", out, Face("b", 0)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Read(out).width(), 160);  // 8 · ⌈50π / 8⌉
+  r = Run({"to-pano", "-q", "-w", "202", "-o", work_.file("odd.bmp"), Face("b", 0)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Read(work_.file("odd.bmp")).height(), 101);
+}
+
+TEST_F(ResampledJobs, SizesOutsideTheRangesAreUsageErrors) {
+  for (const char* size : {"7", "16385", "abc", "64.5"}) {
+    const CliResult r = Run({"to-cube", "-s", size, pano_});
+    EXPECT_EQ(r.status, 2) << size;
+    EXPECT_NE(r.err.find("2048"), std::string::npos) << r.err;
+  }
+  for (const char* width : {"62", "301", "65502"}) {
+    EXPECT_EQ(Run({"to-pano", "-w", width, "-o", work_.file("x.bmp"), Face("design", 1)}).status, 2)
+        << width;
+  }
+  EXPECT_EQ(Run({"to-cube", "--filter", "nearest", pano_}).status, 2);
+  EXPECT_EQ(Run({"to-pano", "--yaw", "east", "-o", work_.file("x.bmp"), Face("design", 1)}).status,
+            2);
+}
+
+}  // namespace
+}  // namespace skyfold

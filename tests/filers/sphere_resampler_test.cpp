@@ -1,0 +1,362 @@
+// The general resampler: what each angle means, their order, the inverse,
+// antialiasing, and results that do not depend on the thread count.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <numbers>
+#include <vector>
+
+#include "filers/SphereResampler.h"
+
+namespace skyfold {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+template <typename T = std::uint8_t>
+struct Image {
+  int width = 0, height = 0, channels = 3;
+  std::vector<T> px;
+  Image(int w, int h, int c = 3) : width(w), height(h), channels(c), px(std::size_t(w) * h * c) {}
+  RasterView<T> view() {
+    return {px.data(), width, height, channels, std::ptrdiff_t(width) * channels};
+  }
+  RasterView<const T> view() const {
+    return {px.data(), width, height, channels, std::ptrdiff_t(width) * channels};
+  }
+  T& at(int x, int y, int k) { return px[(std::size_t(y) * width + x) * channels + k]; }
+  T at(int x, int y, int k) const { return px[(std::size_t(y) * width + x) * channels + k]; }
+};
+
+using Colour = std::function<std::array<double, 3>(double x, double y, double z)>;
+
+// Smooth colours of a direction, different per channel, continuous over
+// the seam and the poles.
+std::array<double, 3> Smooth(double x, double y, double z) {
+  return {128 + 90 * x + 20 * std::sin(4 * y), 128 + 90 * y + 20 * std::cos(3 * x * z),
+          128 + 80 * z + 15 * std::sin(5 * x)};
+}
+
+Image<> Panorama(int width, const Colour& colour) {
+  Image<> pano(width, width / 2);
+  for (int y = 0; y < pano.height; ++y) {
+    const double theta = (y + 0.5) * kPi / pano.height;
+    for (int x = 0; x < width; ++x) {
+      const double phi = (x + 0.5) * 2 * kPi / width - kPi;
+      const auto c =
+          colour(std::sin(phi) * std::sin(theta), std::cos(theta), std::cos(phi) * std::sin(theta));
+      for (int k = 0; k < 3; ++k) pano.at(x, y, k) = static_cast<std::uint8_t>(std::lround(c[k]));
+    }
+  }
+  return pano;
+}
+
+Image<> Face(const Image<>& pano, int face, int edge, const Orientation& view,
+             ResampleFilter filter = ResampleFilter::Bilinear, const Workers& workers = {}) {
+  Image<> out(edge, edge);
+  ResampleFaceFromPanorama<std::uint8_t>(pano.view(), face, out.view(), view, filter, workers,
+                                         nullptr);
+  return out;
+}
+
+std::array<Image<>, 6> Faces(const Image<>& pano, int edge, const Orientation& view,
+                             ResampleFilter filter = ResampleFilter::Bilinear) {
+  return {Face(pano, 0, edge, view, filter), Face(pano, 1, edge, view, filter),
+          Face(pano, 2, edge, view, filter), Face(pano, 3, edge, view, filter),
+          Face(pano, 4, edge, view, filter), Face(pano, 5, edge, view, filter)};
+}
+
+Image<> PanoramaOf(const std::array<Image<>, 6>& faces, int width, const Orientation& view,
+                   ResampleFilter filter = ResampleFilter::Bilinear, const Workers& workers = {}) {
+  Image<> out(width, width / 2);
+  std::array<RasterView<const std::uint8_t>, 6> views;
+  for (int i = 0; i < 6; ++i) views[i] = faces[i].view();
+  ResamplePanoramaFromFaces<std::uint8_t>(views, width, width / 2, 0, out.view(), view, filter,
+                                          workers, nullptr);
+  return out;
+}
+
+double MeanDifference(const Image<>& a, const Image<>& b) {
+  double sum = 0;
+  for (std::size_t i = 0; i < a.px.size(); ++i) sum += std::abs(int(a.px[i]) - int(b.px[i]));
+  return sum / a.px.size();
+}
+
+Image<> TurnedCounterClockwise(const Image<>& in) {
+  Image<> out(in.height, in.width);
+  for (int r = 0; r < out.height; ++r) {
+    for (int c = 0; c < out.width; ++c) {
+      for (int k = 0; k < 3; ++k) out.at(c, r, k) = in.at(in.width - 1 - r, c, k);
+    }
+  }
+  return out;
+}
+
+const char* FilterName(const testing::TestParamInfo<ResampleFilter>& info) {
+  switch (info.param) {
+    case ResampleFilter::Design:
+      return "Design";
+    case ResampleFilter::Bilinear:
+      return "Bilinear";
+    case ResampleFilter::Bicubic:
+      return "Bicubic";
+    default:
+      return "Lanczos3";
+  }
+}
+
+// ---- the angles ----
+
+struct AngleCase {
+  const char* name;
+  double yaw, pitch, roll;
+  int shownFace;  // the face of the unturned view the front face shows
+  bool turnedCounterClockwise;
+};
+
+class ResamplerAngles : public testing::TestWithParam<AngleCase> {};
+
+TEST_P(ResamplerAngles, FrontShowsTheNamedFace) {
+  const AngleCase& c = GetParam();
+  const Image<> pano = Panorama(512, Smooth);
+  const Image<> front = Face(pano, 1, 64, Orientation::FromYawPitchRoll(c.yaw, c.pitch, c.roll));
+  Image<> expected = Face(pano, c.shownFace, 64, Orientation{});
+  if (c.turnedCounterClockwise) expected = TurnedCounterClockwise(expected);
+  // The same directions up to rounding.
+  EXPECT_LT(MeanDifference(front, expected), 0.05) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Meanings, ResamplerAngles,
+    testing::Values(AngleCase{"yaw 90: the right face", 90, 0, 0, 2, false},
+                    AngleCase{"yaw -90: the left face", -90, 0, 0, 0, false},
+                    AngleCase{"yaw 180: the back face", 180, 0, 0, 3, false},
+                    AngleCase{"pitch 90: the top face", 0, 90, 0, 4, false},
+                    AngleCase{"pitch -90: the bottom face", 0, -90, 0, 5, false},
+                    AngleCase{"roll 90: the front turned left", 0, 0, 90, 1, true},
+                    AngleCase{"yaw 450: the right face", 450, 0, 0, 2, false}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+// The unturned faces are the design's faces: each side face's centre shows
+// the panorama at its centre column, the top face's bottom edge borders the
+// front face and the bottom face's top edge the front face.
+TEST(ResamplerGeometry, FacesSitWhereTheDesignPutsThem) {
+  // Red marks the front (+z), green up (+y), blue the right (+x).
+  const Image<> pano = Panorama(512, [](double x, double y, double z) {
+    return std::array<double, 3>{127.5 + 127 * x, 127.5 + 127 * y, 127.5 + 127 * z};
+  });
+  const auto faces = Faces(pano, 32, Orientation{});
+  const auto centre = [](const Image<>& f, int k) { return int(f.at(16, 16, k)); };
+  EXPECT_GT(centre(faces[1], 2), 250);  // front: +z
+  EXPECT_GT(centre(faces[2], 0), 250);  // right: +x
+  EXPECT_LT(centre(faces[0], 0), 5);    // left: −x
+  EXPECT_LT(centre(faces[3], 2), 5);    // back: −z
+  EXPECT_GT(centre(faces[4], 1), 250);  // top: +y
+  EXPECT_LT(centre(faces[5], 1), 5);    // bottom: −y
+  // Top face: front along the bottom edge, right along the right edge.
+  EXPECT_GT(faces[4].at(16, 31, 2), faces[4].at(16, 0, 2) + 100);
+  EXPECT_GT(faces[4].at(31, 16, 0), faces[4].at(0, 16, 0) + 100);
+  // Bottom face: front along the top edge, right along the right edge.
+  EXPECT_GT(faces[5].at(16, 0, 2), faces[5].at(16, 31, 2) + 100);
+  EXPECT_GT(faces[5].at(31, 16, 0), faces[5].at(0, 16, 0) + 100);
+  // Front face: the right face's side on the right, up at the top.
+  EXPECT_GT(faces[1].at(31, 16, 0), faces[1].at(0, 16, 0) + 100);
+  EXPECT_GT(faces[1].at(16, 0, 1), faces[1].at(16, 31, 1) + 100);
+}
+
+// yaw, pitch and roll together are the three turns made one after another,
+// each on the panorama the previous one gave.
+TEST(ResamplerOrder, CombinedTurnIsTheThreeInTurn) {
+  const Image<> pano = Panorama(1024, Smooth);
+  const auto turned = [](const Image<>& p, const Orientation& view) {
+    return PanoramaOf(Faces(p, 512, view), p.width, Orientation{});
+  };
+  const Image<> yawed = turned(pano, Orientation::FromYawPitchRoll(30, 0, 0));
+  const Image<> pitched = turned(yawed, Orientation::FromYawPitchRoll(0, 20, 0));
+  const Orientation roll = Orientation::FromYawPitchRoll(0, 0, 10);
+  const Orientation all = Orientation::FromYawPitchRoll(30, 20, 10);
+  for (int face = 0; face < 6; ++face) {
+    EXPECT_LT(MeanDifference(Face(pitched, face, 128, roll), Face(pano, face, 128, all)), 1.0)
+        << "face " << face;
+  }
+  // A different order is a different view.
+  const Orientation other = Orientation::Then(Orientation::FromYawPitchRoll(0, 0, 10),
+                                              Orientation::FromYawPitchRoll(30, 20, 0));
+  EXPECT_GT(MeanDifference(Face(pano, 1, 128, other), Face(pano, 1, 128, all)), 3.0);
+}
+
+// ---- the inverse ----
+
+// The error of a round trip, overall, near the turned cube's face edges,
+// at the ±180° seam and at the face centres.
+struct RoundTripError {
+  double all = 0, edges = 0, seam = 0, centres = 0;
+};
+
+RoundTripError Compare(const Image<>& source, const Image<>& back, const Orientation& view) {
+  double sum[4] = {}, count[4] = {};
+  const Orientation toCamera = view.Inverse();
+  for (int y = 0; y < source.height; ++y) {
+    const double theta = (y + 0.5) * kPi / source.height;
+    for (int x = 0; x < source.width; ++x) {
+      const double phi = (x + 0.5) * 2 * kPi / source.width - kPi;
+      const double w[3] = {std::sin(phi) * std::sin(theta), std::cos(theta),
+                           std::cos(phi) * std::sin(theta)};
+      double d[3];
+      for (int i = 0; i < 3; ++i) {
+        d[i] = toCamera.m[i][0] * w[0] + toCamera.m[i][1] * w[1] + toCamera.m[i][2] * w[2];
+      }
+      // Face coordinates: the two minor components over the major one.
+      std::sort(d, d + 3, [](double a, double b) { return std::fabs(a) < std::fabs(b); });
+      const double edge = std::max(std::fabs(d[0]), std::fabs(d[1])) / std::fabs(d[2]);
+      double e = 0;
+      for (int k = 0; k < 3; ++k) e += std::abs(int(source.at(x, y, k)) - int(back.at(x, y, k)));
+      e /= 3;
+      sum[0] += e;
+      count[0] += 1;
+      const int group = x < 2 || x >= source.width - 2 ? 2 : edge > 0.97 ? 1 : edge < 0.5 ? 3 : -1;
+      if (group > 0) {
+        sum[group] += e;
+        count[group] += 1;
+      }
+    }
+  }
+  return {sum[0] / count[0], sum[1] / count[1], sum[2] / count[2], sum[3] / count[3]};
+}
+
+class ResamplerInverse : public testing::TestWithParam<ResampleFilter> {};
+
+TEST_P(ResamplerInverse, RoundTripReturnsThePanorama) {
+  const Image<> pano = Panorama(512, Smooth);
+  const Orientation view = Orientation::FromYawPitchRoll(30, 20, 10);
+  const Image<> back = PanoramaOf(Faces(pano, 256, view, GetParam()), 512, view, GetParam());
+  const RoundTripError error = Compare(pano, back, view);
+  EXPECT_LT(error.all, 1.0);
+  EXPECT_LT(error.edges, error.centres + 0.35);
+  EXPECT_LT(error.seam, error.centres + 0.35);
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, ResamplerInverse,
+                         testing::Values(ResampleFilter::Bilinear, ResampleFilter::Bicubic,
+                                         ResampleFilter::Lanczos3),
+                         FilterName);
+
+// ---- antialiasing ----
+
+// One-pixel stripes in both directions (a checkerboard) are finer than the
+// faces: the design's sampling keeps whole pixels and aliases, the filters
+// give the mean.
+struct Spread {
+  double meanDeviation, worst;
+};
+
+Spread SpreadAroundMean(const Image<>& f, double mean) {
+  double sum = 0, worst = 0;
+  for (std::uint8_t v : f.px) {
+    sum += std::fabs(v - mean);
+    worst = std::max(worst, std::fabs(v - mean));
+  }
+  return {sum / f.px.size(), worst};
+}
+
+Image<> Checkerboard(int width) {
+  Image<> pano(width, width / 2);
+  for (int y = 0; y < pano.height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      for (int k = 0; k < 3; ++k) pano.at(x, y, k) = (x + y) % 2 ? 255 : 0;
+    }
+  }
+  return pano;
+}
+
+class ResamplerAntialiasing : public testing::TestWithParam<ResampleFilter> {};
+
+TEST_P(ResamplerAntialiasing, FinePatternGivesItsMean) {
+  const Image<> pano = Checkerboard(1024);
+  for (int face = 0; face < 6; ++face) {
+    const Spread s = SpreadAroundMean(Face(pano, face, 96, Orientation{}, GetParam()), 127.5);
+    if (GetParam() == ResampleFilter::Design) {
+      EXPECT_GT(s.meanDeviation, 20) << "face " << face;
+    } else {
+      EXPECT_LT(s.meanDeviation, 3) << "face " << face;
+      EXPECT_LT(s.worst, 16) << "face " << face;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, ResamplerAntialiasing,
+                         testing::Values(ResampleFilter::Design, ResampleFilter::Bilinear,
+                                         ResampleFilter::Bicubic, ResampleFilter::Lanczos3),
+                         FilterName);
+
+// ---- threads ----
+
+class ResamplerThreads : public testing::TestWithParam<ResampleFilter> {};
+
+TEST_P(ResamplerThreads, SameSamplesForAnyThreadCount) {
+  const Image<> pano = Panorama(512, Smooth);
+  const Orientation view = Orientation::FromYawPitchRoll(30, 20, 10);
+  ThreadPool one(1), three(3);
+  for (int face = 0; face < 6; ++face) {
+    EXPECT_EQ(Face(pano, face, 100, view, GetParam(), one.workers()).px,
+              Face(pano, face, 100, view, GetParam(), three.workers()).px);
+  }
+  const auto faces = Faces(pano, 100, view, GetParam());
+  EXPECT_EQ(PanoramaOf(faces, 402, view, GetParam(), one.workers()).px,
+            PanoramaOf(faces, 402, view, GetParam(), three.workers()).px);
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, ResamplerThreads,
+                         testing::Values(ResampleFilter::Design, ResampleFilter::Bilinear,
+                                         ResampleFilter::Bicubic, ResampleFilter::Lanczos3),
+                         FilterName);
+
+// ---- deep samples ----
+
+// 16-bit and float samples take the same positions and weights as 8-bit
+// ones (the halved panoramas near the poles round to the sample type: a
+// level or so apart); floats keep values beyond 0 … 1.
+TEST(ResamplerSamples, DeepSamplesFollowTheEightBitOnes) {
+  const Image<> pano = Panorama(256, Smooth);
+  Image<std::uint16_t> wide(256, 128);
+  Image<float> hdr(256, 128);
+  for (std::size_t i = 0; i < pano.px.size(); ++i) {
+    wide.px[i] = static_cast<std::uint16_t>(pano.px[i] * 257);
+    hdr.px[i] = pano.px[i] / 255.0f * 50.0f - 20.0f;
+  }
+  const Orientation view = Orientation::FromYawPitchRoll(10, 5, 0);
+  const Image<> narrow = Face(pano, 1, 48, view, ResampleFilter::Bicubic);
+  Image<std::uint16_t> wideFace(48, 48);
+  Image<float> hdrFace(48, 48);
+  ResampleFaceFromPanorama<std::uint16_t>(wide.view(), 1, wideFace.view(), view,
+                                          ResampleFilter::Bicubic, {}, nullptr);
+  ResampleFaceFromPanorama<float>(hdr.view(), 1, hdrFace.view(), view, ResampleFilter::Bicubic, {},
+                                  nullptr);
+  float lowest = 1e9f, highest = -1e9f;
+  for (std::size_t i = 0; i < narrow.px.size(); ++i) {
+    EXPECT_NEAR(wideFace.px[i] / 257.0, narrow.px[i], 1.5);
+    EXPECT_NEAR((hdrFace.px[i] + 20.0f) / 50.0f * 255.0f, narrow.px[i], 1.5);
+    lowest = std::min(lowest, hdrFace.px[i]);
+    highest = std::max(highest, hdrFace.px[i]);
+  }
+  EXPECT_LT(lowest, 0.0f);
+  EXPECT_GT(highest, 1.0f);
+}
+
+TEST(ResamplerSizes, AutoSizes) {
+  EXPECT_EQ(AutoFaceEdge(8192), 2600);  // 8 · ⌊8192 / π / 8⌋
+  EXPECT_EQ(AutoFaceEdge(16), 8);
+  EXPECT_EQ(AutoPanoramaWidth(2048), 6440);
+  EXPECT_EQ(AutoPanoramaWidth(2), 64);
+  EXPECT_FALSE(UsesGeneralResampler(ResampleOptions{}));
+  ResampleOptions turned;
+  turned.roll = 1;
+  EXPECT_TRUE(UsesGeneralResampler(turned));
+}
+
+}  // namespace
+}  // namespace skyfold
