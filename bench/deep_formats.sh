@@ -2,7 +2,7 @@
 # The 16-bit and float paths against the 8-bit path at 8192 × 4096, end to
 # end through skyfold-cli: wall time and peak memory (GNU time) of to-cube
 # (six 2048 faces) and to-pano (back to 8192), for
-#   8-bit  PNG source → png faces (the design's warp, 8-bit PNG)
+#   8-bit  PNG source → png faces (the classic warp, 8-bit PNG)
 #   16-bit PNG source → png faces (16-bit, sampled straight)
 #   half   EXR source → exr faces (float, sampled straight)
 # and the decoded size of each source, against which memory is judged.

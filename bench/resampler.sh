@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Times the general resampler (--filter bilinear / bicubic / lanczos3)
-# against the design's path and the codec floor, end to end as whole
+# against the classic path and the codec floor, end to end as whole
 # skyfold-cli processes: a panorama of width W into six faces of W/4 (JPEG)
-# and those faces back into a W-wide panorama. The design's path only goes
+# and those faces back into a W-wide panorama. The classic path only goes
 # up to faces of 4096 and panoramas of 16384, so wider panoramas are timed
 # against the codec floor alone: djpeg of the source(s) plus cjpeg -quality
 # 100 of each result, a process per file. Prints a table of median wall
@@ -89,7 +89,7 @@ for W in $WIDTHS; do
     declare -A walls=() peaks=()
     cases=(floor)
     for filter in $FILTERS; do
-      # The design's path stops at faces of 4096 and panoramas of 16384.
+      # The classic path stops at faces of 4096 and panoramas of 16384.
       if [ "$filter" = design ] && [ "$W" -gt 16384 ]; then continue; fi
       cases+=("$filter")
     done

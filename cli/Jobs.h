@@ -46,8 +46,8 @@ struct ToCubeOptions {
   bool force = false;
   bool quiet = false;
   OutputOptions outputOptions;  // depth and metadata
-  // A turned view, a filter, sizes beyond the design's: the general
-  // resampler (size then stays a design edge, for the filer's ordinal).
+  // A turned view, a filter, sizes beyond the classic: the general
+  // resampler (size then stays a classic edge, for the filer's ordinal).
   ResampleOptions resample;
   RunOptions run;
 };

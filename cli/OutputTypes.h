@@ -1,4 +1,4 @@
-// The output types on the command line: the design's bmp, jpg/jpeg and
+// The output types on the command line: the classic bmp, jpg/jpeg and
 // tif/tiff, then every registered type (png, exr, hdr, webp, webp-lossless,
 // tif16, tiff-float), and the output options beside them.
 #pragma once
@@ -19,7 +19,7 @@ std::vector<std::string> OutputTypeNames();
 std::optional<TExtractImageType> OutputTypeFromName(std::string name);
 // to-pano's type from the output's extension, in any case: .bmp, .jpg/.jpeg,
 // .png, .exr, .hdr, .webp (lossy); anything else (.tif included) the
-// design's TIFF.
+// classic TIFF.
 TExtractImageType OutputTypeFromExtension(const std::string& fileName);
 // One line for -t's help: "bmp, jpg, tif, png, ...".
 std::string OutputTypeList();

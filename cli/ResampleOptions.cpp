@@ -17,7 +17,7 @@ std::optional<int> WholeNumber(const std::string& text) {
   return value;
 }
 
-// A size option: "auto", a design size (into `design`), or any other
+// A size option: "auto", a classic size (into `design`), or any other
 // accepted size (into `general`).
 CLI::Option* AddSizeOption(CLI::App& command, const std::string& names, const std::string& help,
                            int& design, std::int32_t& general, bool& autoSize,

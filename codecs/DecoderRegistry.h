@@ -30,7 +30,7 @@ class ImageDecoder {
   // FileError. report, when given, learns of an incomplete file.
   virtual void load(const InputFile& file, Bitmap& bitmap, LoadReport* report) const = 0;
   // The same, keeping 16-bit and float samples and alpha as stored (the
-  // deep formats of Bitmap.h) where load reduces them to the design's 8 bits.
+  // deep formats of Bitmap.h) where load reduces them to the classic 8 bits.
   virtual void loadDeep(const InputFile& file, Bitmap& bitmap, LoadReport* report) const {
     load(file, bitmap, report);
   }

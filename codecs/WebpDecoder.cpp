@@ -1,5 +1,5 @@
 // WebP decoder through libwebp: Bgr24, or Bgra32 when the file has alpha
-// (loadDeep; load, for the design's path, gives Bgrx32 with alpha as the
+// (loadDeep; load, for the classic path, gives Bgrx32 with alpha as the
 // fourth byte like the PNG and TIFF decoders).
 #include <webp/decode.h>
 

@@ -233,13 +233,13 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     JobResult result;
     // Listed in face order.
     for (const std::string& path : paths) {
-    const std::string full = ExpandFileName(path);
-    if (std::find(placed.begin(), placed.end(), full) != placed.end()) {
-      result.written.push_back(full);
-    }
+      const std::string full = ExpandFileName(path);
+      if (std::find(placed.begin(), placed.end(), full) != placed.end()) {
+        result.written.push_back(full);
+      }
     }
     return result;
-});
+  });
 }
 
 JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& questions) {

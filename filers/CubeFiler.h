@@ -33,7 +33,7 @@ class TCubeFiler : public TSimFiler {
   // Turns the top face (index 4) by 180 degrees when TopRotate, then saves.
   void SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint8_t faceIndex) override;
   // The base names, then entries 0 and 2 exchanged when ChangeLeftRight.
-  // With an arrangement (Options.arrangement other than the design's six
+  // With an arrangement (Options.arrangement other than the classic six
   // files) FileNames holds, per face, the name it is written under (six
   // files) or its label (one image), and neither exchange nor top turn apply.
   void BuildFileNames() override;
@@ -41,7 +41,7 @@ class TCubeFiler : public TSimFiler {
   // The full paths the job writes, in the order they are listed.
   std::vector<std::string> OutputPaths() const;
   // After SaveCubeFaces: writes what an arrangement made of the faces it
-  // kept (nothing for the design's six files).
+  // kept (nothing for the classic six files).
   void SaveArrangedFaces();
 
   // These setters store on change and do not notify.

@@ -43,7 +43,7 @@ void TCubeFiler::SaveArrangedFaces() {
   if (!arrangement_) return;
   RunContext& run = Context();
   std::vector<Bitmap> images = arrangement_->Arrange(cutFaces_, &run.memory());
-  // JPEG faces are encoded on the run's workers, as the design's are.
+  // JPEG faces are encoded on the run's workers, as the classic are.
   FaceSaves saves(run);
   const bool background = GetExtractImageType() == eiJpeg && saves.Enabled();
   for (std::size_t i = 0; i < images.size() && i < arrangedNames_.size(); ++i) {

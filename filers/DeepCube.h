@@ -1,10 +1,10 @@
-// The design's cube geometry on deep samples (16-bit and float, with or
+// The classic cube geometry on deep samples (16-bit and float, with or
 // without alpha): each output pixel is mapped straight to its source
 // position and sampled bilinearly, with alpha interpolated premultiplied.
-// The faces are the design's: left, front, right and back centred on the
+// The faces are the classic: left, front, right and back centred on the
 // panorama's quarter columns (front at the middle), top and bottom in the
-// orientation the design's pole assembly gives them. Used when a source
-// keeps more than the design's 8-bit RGB; the design's own 8-bit warp is
+// orientation the classic pole assembly gives them. Used when a source
+// keeps more than the classic 8-bit RGB; the classic 8-bit warp is
 // untouched.
 #pragma once
 

@@ -1,4 +1,4 @@
-// The inverse conversion of faces deeper than the design's 8-bit RGB: the
+// The inverse conversion of faces deeper than the classic 8-bit RGB: the
 // six faces are decoded as stored, brought to one working format and the
 // panorama is sampled straight from them (DeepCube.h).
 #include <array>
@@ -38,7 +38,7 @@ bool TPanoFiler::UsesDeepFaces() {
            (output->alpha && header.channels == 4 && header.format != "JPEG" &&
             header.format != "BMP");
   } catch (const std::exception&) {
-    // A header the design's probe refuses (a float TIFF): the deep decoders
+    // A header the classic probe refuses (a float TIFF): the deep decoders
     // decide, and report what they refuse.
     return true;
   }

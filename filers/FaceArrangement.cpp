@@ -169,7 +169,7 @@ std::optional<std::array<Bitmap, 6>> Arrangement::Unarrange(std::vector<Bitmap>&
       Bitmap& image = images[static_cast<std::size_t>(k)];
       Bitmap& face = faces[static_cast<std::size_t>(slot.designFace)];
       if (slot.turn.None()) {
-        // Unturned faces go on as they are, of any size, as the design's do.
+        // Unturned faces go on as they are, of any size, as the classic do.
         face = std::move(image);
         continue;
       }

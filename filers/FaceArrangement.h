@@ -30,7 +30,7 @@ class Arrangement {
   // a template that gives two faces the same name.
   static std::optional<Arrangement> Make(const FaceArrangement& options, std::string& problem);
 
-  // The design's six files under the design's names: nothing to arrange.
+  // The classic six files under the classic names: nothing to arrange.
   bool IsDesign() const;
   const FacePreset& Preset() const { return *preset_; }
   const FaceLayout* Layout() const { return layout_; }  // nullptr: six files

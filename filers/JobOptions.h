@@ -1,8 +1,8 @@
-// What a job may ask beyond the design's properties: the face arrangement
+// What a job may ask beyond the classic properties: the face arrangement
 // for a consumer, the view's turn and the resampling filter, sizes the
-// design does not offer, output depth and metadata. Every field defaults to
-// the design's behaviour, so a job that sets none of them gives the
-// design's files and bytes.
+// classic conversion does not offer, output depth and metadata. Every field defaults to
+// the classic behaviour, so a job that sets none of them gives the
+// classic files and bytes.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +24,8 @@ enum class ResampleFilter { Design, Bilinear, Bicubic, Lanczos3 };
 struct ResampleOptions {
   double yaw = 0, pitch = 0, roll = 0;  // degrees, applied yaw, pitch, roll
   ResampleFilter filter = ResampleFilter::Design;
-  std::int32_t faceEdge = 0;       // to-cube: any edge 8..16384; 0 = the design's size
-  std::int32_t panoramaWidth = 0;  // to-pano: any even width 64..65500; 0 = the design's
+  std::int32_t faceEdge = 0;       // to-cube: any edge 8..16384; 0 = the classic size
+  std::int32_t panoramaWidth = 0;  // to-pano: any even width 64..65500; 0 = the classic
   bool autoSize = false;           // -s auto / -w auto
 };
 

@@ -64,10 +64,10 @@ class TPanoFiler : public TSimFiler {
   bool LoadCubeFaces(Bitmap& bitmap);
   // Before LoadCubeFaces: the images of an arrangement (Options.arrangement,
   // or one image that holds all six faces), read and turned back into our
-  // six faces for it. True with nothing done for the design's six files;
+  // six faces for it. True with nothing done for the classic six files;
   // false after one message.
   bool LoadArrangedFaces();
-  // Moves the faces LoadArrangedFaces read into faces (design order); false
+  // Moves the faces LoadArrangedFaces read into faces (classic order); false
   // when it read none (the six files are read by name).
   bool TakeProvidedFaces(std::array<Bitmap, 6>& faces);
 
@@ -76,7 +76,7 @@ class TPanoFiler : public TSimFiler {
   void PrepareResultMetadata();
   // True when the output type holds deeper samples or alpha and the chosen
   // face has them (its header says so): the faces then go through
-  // ConvertDeepFaces instead of LoadCubeFaces and the design's warp.
+  // ConvertDeepFaces instead of LoadCubeFaces and the classic warp.
   bool UsesDeepFaces();
   // Loads the six faces keeping their depth, samples the panorama of
   // OutputSize straight from them and saves it to output at the faces'

@@ -1,7 +1,7 @@
 // TPanoFiler with an arrangement: the six files a preset or name template
 // names, found from any one of them, or one image of all six faces whose
 // layout is given or found by its shape; read, then turned back into our
-// six faces exactly, so the unfolding and the warp are the design's own.
+// six faces exactly, so the unfolding and the warp are the classic.
 #include <exception>
 
 #include "filers/PanoFiler.h"

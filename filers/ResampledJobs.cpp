@@ -17,7 +17,7 @@ namespace skyfold {
 namespace {
 
 constexpr int kFaceCount = 6;
-// Progress dots of a panorama: about as many as the design's warp prints
+// Progress dots of a panorama: about as many as the classic warp prints
 // for one strip.
 constexpr int kPanoramaDots = 40;
 

@@ -1,6 +1,6 @@
 // The steps of a job on the general resampler (filers/SphereResampler.h),
-// which the engine runs instead of the design's warp when the job's
-// resampling options ask for it: a turned view, a filter, a size the design
+// which the engine runs instead of the classic warp when the job's
+// resampling options ask for it: a turned view, a filter, a size the classic conversion
 // does not offer.
 #pragma once
 

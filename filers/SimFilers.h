@@ -76,7 +76,7 @@ const char* CubeFaceSuffix(TCubeSuffix rule, int faceIndex);
 // other value.
 const char* ExtractImageTypeExt(TExtractImageType type);
 // The registered output type of an ordinal from 3 on; nullptr for the
-// design's three and values beyond the registry.
+// classic three and values beyond the registry.
 const OutputFormat* ExtractImageTypeFormat(TExtractImageType type);
 
 // The width the warp sees for a source of w × h (a source not 2:1 or not in
@@ -137,17 +137,17 @@ class TSimFiler : public TNotifyPersistent {
   // not accept, after its message): the caller must stop the run.
   bool LoadSourceImage(Bitmap& bitmap);
   void FixImageSize(Bitmap& bitmap);
-  // After LoadSourceImage: the source keeps samples deeper than the design's
+  // After LoadSourceImage: the source keeps samples deeper than the classic
   // 8-bit RGB (or alpha) for an output type that holds them; it is then in a
   // working format (DeepCube.h) and goes to SaveDeepCubeFaces instead of the
-  // design's warp.
+  // classic warp.
   bool HoldsDeepSource() const { return deepSource_; }
   // The six faces of a deep source sampled straight from it, each converted
   // to the source's depth and saved like SaveCubeFaces does.
   void SaveDeepCubeFaces(Bitmap& bitmap);
   // The metadata a result of the given type gets from the job's source
   // (ResultMetadata): everything for the new types, the colour profile alone
-  // for the design's JPEG, nothing for BMP and the design's TIFF.
+  // for the classic JPEG, nothing for BMP and the classic TIFF.
   ImageMetadata MetadataFor(TExtractImageType type) const;
   // What the results carry, read from the source by the load (empty with
   // Options.output.stripMetadata).
@@ -178,7 +178,7 @@ class TSimFiler : public TNotifyPersistent {
   // Output (forward) or input (inverse) file names, face order, extension
   // included, no folder.
   std::vector<std::string> FileNames;
-  // Beyond the design's properties; defaults give the design's job.
+  // Beyond the classic properties; defaults give the classic job.
   JobOptions Options;
   std::int32_t OutputSize = 0;
 

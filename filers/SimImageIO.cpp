@@ -67,7 +67,7 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
   DoProgress("読み込んでいます。　" + fileName, spAppend);
   RunContext& run = Context();
   const OutputFormat* output = ExtractImageTypeFormat(GetExtractImageType());
-  // The design's sources into the design's types are read as the design
+  // The classic sources into the classic types are read as the classic conversion
   // reads them; anything else keeps its depth until the output decides.
   DecodeContext decodeContext = run.decode();
   decodeContext.keepDepth = output != nullptr || GetImageFileKind(fileName) >= ikPng;
@@ -171,7 +171,7 @@ void TSimFiler::SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint
       break;
     case eiJpeg: {
       // With a source profile, the JPEG carries it (APP2); the pixels and
-      // every other byte of the encoding are the design's.
+      // every other byte of the encoding are the classic.
       ImageMetadata metadata = MetadataFor(eiJpeg);
       if (backgroundSaves_ != nullptr && backgroundSaves_->Enabled()) {
         backgroundSaves_->SaveJpeg(bitmap, fileName, std::move(metadata));

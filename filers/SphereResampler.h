@@ -3,16 +3,16 @@
 // to a panorama position; for a panorama the reverse, sampling the six faces
 // and, across a face edge, the neighbouring face). Any face edge, any
 // panorama size, a turned view, and filters that average over the source
-// area a coarser output pixel covers. It stands beside the design's table
+// area a coarser output pixel covers. It stands beside the classic table
 // warp, which stays the default.
 //
-// Geometry. A direction is (x right, y up, z forward) with the design's
+// Geometry. A direction is (x right, y up, z forward) with the classic
 // front face looking along +z. Panorama column x stands for the azimuth
 // 360° · (x + 0.5) / W − 180° (0 at the front, +90° at the right face) and
 // row y for the polar angle 180° · (y + 0.5) / H from the zenith: pixel
 // centres, so any size maps evenly. Face pixel (c, r) of an edge E stands for
 // u = 2 (c + 0.5) / E − 1, v = 2 (r + 0.5) / E − 1 on the face plane, in the
-// design's face orientations (sides: the panorama's left to right and the
+// classic face orientations (sides: the panorama's left to right and the
 // zenith up; top: front along its bottom edge; bottom: front along its top).
 //
 // Samples are 8-bit, 16-bit or float, 1 to 4 channels, interpolated in
@@ -51,7 +51,7 @@ struct RasterView {
 
 // Camera to world: the view turned by yaw (to the right), then pitch (up),
 // then roll (the camera clockwise), each about the already turned camera.
-// With yaw 90 the front face shows the design's right face, with pitch 90
+// With yaw 90 the front face shows the classic right face, with pitch 90
 // its top face (in the top face's orientation), with roll 90 its front face
 // turned a quarter counter-clockwise.
 struct Orientation {
@@ -64,7 +64,7 @@ struct Orientation {
   bool IsIdentity() const;
 };
 
-// The face index of the design (0 left, 1 front, 2 right, 3 back, 4 top,
+// The face index of the classic conversion (0 left, 1 front, 2 right, 3 back, 4 top,
 // 5 bottom).
 using CubeFaceIndex = int;
 
@@ -112,7 +112,7 @@ int AutoFaceEdge(int panoramaWidth);
 int AutoPanoramaWidth(int faceEdge);
 
 // True when a job's options ask for the general resampler instead of the
-// design's warp.
+// classic warp.
 bool UsesGeneralResampler(const ResampleOptions& options);
 
 }  // namespace skyfold

@@ -31,7 +31,7 @@ enum class PixelFormat : std::uint8_t {
   Indexed8,  // 8-bit palette (grey images too)
   Bgr24,     // B, G, R
   Bgrx32,    // B, G, R, fourth byte carried along
-  // Sources and results that keep more than the design's 8-bit colour.
+  // Sources and results that keep more than the classic 8-bit colour.
   // Deep formats store R, G, B (, A) in that order; alpha is straight (not
   // premultiplied) in every bitmap, premultiplied only while resampling.
   Bgra32,    // B, G, R, alpha (8 bits)

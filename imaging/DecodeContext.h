@@ -17,7 +17,7 @@ struct DecodeContext {
   // Told of the rows as they are decoded, where a reader follows the decoder.
   RowGate* rows = nullptr;
   // Keep 16-bit and float samples and alpha (the decoders' loadDeep) rather
-  // than the design's 8-bit reduction.
+  // than the classic 8-bit reduction.
   bool keepDepth = false;
 };
 

@@ -6,7 +6,7 @@
 // against that data (a Huffman-coded 8 × 8 block costs at least a bit), and
 // the data against the fewest bytes the first row of blocks can take.
 //
-// Warnings are not shown (the design's decoder ignores them), but the end of
+// Warnings are not shown (the classic decoder ignores them), but the end of
 // the data is noticed: before the first row is complete the file has no
 // image and is refused at once; later, decoding goes on (libjpeg fills the
 // rest grey) and the load reports the file as incomplete.

@@ -1,4 +1,4 @@
-// The output types beyond the design's BMP, JPEG and fixed-layout TIFF: each
+// The output types beyond the classic BMP, JPEG and fixed-layout TIFF: each
 // is an encoder (one file each, *Writer.cpp) that turns a bitmap of any
 // direct format into the file's bytes, registered once in OutputFormats.cpp.
 // Samples are written as deep as the type holds and the bitmap has; alpha is

@@ -16,7 +16,7 @@
 
 namespace skyfold {
 
-// Kinds 4 … 7 are read beyond the design's three; like TIFF names they are
+// Kinds 4 … 7 are read beyond the classic three; like TIFF names they are
 // decoded by content.
 enum TImageFileKind : std::uint8_t {
   ikUnknown = 0,

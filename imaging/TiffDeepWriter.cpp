@@ -1,4 +1,4 @@
-// 16-bit and 32-bit float TIFF through libtiff (the design's fixed 8-bit
+// 16-bit and 32-bit float TIFF through libtiff (the classic fixed 8-bit
 // layout stays Bmp2Tiff's): R, G, B (, unassociated alpha), contiguous,
 // Deflate-compressed strips, written into memory through libtiff's client
 // procedures.

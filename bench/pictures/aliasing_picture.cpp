@@ -1,6 +1,6 @@
 // Draws the README's antialiasing picture: a zone plate panorama whose
 // rings grow finer than the faces can hold, and its front face at 128
-// pixels with the design's sampling (left) and with lanczos3 (right).
+// pixels with the classic sampling (left) and with lanczos3 (right).
 //
 // usage: skyfold_aliasing_picture OUT.png
 #include <png.h>

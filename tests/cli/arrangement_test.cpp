@@ -1,6 +1,6 @@
 // Presets, layouts and name templates through the real skyfold-cli and real
-// files: every preset and layout converted back gives the design's bytes
-// (BMP, TIFF) or the design's panorama within JPEG's error, a single image's
+// files: every preset and layout converted back gives the classic bytes
+// (BMP, TIFF) or the classic panorama within JPEG's error, a single image's
 // cells are exactly the preset's faces, the crosses' touching cells agree
 // along every shared edge, and bad names or shapes are refused up front.
 #include <gtest/gtest.h>

@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Types, DeepRoundTrip,
                          ::testing::Values("png", "tif16", "tiff-float", "exr"));
 
 // Deep faces in any preset or single-image layout come back as the same
-// panorama as the design's six files: arranging only turns whole pixels.
+// panorama as the classic six files: arranging only turns whole pixels.
 class DeepArranged : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
 TEST_P(DeepArranged, GiveTheSamePanoramaAsTheSixFaces) {
@@ -335,7 +335,7 @@ TEST_P(FaceMetadata, ProfileExifAndXmpComeOutInEveryFaceWithoutTheLyingTags) {
     EXPECT_TRUE(xmp.findKey(Exiv2::XmpKey("Xmp.GPano.ProjectionType")) == xmp.end());
     EXPECT_TRUE(exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension")) == exif.end());
     if (designJpeg) {
-      // The design's JPEG takes the profile alone.
+      // The classic JPEG takes the profile alone.
       EXPECT_TRUE(exif.findKey(Exiv2::ExifKey("Exif.Image.Make")) == exif.end());
       continue;
     }

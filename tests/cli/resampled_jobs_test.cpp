@@ -1,5 +1,5 @@
 // skyfold-cli with the general resampler's options: the turned views show
-// the design's faces, a round trip through lossless faces returns the
+// the classic faces, a round trip through lossless faces returns the
 // panorama, any size and "auto", and the sizes that stay refused.
 #include <gtest/gtest.h>
 
@@ -88,7 +88,7 @@ struct TurnCase {
 
 class ResampledTurns : public ResampledJobs, public testing::WithParamInterface<TurnCase> {};
 
-// The design's faces and the resampler's differ only in where they put
+// The classic faces and the resampler's differ only in where they put
 // pixel centres (half a pixel); smooth colours make that a small difference.
 TEST_P(ResampledTurns, FrontShowsTheDesignsFace) {
   const TurnCase& c = GetParam();

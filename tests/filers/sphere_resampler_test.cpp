@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                     AngleCase{"yaw 450: the right face", 450, 0, 0, 2, false}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
-// The unturned faces are the design's faces: each side face's centre shows
+// The unturned faces are the classic faces: each side face's centre shows
 // the panorama at its centre column, the top face's bottom edge borders the
 // front face and the bottom face's top edge the front face.
 TEST(ResamplerGeometry, FacesSitWhereTheDesignPutsThem) {
@@ -248,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(Filters, ResamplerInverse,
 // ---- antialiasing ----
 
 // One-pixel stripes in both directions (a checkerboard) are finer than the
-// faces: the design's sampling keeps whole pixels and aliases, the filters
+// faces: the classic sampling keeps whole pixels and aliases, the filters
 // give the mean.
 struct Spread {
   double meanDeviation, worst;
