@@ -49,25 +49,6 @@ constexpr const char* kFaceLabels[kFaceCount] = {"left", "front", "right", "back
 // column by column stays within the cache.
 constexpr int kTile = 64;
 
-// All six names must name files the loader will read.
-bool FaceFilesReadable(const std::vector<std::string>& names) {
-  for (const std::string& name : names) {
-    if (const std::string notAFile = NotAFileMessage(name); !notAFile.empty()) {
-      ShowErrorMessage(notAFile);
-      return false;
-    }
-    if (!FileExists(name)) {
-      ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
-      return false;
-    }
-    if (GetImageFileKind(name) == ikUnknown) {
-      ShowErrorMessage("扱えない画像ファイルです。");
-      return false;
-    }
-  }
-  return true;
-}
-
 struct DecodedFace {
   Bitmap bitmap;        // 24 bits
   bool loaded = false;  // false: the file was gone by the time it was read
@@ -306,6 +287,24 @@ class ReleaseUnlessDone {
 };
 
 }  // namespace
+
+bool FaceFilesReadable(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    if (const std::string notAFile = NotAFileMessage(name); !notAFile.empty()) {
+      ShowErrorMessage(notAFile);
+      return false;
+    }
+    if (!FileExists(name)) {
+      ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
+      return false;
+    }
+    if (GetImageFileKind(name) == ikUnknown) {
+      ShowErrorMessage("扱えない画像ファイルです。");
+      return false;
+    }
+  }
+  return true;
+}
 
 bool TPanoFiler::LoadCubeFaces(Bitmap& bitmap) {
   if (!CheckParameters()) return false;

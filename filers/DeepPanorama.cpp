@@ -45,16 +45,7 @@ bool TPanoFiler::UsesDeepFaces() {
 }
 
 bool TPanoFiler::ConvertDeepFaces(const std::string& output) {
-  for (const std::string& name : FileNames) {
-    if (!FileExists(name)) {
-      ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
-      return false;
-    }
-    if (GetImageFileKind(name) == ikUnknown) {
-      ShowErrorMessage("扱えない画像ファイルです。");
-      return false;
-    }
-  }
+  if (!FaceFilesReadable(FileNames)) return false;
   RunContext& run = Context();
   const Workers workers = run.workers();
   DecodeContext context = run.decode();

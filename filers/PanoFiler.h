@@ -34,6 +34,10 @@ std::string TextAfterLastUnderscore(const std::string& s);
 // The inverse table of quarter unit q into a mirrored 2q × 4q table.
 void BuildInverseTable(int q, TmxCurrencyUV& table, const TableBuild& build);
 
+// Whether every name is a file the loader will read; otherwise shows why
+// (not a file, missing, an unknown kind) for the first that is not.
+bool FaceFilesReadable(const std::vector<std::string>& names);
+
 class TPanoFiler : public TSimFiler {
  public:
   TPanoFiler() = default;

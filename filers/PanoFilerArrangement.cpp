@@ -78,16 +78,7 @@ bool TPanoFiler::LoadArrangedFaces() {
   provided_ = false;
   if (!source_) return true;
   // Every file is checked before any is read.
-  for (const std::string& name : source_->inputs) {
-    if (!FileExists(name)) {
-      ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
-      return false;
-    }
-    if (GetImageFileKind(name) == ikUnknown) {
-      ShowErrorMessage("扱えない画像ファイルです。");
-      return false;
-    }
-  }
+  if (!FaceFilesReadable(source_->inputs)) return false;
   const FaceLayout* layout = source_->arrangement.Layout();
   if (layout != nullptr) {
     DoProgress("layout: " + std::string(layout->name) +

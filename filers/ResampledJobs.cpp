@@ -113,16 +113,7 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   // Faces read from an arranged source (a preset's turned faces, one image)
   // come already as the six faces.
   const bool provided = filer.TakeProvidedFaces(faces);
-  for (const std::string& name : provided ? std::vector<std::string>() : filer.FileNames) {
-    if (!FileExists(name)) {
-      ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
-      return false;
-    }
-    if (GetImageFileKind(name) == ikUnknown) {
-      ShowErrorMessage("扱えない画像ファイルです。");
-      return false;
-    }
-  }
+  if (!provided && !FaceFilesReadable(filer.FileNames)) return false;
 
   // The faces decode on the run's workers, in list order; each is kept at
   // its own size.
