@@ -2,7 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -41,6 +45,32 @@ int WriteScreenshots(const QString& dir) {
       pages->setCurrentIndex(i);
       QCoreApplication::processEvents();
       ok &= Save(form.grab(), QDir(dir).filePath(QStringLiteral("tab%1.png").arg(i + 1)));
+    }
+    // A run under way: the bar and the cancel button in the status bar.
+    pages->setCurrentIndex(2);
+    form.ProgressBar()->setValue(420);
+    form.ProgressBar()->setFormat(QStringLiteral("変換 42%"));
+    form.ProgressBar()->show();
+    form.CancelButton()->show();
+    QCoreApplication::processEvents();
+    ok &= Save(form.grab(), QDir(dir).filePath(QStringLiteral("running.png")));
+    form.ProgressBar()->hide();
+    form.CancelButton()->hide();
+
+    // The file dialogs, in a folder with a few pictures in it.
+    QTemporaryDir pictures;
+    for (const char* name : {"lake.jpg", "lake_front.jpg", "room.tif"}) {
+      QFile(pictures.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
+    }
+    for (const char* name : {"OpenDialog1", "SaveDialog1"}) {
+      auto* dialog = form.findChild<QFileDialog*>(QString::fromLatin1(name));
+      if (!dialog) continue;
+      dialog->setDirectory(pictures.path());
+      dialog->show();
+      for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+      ok &= Save(dialog->grab(),
+                 QDir(dir).filePath(QString::fromLatin1(name).toLower() + QStringLiteral(".png")));
+      dialog->hide();
     }
     pages->setCurrentIndex(0);
     form.close();

@@ -33,7 +33,7 @@ class SettingsTest : public WindowTest {
   }
 };
 
-TEST_F(SettingsTest, WithoutAFileTheDefaultsApplyAndClosingWritesTheNineKeysInOrder) {
+TEST_F(SettingsTest, WithoutAFileTheDefaultsApplyAndClosingWritesTheNineKeysInOrderFirst) {
   ASSERT_FALSE(std::filesystem::exists(settingsFile));
   EXPECT_EQ(Group("RadioGroup_ExtractImageType")->itemIndex(), 1);
   EXPECT_EQ(Group("RadioGroup_ImageSize")->itemIndex(), 4);
@@ -47,7 +47,11 @@ TEST_F(SettingsTest, WithoutAFileTheDefaultsApplyAndClosingWritesTheNineKeysInOr
   EXPECT_EQ(Group("RadioGroup_PanoImageType")->itemIndex(), 2);
 
   CloseWindow();
-  EXPECT_EQ(ReadText(settingsFile), test::kDefaultWindowSettingsIni);
+  // The options' keys follow, at their defaults.
+  EXPECT_EQ(ReadText(settingsFile),
+            std::string(test::kDefaultWindowSettingsIni) +
+                "Preset=design\nLayout=faces\nNameTemplate=\nYaw=0\nPitch=0\nRoll=0\n"
+                "Filter=design\nStripMetadata=0\n");
 }
 
 TEST_F(SettingsTest, ChoicesMadeInTheWindowComeBackAtTheNextStartButTheEditsDoNot) {
