@@ -16,7 +16,9 @@ TConsoleView::TConsoleView(QWidget* parent) : QPlainTextEdit(parent) {
   QFont font(QStringLiteral("Noto Sans Mono CJK JP"));
   font.setStyleHint(QFont::Monospace);
   font.setFixedPitch(true);
-  if (!QFontInfo(font).fixedPitch()) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (!QFontInfo(font).family().contains(QStringLiteral("CJK"))) {
+    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  }
   font.setPixelSize(12);
   setFont(font);
   setLineWrapMode(QPlainTextEdit::NoWrap);

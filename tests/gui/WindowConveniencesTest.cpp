@@ -3,12 +3,14 @@
 // the progress bar and cancel, drops, and the options' settings.
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTextBlock>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
@@ -96,6 +98,16 @@ INSTANTIATE_TEST_SUITE_P(Groups, FocusChainTest,
                                            FocusCase{"TabSheet1", "RadioGroup_CubeSuffix", 1},
                                            FocusCase{"TabSheet2", "RadioGroup_PanoImageSize", 5},
                                            FocusCase{"TabSheet2", "RadioGroup_PanoImageType", 2}));
+
+TEST_F(ConveniencesTest, JapaneseAndAsciiConsoleLinesHaveOneHeight) {
+  TConsoleView* console = Console();
+  console->AddLine("座標を取得しています。");
+  console->AddLine("................");
+  QAbstractTextDocumentLayout* layout = console->document()->documentLayout();
+  const QTextBlock first = console->document()->findBlockByNumber(0);
+  EXPECT_EQ(layout->blockBoundingRect(first).height(),
+            layout->blockBoundingRect(first.next()).height());
+}
 
 TEST_F(ConveniencesTest, EnterOnTheOverwriteCheckBoxDoesNotCloseItAndOnNoPressesNo) {
   test::RealDialogs real;
