@@ -27,6 +27,7 @@
 #include "app/BrowsDlg.h"
 #include "app/DialogSeam.h"
 #include "app/OptionsPage.h"
+#include "app/PreviewPage.h"
 #include "app/QtControls.h"
 #include "app/Unit3.h"
 #include "app/WindowSettings.h"
@@ -144,6 +145,12 @@ TForm1::TForm1(QWidget* parent)
 
   optionsPage_ = new TOptionsPage(ui->PageControl1);
   ui->PageControl1->addTab(optionsPage_, QStringLiteral("オプション"));
+  previewPage_ = new TPreviewPage(ui->PageControl1);
+  ui->PageControl1->addTab(previewPage_, QStringLiteral("プレビュー"));
+  connect(ui->Edit_ImageFileName, &QLineEdit::editingFinished, this, [this] {
+    previewPage_->Show(TPreviewPage::kPanorama,
+                       {QDir::fromNativeSeparators(ui->Edit_ImageFileName->text()).toStdString()});
+  });
 
   progressBar_ = new QProgressBar(ui->StatusBar1);
   progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
@@ -345,6 +352,7 @@ std::string TForm1::GetImageFolder() const {
 
 void TForm1::SetImageFileName(const QString& path) {
   ui->Edit_ImageFileName->setText(QDir::toNativeSeparators(path));
+  previewPage_->Show(TPreviewPage::kPanorama, {path.toStdString()});
   if (GetSameFolder()) ui->Edit_DataFolder->setText(QString::fromStdString(GetImageFolder()));
 }
 
@@ -445,6 +453,9 @@ void TForm1::RunFromPage(QWidget* page, Run run) {
     switch (result.status) {
       case JobResult::Status::Done:
         status = QStringLiteral("%1 個のファイルを書き出しました。").arg(result.written.size());
+        previewPage_->Show(TPreviewPage::kWritten, result.written);
+        if (page == ui->TabSheet2)
+          previewPage_->Show(TPreviewPage::kCube, inverseFiler_->FileNames);
         break;
       case JobResult::Status::Cancelled:
         // The user asked for it: said in the status bar, no error box.

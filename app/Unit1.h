@@ -37,6 +37,7 @@ namespace skyfold {
 class CancelToken;
 class TBrowseDialog;
 class TOptionsPage;
+class TPreviewPage;
 class TCube2PanoFiler;
 class TSkyfoldFiler;
 class QtCheckBoxControl;
@@ -74,6 +75,7 @@ class TForm1 : public QMainWindow {
   QProgressBar* ProgressBar() const { return progressBar_; }
   QPushButton* CancelButton() const { return cancelButton_; }
   TOptionsPage* OptionsPage() const { return optionsPage_; }
+  TPreviewPage* PreviewPage() const { return previewPage_; }
   // Stops the running job; it ends with nothing written.
   void CancelRun();
   // What a drop of these files does on the current tab: the first tab takes
@@ -143,6 +145,7 @@ class TForm1 : public QMainWindow {
   std::string settingsFileName_;
 
   TOptionsPage* optionsPage_;  // children of the window
+  TPreviewPage* previewPage_;
   QProgressBar* progressBar_;
   QPushButton* cancelButton_;
   std::shared_ptr<CancelToken> cancel_;

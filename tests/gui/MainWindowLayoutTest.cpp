@@ -32,9 +32,10 @@ TEST_F(WindowTest, WindowIsSkyfoldAt616By500AndCannotBeMadeSmaller) {
   EXPECT_TRUE(Child<QStatusBar>("StatusBar1")->currentMessage().isEmpty());
 }
 
-TEST_F(WindowTest, ThreePagesWithTheFirstActiveThenTheOptions) {
+TEST_F(WindowTest, ThreePagesWithTheFirstActiveThenTheOptionsAndThePreviews) {
   auto* pages = Child<QTabWidget>("PageControl1");
-  ASSERT_EQ(pages->count(), 4);
+  ASSERT_EQ(pages->count(), 5);
+  EXPECT_EQ(pages->widget(4)->objectName(), QStringLiteral("TabSheetPreview"));
   EXPECT_EQ(pages->widget(3)->objectName(), QStringLiteral("TabSheetOptions"));
   EXPECT_EQ(pages->tabText(3), QStringLiteral("オプション"));
   EXPECT_EQ(pages->widget(0)->objectName(), QStringLiteral("TabSheet1"));

@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "app/OptionsPage.h"
+#include "app/PreviewPage.h"
 #include "gui/GuiTestSupport.h"
 #include "imaging/BmpIO.h"
 
@@ -194,6 +195,42 @@ TEST_F(ConveniencesTest, SeveralDroppedPanoramasRunOneAfterAnother) {
   EXPECT_TRUE(std::filesystem::exists(dir.file("pano_front.jpg")));
   EXPECT_TRUE(std::filesystem::exists(dir.file("second_front.jpg")));
   EXPECT_EQ(Status()->currentMessage(), QStringLiteral("12 個のファイルを書き出しました。"));
+}
+
+// Waits (with the event loop running) for the previews to be decoded.
+void WaitForPreviews(TPreviewPage* page) {
+  for (int i = 0; i < 200 && page->Busy(); ++i) QTest::qWait(10);
+  EXPECT_FALSE(page->Busy());
+}
+
+bool HasPicture(TPreviewPage* page, TPreviewPage::Slot slot) {
+  return !page->Picture(slot)->pixmap().isNull();
+}
+
+TEST_F(ConveniencesTest, PreviewsShowThePanoramaAndTheFacesWrittenThenTheFacesRead) {
+  TPreviewPage* previews = form->PreviewPage();
+  PrepareForward();
+  WaitForPreviews(previews);
+  EXPECT_TRUE(HasPicture(previews, TPreviewPage::kPanorama));
+  EXPECT_FALSE(HasPicture(previews, TPreviewPage::kWritten));
+  Click("SpeedButton_Execute");
+  WaitForPreviews(previews);
+  const QPixmap cross = previews->Picture(TPreviewPage::kWritten)->pixmap();
+  ASSERT_FALSE(cross.isNull());
+  EXPECT_EQ(cross.width() * 3, cross.height() * 4);  // six faces as a horizontal cross
+
+  ShowPage("TabSheet2");
+  AnswerFileDialog(dir.file("tex_front.jpg"));
+  Click("SpeedButton_CubeImage");
+  AnswerFileDialog(dir.file("back.tif"));
+  Click("SpeedButton_PanoFileName");
+  ClickItem("RadioGroup_PanoImageSize", 0);
+  Click("SpeedButton_CubeToPanoExecute");
+  WaitForPreviews(previews);
+  EXPECT_TRUE(HasPicture(previews, TPreviewPage::kCube));
+  const QPixmap pano = previews->Picture(TPreviewPage::kWritten)->pixmap();
+  ASSERT_FALSE(pano.isNull());
+  EXPECT_EQ(pano.width(), pano.height() * 2);
 }
 
 TEST_F(ConveniencesTest, OptionsRoundTripThroughTheIniAfterTheDesignsKeys) {
