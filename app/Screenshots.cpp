@@ -4,13 +4,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cstdio>
 
+#include "app/PreviewPage.h"
 #include "app/Unit1.h"
 #include "app/Unit3.h"
 #include "console/ConsoleView.h"
@@ -41,6 +46,26 @@ int WriteScreenshots(const QString& dir) {
     console->AddLine("座標を取得しています。................");
     console->AddLine("処理中 ");
     console->AddLine("......................................");
+    // A panorama chosen by a drop, so the first tab and the preview show it.
+    QTemporaryDir pictureDir;
+    const QString panorama = pictureDir.filePath(QStringLiteral("lake.jpg"));
+    {
+      QImage image(512, 256, QImage::Format_RGB888);
+      QPainter painter(&image);
+      QLinearGradient sky(0, 0, 0, 256);
+      sky.setColorAt(0, QColor(40, 90, 200));
+      sky.setColorAt(0.5, QColor(200, 220, 255));
+      sky.setColorAt(0.51, QColor(60, 120, 60));
+      sky.setColorAt(1, QColor(30, 60, 30));
+      painter.fillRect(image.rect(), sky);
+      painter.end();
+      image.save(panorama);
+    }
+    form.DropFiles({panorama});
+    for (int i = 0; i < 200 && form.PreviewPage()->Busy(); ++i) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      QThread::msleep(5);
+    }
     for (int i = 0; i < pages->count(); ++i) {
       pages->setCurrentIndex(i);
       QCoreApplication::processEvents();

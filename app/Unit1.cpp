@@ -144,7 +144,7 @@ TForm1::TForm1(QWidget* parent)
   }
 
   optionsPage_ = new TOptionsPage(ui->PageControl1);
-  ui->PageControl1->addTab(optionsPage_, QStringLiteral("オプション"));
+  ui->PageControl1->addTab(optionsPage_, QStringLiteral("設定"));
   previewPage_ = new TPreviewPage(ui->PageControl1);
   ui->PageControl1->addTab(previewPage_, QStringLiteral("プレビュー"));
   connect(ui->Edit_ImageFileName, &QLineEdit::editingFinished, this, [this] {

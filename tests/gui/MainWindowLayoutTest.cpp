@@ -37,7 +37,7 @@ TEST_F(WindowTest, ThreePagesWithTheFirstActiveThenTheOptionsAndThePreviews) {
   ASSERT_EQ(pages->count(), 5);
   EXPECT_EQ(pages->widget(4)->objectName(), QStringLiteral("TabSheetPreview"));
   EXPECT_EQ(pages->widget(3)->objectName(), QStringLiteral("TabSheetOptions"));
-  EXPECT_EQ(pages->tabText(3), QStringLiteral("オプション"));
+  EXPECT_EQ(pages->tabText(3), QStringLiteral("設定"));
   EXPECT_EQ(pages->widget(0)->objectName(), QStringLiteral("TabSheet1"));
   EXPECT_EQ(pages->widget(1)->objectName(), QStringLiteral("TabSheet2"));
   EXPECT_EQ(pages->widget(2)->objectName(), QStringLiteral("TabSheet3"));
