@@ -32,7 +32,17 @@ void TRadioGroup::setItems(const QStringList& items) {
     buttons_.push_back(b);
   }
   arrangeButtons();
+  updateTabFocus();
   if (hadSelection) emit changed(-1);
+}
+
+void TRadioGroup::updateTabFocus() {
+  // Tab enters the group on its checked item (the first when none is), as
+  // a click would; the arrow keys still move between all of them.
+  const int target = std::max(0, itemIndex_);
+  for (int i = 0; i < count(); ++i) {
+    button(i)->setFocusPolicy(i == target ? Qt::StrongFocus : Qt::ClickFocus);
+  }
 }
 
 void TRadioGroup::setColumns(int columns) {
@@ -59,12 +69,14 @@ void TRadioGroup::setItemIndex(int index) {
     b->setAutoExclusive(true);
   }
   itemIndex_ = -1;
+  updateTabFocus();
   emit changed(-1);
 }
 
 void TRadioGroup::buttonToggled(int index, bool checked) {
   if (!checked || index == itemIndex_) return;
   itemIndex_ = index;
+  updateTabFocus();
   emit changed(index);
 }
 

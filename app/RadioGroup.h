@@ -50,6 +50,7 @@ class TRadioGroup : public QGroupBox {
 
  private:
   void arrangeButtons();
+  void updateTabFocus();
   void buttonToggled(int index, bool checked);
 
   std::vector<QRadioButton*> buttons_;

@@ -3,18 +3,31 @@
 // overwrite boxes and the same-folder rule in step, and drives the runs.
 #include "app/Unit1.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
+#include <QStatusBar>
+#include <QThread>
+#include <QToolButton>
+#include <QUrl>
 #include <algorithm>
 #include <new>
 
 #include "app/BrowsDlg.h"
 #include "app/DialogSeam.h"
+#include "app/OptionsPage.h"
+#include "app/PreviewPage.h"
 #include "app/QtControls.h"
 #include "app/Unit3.h"
 #include "app/WindowSettings.h"
@@ -35,6 +48,33 @@ void SetTabOrderChain(const std::vector<QWidget*>& chain) {
 void AppendGroup(std::vector<QWidget*>& chain, const TRadioGroup* group) {
   for (QRadioButton* b : group->buttons()) chain.push_back(b);
 }
+
+QString StageName(RunStage stage) {
+  switch (stage) {
+    case RunStage::Preparing:
+      return QStringLiteral("準備");
+    case RunStage::Loading:
+      return QStringLiteral("読み込み");
+    case RunStage::Mapping:
+      return QStringLiteral("座標計算");
+    case RunStage::Warping:
+      return QStringLiteral("変換");
+    case RunStage::Writing:
+      return QStringLiteral("書き出し");
+    case RunStage::Committing:
+      return QStringLiteral("確定");
+  }
+  return {};
+}
+
+// Flat buttons keep their flat look and place but show a frame at rest, so
+// they read as buttons, not as text.
+constexpr const char* kFlatButtonStyle =
+    "QToolButton { border: 1px solid palette(mid); border-radius: 2px;"
+    " background: palette(button); }"
+    "QToolButton:hover { border-color: palette(highlight); }"
+    "QToolButton:pressed { background: palette(midlight); }"
+    "QToolButton:disabled { color: palette(mid); }";
 
 }  // namespace
 
@@ -99,8 +139,37 @@ TForm1::TForm1(QWidget* parent)
 
   BrowseDialog1 = std::make_unique<TBrowseDialog>(this);
 
+  for (QToolButton* b : ui->PageControl1->findChildren<QToolButton*>()) {
+    b->setStyleSheet(QString::fromLatin1(kFlatButtonStyle));
+  }
+
+  optionsPage_ = new TOptionsPage(ui->PageControl1);
+  ui->PageControl1->addTab(optionsPage_, QStringLiteral("設定"));
+  previewPage_ = new TPreviewPage(ui->PageControl1);
+  ui->PageControl1->addTab(previewPage_, QStringLiteral("プレビュー"));
+  connect(ui->Edit_ImageFileName, &QLineEdit::editingFinished, this, [this] {
+    previewPage_->Show(TPreviewPage::kPanorama,
+                       {QDir::fromNativeSeparators(ui->Edit_ImageFileName->text()).toStdString()});
+  });
+
+  progressBar_ = new QProgressBar(ui->StatusBar1);
+  progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+  progressBar_->setRange(0, 1000);
+  progressBar_->setFixedSize(240, 15);
+  progressBar_->setVisible(false);
+  cancelButton_ = new QPushButton(QStringLiteral("中止"), ui->StatusBar1);
+  cancelButton_->setObjectName(QStringLiteral("Button_Cancel"));
+  cancelButton_->setFixedHeight(17);
+  cancelButton_->setAutoDefault(false);
+  cancelButton_->setVisible(false);
+  ui->StatusBar1->addPermanentWidget(progressBar_);
+  ui->StatusBar1->addPermanentWidget(cancelButton_);
+  connect(cancelButton_, &QPushButton::clicked, this, &TForm1::CancelRun);
+  setAcceptDrops(true);
+
   Reg1.RegType = rtIni;
   AddWindowSettingsItems(Reg1);
+  AddOptionsSettingsItems(Reg1);
 
   connect(ui->SpeedButton_Image, &QToolButton::clicked, this, &TForm1::SpeedButton_ImageClick);
   connect(ui->SpeedButton_Folder, &QToolButton::clicked, this, &TForm1::SpeedButton_FolderClick);
@@ -230,6 +299,7 @@ void TForm1::LoadSettings() {
       static_cast<TPanoImageSize>(Reg1.ItemFiler("PanoImageSize").ReadInteger()));
   inverseFiler_->SetExtractImageType(
       static_cast<TExtractImageType>(Reg1.ItemFiler("PanoImageType").ReadInteger()));
+  optionsPage_->SetFrom(LoadJobOptions(Reg1));
 }
 
 void TForm1::SaveSettings() {
@@ -245,6 +315,9 @@ void TForm1::SaveSettings() {
   Reg1.ItemFiler("SameFolder").WriteBool(GetSameFolder());
   Reg1.ItemFiler("PanoImageSize").WriteInteger(inverseFiler_->GetPanoImageSize());
   Reg1.ItemFiler("PanoImageType").WriteInteger(inverseFiler_->GetExtractImageType());
+  JobOptions options;
+  optionsPage_->ApplyTo(options);
+  SaveJobOptions(Reg1, options);
 }
 
 // ---- the two shared check boxes and the folder rule ----
@@ -277,12 +350,30 @@ std::string TForm1::GetImageFolder() const {
 
 // ---- choosing files and folders ----
 
+void TForm1::SetImageFileName(const QString& path) {
+  ui->Edit_ImageFileName->setText(QDir::toNativeSeparators(path));
+  previewPage_->Show(TPreviewPage::kPanorama, {path.toStdString()});
+  if (GetSameFolder()) ui->Edit_DataFolder->setText(QString::fromStdString(GetImageFolder()));
+}
+
+void TForm1::TidyAfterDialog(QFileDialog& dialog, QWidget* opener) {
+  for (QCompleter* completer : dialog.findChildren<QCompleter*>()) {
+    if (completer->popup()) completer->popup()->hide();
+  }
+  // The dialog took the mouse while over the button: its leave never came.
+  if (opener) {
+    opener->setAttribute(Qt::WA_UnderMouse, false);
+    opener->update();
+  }
+}
+
 void TForm1::SpeedButton_ImageClick() {
-  if (ExecDialog(*OpenDialog1) != QDialog::Accepted) return;
+  const int answer = ExecDialog(*OpenDialog1);
+  TidyAfterDialog(*OpenDialog1, ui->SpeedButton_Image);
+  if (answer != QDialog::Accepted) return;
   const QString chosen = OpenDialog1->selectedFiles().value(0);
   OpenDialog1->selectFile(chosen);
-  ui->Edit_ImageFileName->setText(QDir::toNativeSeparators(chosen));
-  if (GetSameFolder()) ui->Edit_DataFolder->setText(QString::fromStdString(GetImageFolder()));
+  SetImageFileName(chosen);
 }
 
 void TForm1::SpeedButton_FolderClick() {
@@ -292,7 +383,9 @@ void TForm1::SpeedButton_FolderClick() {
 }
 
 void TForm1::SpeedButton_CubeImageClick() {
-  if (ExecDialog(*OpenDialog1) != QDialog::Accepted) return;
+  const int answer = ExecDialog(*OpenDialog1);
+  TidyAfterDialog(*OpenDialog1, ui->SpeedButton_CubeImage);
+  if (answer != QDialog::Accepted) return;
   const QString chosen = OpenDialog1->selectedFiles().value(0);
   OpenDialog1->selectFile(chosen);
   ui->Edit_CubeImageFilename->setText(QDir::toNativeSeparators(chosen));
@@ -304,7 +397,9 @@ void TForm1::SpeedButton_PanoFileNameClick() {
     SaveDialog1->selectNameFilter(SaveDialogFilters()[type]);
   }
   SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, !GetCheckOverWrite());
-  if (ExecDialog(*SaveDialog1) != QDialog::Accepted) return;
+  const int answer = ExecDialog(*SaveDialog1);
+  TidyAfterDialog(*SaveDialog1, ui->SpeedButton_PanoFileName);
+  if (answer != QDialog::Accepted) return;
   const QString chosen = SaveDialog1->selectedFiles().value(0);
   SaveDialog1->selectFile(chosen);
   ui->Edit_PanoFileName->setText(QDir::toNativeSeparators(chosen));
@@ -335,19 +430,53 @@ void TForm1::RunFromPage(QWidget* page, Run run) {
   ui->SpeedButton_CubeToPanoExecute->setEnabled(false);
   ui->Editor1->Clear();
   ui->PageControl1->setCurrentWidget(ui->TabSheet3);
+  optionsPage_->ApplyTo(forwardFiler_->Options);
+  optionsPage_->ApplyTo(inverseFiler_->Options);
+  ui->StatusBar1->clearMessage();
+  progressPermille_ = -1;
+  progressBar_->setValue(0);
+  progressBar_->setFormat(QString());
+  progressBar_->setVisible(true);
+  cancelButton_->setEnabled(true);
+  cancelButton_->setVisible(true);
 
   QString error;
+  QString status;
   try {
     // The run owns its threads and memory: an idle window holds nothing a
     // finished run used.
-    RunContext context;
+    cancel_ = std::make_shared<CancelToken>();
+    RunContext context(0, cancel_);
+    context.progress = [this](const ProgressEvent& event) { ShowProgress(event); };
     paintClock_.invalidate();
     const JobResult result = run(context);
-    if (result.status != JobResult::Status::Done) error = QString::fromStdString(result.message);
+    switch (result.status) {
+      case JobResult::Status::Done:
+        status = QStringLiteral("%1 個のファイルを書き出しました。").arg(result.written.size());
+        previewPage_->Show(TPreviewPage::kWritten, result.written);
+        if (page == ui->TabSheet2)
+          previewPage_->Show(TPreviewPage::kCube, inverseFiler_->FileNames);
+        break;
+      case JobResult::Status::Cancelled:
+        // The user asked for it: said in the status bar, no error box.
+        status = QString::fromStdString(result.message);
+        break;
+      case JobResult::Status::Failed:
+        error = status = QString::fromStdString(result.message);
+        break;
+      case JobResult::Status::Refused:
+        // Empty when the check has shown its message already.
+        error = status = QString::fromStdString(result.message);
+        break;
+    }
   } catch (const std::exception& e) {
-    error = QString::fromStdString(FailureMessage(e));
+    error = status = QString::fromStdString(FailureMessage(e));
   }
+  cancel_.reset();
 
+  progressBar_->setVisible(false);
+  cancelButton_->setVisible(false);
+  if (!status.isEmpty()) ui->StatusBar1->showMessage(status);
   ui->PageControl1->setCurrentWidget(page);
   ui->SpeedButton_Execute->setEnabled(true);
   ui->SpeedButton_CubeToPanoExecute->setEnabled(true);
@@ -389,6 +518,82 @@ void TForm1::SpeedButton_CubeToPanoExecuteClick() {
   });
 }
 
+void TForm1::CancelRun() {
+  if (!cancel_) return;
+  cancel_->Cancel();
+  cancelButton_->setEnabled(false);
+}
+
+// ---- drag and drop ----
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  const QWidget* page = ui->PageControl1->currentWidget();
+  if (!running_ && event->mimeData()->hasUrls() &&
+      (page == ui->TabSheet1 || page == ui->TabSheet2)) {
+    event->acceptProposedAction();
+  }
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile());
+  }
+  if (paths.isEmpty()) return;
+  event->acceptProposedAction();
+  DropFiles(paths);
+}
+
+void TForm1::DropFiles(const QStringList& paths) {
+  if (running_ || paths.isEmpty()) return;
+  if (ui->PageControl1->currentWidget() == ui->TabSheet2) {
+    ui->Edit_CubeImageFilename->setText(QDir::toNativeSeparators(paths.first()));
+    return;
+  }
+  if (ui->PageControl1->currentWidget() != ui->TabSheet1) return;
+  SetImageFileName(paths.first());
+  if (paths.size() == 1) return;
+  // Several panoramas: each runs as if chosen and executed in turn, named
+  // after itself (one base name would give every run the same files); a
+  // refusal, failure or cancel ends the series.
+  const QString typedBaseName = ui->Edit_TextureBaseName->text();
+  int written = 0;
+  bool allDone = true;
+  for (const QString& path : paths) {
+    SetImageFileName(path);
+    ui->Edit_TextureBaseName->setText(QFileInfo(path).completeBaseName());
+    SpeedButton_ExecuteClick();
+    const QString message = ui->StatusBar1->currentMessage();
+    if (!message.endsWith(QStringLiteral("個のファイルを書き出しました。"))) {
+      allDone = false;
+      break;
+    }
+    written += message.section(QLatin1Char(' '), 0, 0).toInt();
+  }
+  ui->Edit_TextureBaseName->setText(typedBaseName);
+  if (allDone)
+    ui->StatusBar1->showMessage(QStringLiteral("%1 個のファイルを書き出しました。").arg(written));
+}
+
+// ---- progress ----
+
+void TForm1::ShowProgress(const ProgressEvent& event) {
+  progressStage_ = static_cast<int>(event.stage);
+  // The total grows as stages begin; the bar never goes back. Only the GUI
+  // thread writes the fraction (events from workers just set the stage).
+  if (event.total > 0 && QThread::currentThread() == thread()) {
+    const int permille =
+        static_cast<int>(std::clamp<std::int64_t>(event.done * 1000 / event.total, 0, 1000));
+    if (permille > progressPermille_) progressPermille_ = permille;
+  }
+  if (QThread::currentThread() != thread()) return;  // shown at the next paint
+  const int permille = progressPermille_;
+  progressBar_->setValue(std::max(0, permille));
+  const QString stage = StageName(static_cast<RunStage>(progressStage_.load()));
+  progressBar_->setFormat(permille < 0 ? stage
+                                       : QStringLiteral("%1 %2%").arg(stage).arg(permille / 10));
+}
+
 // ---- console ----
 
 void TForm1::FilerProgress(TSimFiler* /*sender*/, const std::string& text, TSimProgressMode mode) {
@@ -408,6 +613,7 @@ void TForm1::FilerProgress(TSimFiler* /*sender*/, const std::string& text, TSimP
   // cost more than the conversion's slower stages; the console is brought
   // up to date at most every few milliseconds, which the eye cannot tell.
   if (paintClock_.isValid() && paintClock_.elapsed() < kProgressPaintMs) return;
+  ShowProgress(ProgressEvent{static_cast<RunStage>(progressStage_.load()), 0, 0, {}, spAppend});
   repaint();
   QCoreApplication::processEvents();
   paintClock_.start();

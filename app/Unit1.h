@@ -15,14 +15,18 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
+#include <atomic>
 #include <memory>
 #include <string>
 
 #include "app/RegMng.h"
+#include "filers/RunContext.h"
 #include "filers/SimFilers.h"
 #include "imaging/ShowErrorMessage.h"
 
 class QFileDialog;
+class QProgressBar;
+class QPushButton;
 
 namespace Ui {
 class TForm1;
@@ -30,7 +34,10 @@ class TForm1;
 
 namespace skyfold {
 
+class CancelToken;
 class TBrowseDialog;
+class TOptionsPage;
+class TPreviewPage;
 class TCube2PanoFiler;
 class TSkyfoldFiler;
 class QtCheckBoxControl;
@@ -63,6 +70,18 @@ class TForm1 : public QMainWindow {
   static const QStringList& SaveDialogFilters();
   static const QString& OpenDialogFilter();
 
+  // The run's progress bar and cancel button in the status bar (shown while
+  // a run goes) and the options tab.
+  QProgressBar* ProgressBar() const { return progressBar_; }
+  QPushButton* CancelButton() const { return cancelButton_; }
+  TOptionsPage* OptionsPage() const { return optionsPage_; }
+  TPreviewPage* PreviewPage() const { return previewPage_; }
+  // Stops the running job; it ends with nothing written.
+  void CancelRun();
+  // What a drop of these files does on the current tab: the first tab takes
+  // a panorama (several run one after another), the second a cube face.
+  void DropFiles(const QStringList& paths);
+
  public slots:
   void SpeedButton_ImageClick();
   void SpeedButton_FolderClick();
@@ -78,6 +97,8 @@ class TForm1 : public QMainWindow {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void FormShow();
@@ -92,6 +113,12 @@ class TForm1 : public QMainWindow {
   // run shown in the error box, page shown again however the run ends.
   template <typename Run>
   void RunFromPage(QWidget* page, Run run);
+  // Shows a choice made in a dialog: the forward panorama and the folder rule.
+  void SetImageFileName(const QString& path);
+  // After a modal file dialog: no completion list left over the window, no
+  // hover frame left on the button that opened it.
+  void TidyAfterDialog(QFileDialog& dialog, QWidget* opener);
+  void ShowProgress(const ProgressEvent& event);
   // The overwrite question for path; true when the run may go on.
   bool ConfirmReplace(const std::string& path);
 
@@ -116,6 +143,16 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<TBrowseDialog> BrowseDialog1;
   TRegManager Reg1;
   std::string settingsFileName_;
+
+  TOptionsPage* optionsPage_;  // children of the window
+  TPreviewPage* previewPage_;
+  QProgressBar* progressBar_;
+  QPushButton* cancelButton_;
+  std::shared_ptr<CancelToken> cancel_;
+  // The latest progress event's stage and fraction, as events may come from
+  // the run's workers; the GUI thread shows them when it paints.
+  std::atomic<int> progressStage_{0};
+  std::atomic<int> progressPermille_{-1};
 
   bool running_ = false;
   bool closePending_ = false;

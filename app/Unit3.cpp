@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <algorithm>
@@ -39,6 +40,11 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
   const int room = ui->Button1->x() - 4;
   if (box->geometry().right() > room) box->move(std::max(4, room - box->width()), box->y());
 
+  // Neither button is the default: Enter presses the focused button only.
+  for (QPushButton* b : {ui->Button1, ui->Button2}) {
+    b->setAutoDefault(false);
+    b->setDefault(false);
+  }
   connect(ui->Button1, &QPushButton::clicked, this, [this] { done(kYes); });
   connect(ui->Button2, &QPushButton::clicked, this, [this] { done(kNo); });
   ui->Button1->setFocus();
@@ -73,6 +79,12 @@ int TForm3::ConfirmOverwrite(const std::string& FileName, bool& DontShowAgain) {
 
 void TForm3::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      event->modifiers() == Qt::NoModifier) {
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
     event->accept();
     return;
   }

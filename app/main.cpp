@@ -5,6 +5,7 @@
 
 #include "app/AppIcon.h"
 #include "app/Screenshots.h"
+#include "app/Translations.h"
 #include "app/Unit1.h"
 
 int main(int argc, char* argv[]) {
@@ -15,6 +16,7 @@ int main(int argc, char* argv[]) {
   font.setPixelSize(11);
   QApplication::setFont(font);
   QApplication::setWindowIcon(skyfold::AppIcon());
+  skyfold::InstallQtTranslations(app);
 
   const QStringList args = QApplication::arguments();
   const qsizetype shots = args.indexOf(QStringLiteral("--screenshots"));

@@ -1,6 +1,7 @@
 #include "console/ConsoleView.h"
 
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QPalette>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -10,7 +11,14 @@
 namespace skyfold {
 
 TConsoleView::TConsoleView(QWidget* parent) : QPlainTextEdit(parent) {
-  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  // A fixed font with Japanese glyphs, so every line has one height; the
+  // system's fixed font stays the fallback where it is not installed.
+  QFont font(QStringLiteral("Noto Sans Mono CJK JP"));
+  font.setStyleHint(QFont::Monospace);
+  font.setFixedPitch(true);
+  if (!QFontInfo(font).family().contains(QStringLiteral("CJK"))) {
+    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  }
   font.setPixelSize(12);
   setFont(font);
   setLineWrapMode(QPlainTextEdit::NoWrap);

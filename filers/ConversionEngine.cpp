@@ -15,6 +15,7 @@
 #include "imaging/ImageProbe.h"
 #include "imaging/InputFile.h"
 #include "imaging/OutputFile.h"
+#include "imaging/OutputFormats.h"
 #include "imaging/PathUtils.h"
 #include "imaging/ShowErrorMessage.h"
 #include "imaging/SimImgUtils.h"
@@ -91,6 +92,20 @@ JobResult Guard(Body&& body) {
     return JobResult{JobResult::Status::Cancelled, e.what(), {}, {}, {}};
   } catch (const std::exception& e) {
     return Ended(JobResult::Status::Failed, e);
+  }
+}
+
+// The type Options.output.type names, or the filer's own.
+void ApplyOutputType(TSimFiler& filer) {
+  const std::string& name = filer.Options.output.type;
+  if (name.empty()) return;
+  for (int t = eiTiff + 1; t <= eiTiffFloat; ++t) {
+    const auto type = static_cast<TExtractImageType>(t);
+    const OutputFormat* format = ExtractImageTypeFormat(type);
+    if (format != nullptr && name == format->name) {
+      filer.SetExtractImageType(type);
+      return;
+    }
   }
 }
 
@@ -180,6 +195,7 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
   const RunBinding binding(filer, run, commit);
   return Guard([&] {
     run.BeginStage(RunStage::Preparing);
+    ApplyOutputType(filer);
     filer.BuildFileNames();
     if (questions.mayWrite && !questions.mayWrite()) return Refused();
     if (!filer.CheckParameters()) return Refused();
@@ -249,6 +265,11 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
     run.BeginStage(RunStage::Preparing);
     if (questions.mayWrite && !questions.mayWrite()) return Refused();
     if (!filer.CheckParameters()) return Refused();
+    if (!filer.Options.output.type.empty()) {
+      ApplyOutputType(filer);
+      filer.SetImageFileName(ChangeFileExt(filer.GetImageFileName(),
+                                           ExtractImageTypeExt(filer.GetExtractImageType())));
+    }
     // Read once: the warp and the saving use the name the run started with.
     const std::string output = filer.GetImageFileName();
     if (!OutputNamesUsable({output})) return Refused();

@@ -32,6 +32,10 @@ struct ResampleOptions {
 // Output depth and metadata.
 struct OutputOptions {
   bool stripMetadata = false;
+  // A registered output type by name ("png", "exr", ...) in place of the
+  // filer's own type; empty: the filer's. An inverse job's output name then
+  // takes that type's extension.
+  std::string type;
 };
 
 struct JobOptions {

@@ -9,7 +9,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libjpeg62-turbo-dev libtiff-dev libpng-dev zlib1g-dev
   libopenexr-dev libwebp-dev libexiv2-dev libimage-exiftool-perl openimageio-tools
-  qt6-base-dev libqt6svg6 libgl-dev libcli11-dev
+  qt6-base-dev libqt6svg6 qt6-translations-l10n libgl-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format-14 fonts-noto-cjk xvfb xauth
 )

@@ -82,6 +82,29 @@ TEST_F(Engine, AForwardJobListsItsSixFacesInFaceOrderAndReportsTheWholeRun) {
   EXPECT_EQ(events.back().done, events.back().total) << "the fraction ends at one";
 }
 
+// A type named in the job's output options (the window's choice beyond its
+// tabs) replaces the filer's type in both directions; the panorama's name
+// takes that type's extension.
+TEST_F(Engine, AnOutputTypeByNameReplacesTheFilersType) {
+  TCubeFiler cube;
+  DescribeForward(cube, eiJpeg);
+  cube.Options.output.type = "png";
+  RunContext run(2);
+  const JobResult faces = RunForwardJob(cube, run);
+  ASSERT_EQ(faces.status, JobResult::Status::Done) << faces.message;
+  ASSERT_EQ(faces.written.size(), 6u);
+  EXPECT_EQ(faces.written[1], dir.file("faces/pano_front.png"));
+
+  TPanoFiler pano;
+  DescribeInverse(pano);
+  pano.SetCubeImageFileName(dir.file("faces/pano_front.png"));
+  pano.Options.output.type = "exr";
+  const JobResult back = RunInverseJob(pano, run);
+  ASSERT_EQ(back.status, JobResult::Status::Done) << back.message;
+  EXPECT_EQ(back.written, std::vector<std::string>{dir.file("faces/out.exr")});
+  EXPECT_FALSE(fs::exists(dir.file("faces/out.jpg")));
+}
+
 // Cancelled in each stage of either direction, with old files in the way
 // and replacement allowed: every old file stays as it was, nothing is added.
 TEST_F(Engine, ACancelledJobLeavesTheFolderAsItWasAtEveryStage) {

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/DialogSeam.h"
+#include "app/Translations.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ class GuiTestEnvironment : public ::testing::Environment {
     QFont font(QStringLiteral("Noto Sans CJK JP"));
     font.setPixelSize(11);
     QApplication::setFont(font);
+    skyfold::InstallQtTranslations(*app_);
     skyfold::SetUnqueuedDialogHandler([](QDialog& dialog) {
       ADD_FAILURE() << "unexpected dialog " << dialog.objectName().toStdString() << " \""
                     << dialog.windowTitle().toStdString() << "\"";
