@@ -117,6 +117,21 @@ bool Probeable(const std::string& name) {
   return IsRegularFile(name) && GetImageFileKind(name) != ikUnknown;
 }
 
+// Whether a face holds more than 8-bit samples (read by the classic path,
+// which rounds them).
+bool AnyDeepFace(const std::vector<std::string>& faces) {
+  for (const std::string& face : faces) {
+    if (!Probeable(face)) continue;
+    try {
+      const ImageHeader header = ProbeImageFile(face);
+      if (header.bitsPerSample > 8 || header.format == "EXR" || header.format == "HDR") return true;
+    } catch (const std::exception&) {
+      // The load reports it.
+    }
+  }
+  return false;
+}
+
 // The job refused over the run's budget, or nothing.
 std::optional<JobResult> OverBudget(RunContext& run, std::uint64_t needed,
                                     const std::string& fileName, const ImageHeader& header) {
@@ -289,6 +304,9 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
       JobResult result;
       result.written = commit.Commit();
       return result;
+    }
+    if (AnyDeepFace(filer.FileNames)) {
+      filer.DoProgress("出力の画素の深さに合わせて、値を丸めて切り詰めます。", spAppend);
     }
     if (!filer.LoadArrangedFaces()) return Refused();
     if (UsesGeneralResampler(filer.Options.resample)) {

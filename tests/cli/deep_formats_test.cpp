@@ -280,6 +280,12 @@ TEST(Depth, ADeepSourceIntoAn8BitTypeIsRoundedAndSaysSo) {
   Bitmap face;
   ASSERT_TRUE(LoadImageFile(face, dir.file("c_top.bmp")));
   EXPECT_EQ(face.format(), PixelFormat::Bgr24);
+
+  // Deep faces into an 8-bit panorama say so too.
+  ASSERT_EQ(ToCube(dir, dir.file("pano.exr"), "exr", 64).status, 0);
+  const Job back = ToPano(dir, "exr", dir.file("back.jpg"), "jpg", 256);
+  ASSERT_EQ(back.status, 0) << back.err;
+  EXPECT_NE(back.err.find("値を丸めて切り詰めます"), std::string::npos) << back.err;
 }
 
 // ---- metadata ----
