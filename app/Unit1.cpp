@@ -33,8 +33,10 @@
 #include "app/WindowSettings.h"
 #include "filers/ConversionEngine.h"
 #include "filers/Cube2PanoFiler.h"
+#include "filers/PanoFiler.h"
 #include "filers/SkyfoldFiler.h"
 #include "imaging/PathUtils.h"
+#include "imaging/ShowErrorMessage.h"
 #include "ui_Unit1.h"
 
 namespace skyfold {
@@ -147,6 +149,7 @@ TForm1::TForm1(QWidget* parent)
   ui->PageControl1->addTab(optionsPage_, QStringLiteral("設定"));
   previewPage_ = new TPreviewPage(ui->PageControl1);
   ui->PageControl1->addTab(previewPage_, QStringLiteral("プレビュー"));
+  connect(ui->Edit_CubeImageFilename, &QLineEdit::editingFinished, this, &TForm1::ShowCubePreview);
   connect(ui->Edit_ImageFileName, &QLineEdit::editingFinished, this, [this] {
     previewPage_->Show(TPreviewPage::kPanorama,
                        {QDir::fromNativeSeparators(ui->Edit_ImageFileName->text()).toStdString()});
@@ -389,6 +392,28 @@ void TForm1::SpeedButton_CubeImageClick() {
   const QString chosen = OpenDialog1->selectedFiles().value(0);
   OpenDialog1->selectFile(chosen);
   ui->Edit_CubeImageFilename->setText(QDir::toNativeSeparators(chosen));
+  ShowCubePreview();
+}
+
+void TForm1::ShowCubePreview() {
+  // The faces the second tab's run would read, found as that run finds them.
+  TPanoFiler faces;
+  optionsPage_->ApplyTo(faces.Options);
+  faces.SetCubeImageFileName(
+      QDir::fromNativeSeparators(ui->Edit_CubeImageFilename->text()).toStdString());
+  const ScopedErrorMessageSink quiet([](const std::string&) {});
+  if (faces.GetCubeImageFileName().empty() || !faces.DetectCubeSuffix()) {
+    previewPage_->Show(TPreviewPage::kCube, {});
+    return;
+  }
+  faces.BuildFileNames();
+  std::vector<std::string> names = faces.FileNames;
+  // One image holding all six faces (a layout) is shown as it is.
+  if (!names.empty() && std::all_of(names.begin(), names.end(),
+                                    [&](const std::string& n) { return n == names.front(); })) {
+    names.resize(1);
+  }
+  previewPage_->Show(TPreviewPage::kCube, names);
 }
 
 void TForm1::SpeedButton_PanoFileNameClick() {
@@ -548,6 +573,7 @@ void TForm1::DropFiles(const QStringList& paths) {
   if (running_ || paths.isEmpty()) return;
   if (ui->PageControl1->currentWidget() == ui->TabSheet2) {
     ui->Edit_CubeImageFilename->setText(QDir::toNativeSeparators(paths.first()));
+    ShowCubePreview();
     return;
   }
   if (ui->PageControl1->currentWidget() != ui->TabSheet1) return;

@@ -115,6 +115,8 @@ class TForm1 : public QMainWindow {
   void RunFromPage(QWidget* page, Run run);
   // Shows a choice made in a dialog: the forward panorama and the folder rule.
   void SetImageFileName(const QString& path);
+  // Thumbnails of the six faces named by Cube 画像ファイル名 (off the GUI thread).
+  void ShowCubePreview();
   // After a modal file dialog: no completion list left over the window, no
   // hover frame left on the button that opened it.
   void TidyAfterDialog(QFileDialog& dialog, QWidget* opener);

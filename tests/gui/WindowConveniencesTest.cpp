@@ -222,6 +222,11 @@ TEST_F(ConveniencesTest, PreviewsShowThePanoramaAndTheFacesWrittenThenTheFacesRe
   ShowPage("TabSheet2");
   AnswerFileDialog(dir.file("tex_front.jpg"));
   Click("SpeedButton_CubeImage");
+  // The faces chosen are shown before any run.
+  WaitForPreviews(previews);
+  const QPixmap chosen = previews->Picture(TPreviewPage::kCube)->pixmap();
+  ASSERT_FALSE(chosen.isNull());
+  EXPECT_EQ(chosen.width() * 3, chosen.height() * 4);
   AnswerFileDialog(dir.file("back.tif"));
   Click("SpeedButton_PanoFileName");
   ClickItem("RadioGroup_PanoImageSize", 0);
