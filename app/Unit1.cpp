@@ -525,9 +525,13 @@ void TForm1::SpeedButton_ExecuteClick() {
   RunFromPage(ui->TabSheet1, [this](RunContext& context) {
     JobQuestions questions;
     // Only the first face is asked about; the others are replaced with it.
+    // A single-image layout writes one file: the first of the output paths.
     questions.mayWrite = [this] {
-      return !GetCheckOverWrite() ||
-             ConfirmReplace(forwardFiler_->OutputPath(forwardFiler_->GetFirstFileName()));
+      if (!GetCheckOverWrite()) return true;
+      const std::vector<std::string> paths = forwardFiler_->OutputPaths();
+      return ConfirmReplace(paths.empty()
+                                ? forwardFiler_->OutputPath(forwardFiler_->GetFirstFileName())
+                                : paths.front());
     };
     return RunForwardJob(*forwardFiler_, context, questions);
   });

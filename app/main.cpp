@@ -2,6 +2,7 @@
 // hidden --screenshots DIR used to check the layout.
 #include <QApplication>
 #include <QFont>
+#include <QLocale>
 
 #include "app/AppIcon.h"
 #include "app/Screenshots.h"
@@ -17,6 +18,8 @@ int main(int argc, char* argv[]) {
   QApplication::setFont(font);
   QApplication::setWindowIcon(skyfold::AppIcon());
   skyfold::InstallQtTranslations(app);
+  // Dates and sizes in the file dialogs in Japanese too, like their texts.
+  QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
 
   const QStringList args = QApplication::arguments();
   const qsizetype shots = args.indexOf(QStringLiteral("--screenshots"));
