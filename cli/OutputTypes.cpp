@@ -11,20 +11,6 @@ std::vector<std::string> OutputTypeNames() {
   return names;
 }
 
-std::optional<TExtractImageType> OutputTypeFromName(std::string name) {
-  for (char& c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  if (name == "bmp") return eiBitmap;
-  if (name == "jpg" || name == "jpeg") return eiJpeg;
-  if (name == "tif" || name == "tiff") return eiTiff;
-  const auto& formats = OutputFormats();
-  for (std::size_t i = 0; i < formats.size(); ++i) {
-    if (name == formats[i].name) return static_cast<TExtractImageType>(eiPng + i);
-  }
-  return std::nullopt;
-}
-
 TExtractImageType OutputTypeFromExtension(const std::string& fileName) {
   switch (GetImageFileKind(fileName)) {
     case ikBitmap:

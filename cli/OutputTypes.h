@@ -15,8 +15,6 @@ namespace skyfold::cli {
 
 // Every -t name, lower case.
 std::vector<std::string> OutputTypeNames();
-// A -t name in any case; nullopt for any other.
-std::optional<TExtractImageType> OutputTypeFromName(std::string name);
 // to-pano's type from the output's extension, in any case: .bmp, .jpg/.jpeg,
 // .png, .exr, .hdr, .webp (lossy); anything else (.tif included) the
 // classic TIFF.

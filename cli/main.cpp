@@ -35,7 +35,7 @@ constexpr const char* kVersion = "skyfold-cli 0.1.0";
 // The -t names in any case; nothing else (the option's check lists them,
 // so a name that gets here unknown is a usage error, never a silent TIFF).
 std::optional<TExtractImageType> TypeFromName(std::string name) {
-  return OutputTypeFromName(std::move(name));
+  return ExtractImageTypeFromName(std::move(name));
 }
 
 // SIGINT and SIGTERM cancel the running job: they are blocked in every

@@ -6,6 +6,7 @@
 #include <optional>
 #include <system_error>
 
+#include "filers/DeepCube.h"
 #include "filers/MemoryBudget.h"
 #include "filers/OutputFolders.h"
 #include "filers/ResampledJobs.h"
@@ -97,15 +98,8 @@ JobResult Guard(Body&& body) {
 
 // The type Options.output.type names, or the filer's own.
 void ApplyOutputType(TSimFiler& filer) {
-  const std::string& name = filer.Options.output.type;
-  if (name.empty()) return;
-  for (int t = eiTiff + 1; t <= eiTiffFloat; ++t) {
-    const auto type = static_cast<TExtractImageType>(t);
-    const OutputFormat* format = ExtractImageTypeFormat(type);
-    if (format != nullptr && name == format->name) {
-      filer.SetExtractImageType(type);
-      return;
-    }
+  if (const auto type = ExtractImageTypeFromName(filer.Options.output.type)) {
+    filer.SetExtractImageType(*type);
   }
 }
 
@@ -115,21 +109,6 @@ JobResult Refused() { return JobResult{JobResult::Status::Refused, {}, {}, {}, {
 // speak for a missing name or an unknown extension).
 bool Probeable(const std::string& name) {
   return IsRegularFile(name) && GetImageFileKind(name) != ikUnknown;
-}
-
-// Whether a face holds more than 8-bit samples (read by the classic path,
-// which rounds them).
-bool AnyDeepFace(const std::vector<std::string>& faces) {
-  for (const std::string& face : faces) {
-    if (!Probeable(face)) continue;
-    try {
-      const ImageHeader header = ProbeImageFile(face);
-      if (header.bitsPerSample > 8 || header.format == "EXR" || header.format == "HDR") return true;
-    } catch (const std::exception&) {
-      // The load reports it.
-    }
-  }
-  return false;
 }
 
 // The job refused over the run's budget, or nothing.
@@ -147,8 +126,7 @@ std::optional<JobResult> OverBudget(RunContext& run, std::uint64_t needed,
 // refuses a job over budget. A header the decoder refuses is left to the
 // load, which reports it where the run always has.
 std::optional<JobResult> CheckSource(RunContext& run, const std::string& source,
-                                     const ResampleOptions& resample, int faceEdge,
-                                     std::uint64_t extraBytes) {
+                                     const ResampleOptions& resample, int faceEdge, bool arranged) {
   if (!Probeable(source)) return std::nullopt;
   ImageHeader header;
   try {
@@ -160,30 +138,57 @@ std::optional<JobResult> CheckSource(RunContext& run, const std::string& source,
   if (resample.autoSize && header.width > 0 && header.width <= 65535) {
     faceEdge = AutoFaceEdge(static_cast<int>(header.width));
   }
-  return OverBudget(run, ForwardJobBytes(header, faceEdge, run.Threads()) + extraBytes, source,
+  return OverBudget(run, ForwardJobBytes(header, faceEdge, run.Threads(), arranged), source,
                     header);
 }
 
-std::optional<JobResult> CheckFaces(RunContext& run, const std::vector<std::string>& faces,
-                                    const ResampleOptions& resample, int panoramaWidth) {
+// The headers of the faces the loader will read, read once for the budget
+// and the console; `complete` is false when the decoder refuses one (the load
+// reports it, in its place in the run).
+struct ProbedFaces {
+  std::vector<std::string> names;
   std::vector<ImageHeader> headers;
-  std::size_t largest = 0;
+  bool complete = true;
+};
+
+ProbedFaces ProbeFaces(const std::vector<std::string>& faces) {
+  ProbedFaces probed;
   for (const std::string& face : faces) {
     if (!Probeable(face)) continue;
     try {
-      headers.push_back(ProbeImageFile(face));
+      probed.headers.push_back(ProbeImageFile(face));
     } catch (const std::exception&) {
-      return std::nullopt;  // the load fails with it, in its place in the run
+      probed.complete = false;
+      break;
     }
-    if (headers.back().peakBytes >= headers[largest].peakBytes) largest = headers.size() - 1;
+    probed.names.push_back(face);
   }
-  if (headers.empty()) return std::nullopt;
+  return probed;
+}
+
+// Whether a face holds more than 8-bit samples (the classic path rounds
+// them).
+bool AnyDeepFace(const ProbedFaces& faces) {
+  for (const ImageHeader& header : faces.headers) {
+    if (header.bitsPerSample > 8 || header.format == "EXR" || header.format == "HDR") return true;
+  }
+  return false;
+}
+
+std::optional<JobResult> CheckFaces(RunContext& run, const ProbedFaces& faces,
+                                    const ResampleOptions& resample, int panoramaWidth) {
+  if (!faces.complete || faces.headers.empty()) return std::nullopt;
+  std::size_t largest = 0;
+  for (std::size_t i = 0; i < faces.headers.size(); ++i) {
+    if (faces.headers[i].peakBytes >= faces.headers[largest].peakBytes) largest = i;
+  }
+  const ImageHeader& header = faces.headers[largest];
   if (resample.panoramaWidth > 0) panoramaWidth = resample.panoramaWidth;
-  if (resample.autoSize && headers[largest].width > 0 && headers[largest].width <= 16384) {
-    panoramaWidth = AutoPanoramaWidth(static_cast<int>(headers[largest].width));
+  if (resample.autoSize && header.width > 0 && header.width <= 16384) {
+    panoramaWidth = AutoPanoramaWidth(static_cast<int>(header.width));
   }
-  return OverBudget(run, InverseJobBytes(headers, panoramaWidth, run.Threads()), faces[largest],
-                    headers[largest]);
+  return OverBudget(run, InverseJobBytes(faces.headers, panoramaWidth, run.Threads()),
+                    faces.names[largest], header);
 }
 
 // Progress events each stage reports, for the run's fraction: the lines of
@@ -227,12 +232,8 @@ JobResult RunForwardJob(TCubeFiler& filer, RunContext& run, const JobQuestions& 
     // before bitmap does, however the job ends.
     const SourceDecodeEnd decodeEnd(run);
     filer.PrepareImageSize();
-    // Arranged faces are kept until all six are cut, then turned or laid
-    // out into one image (a cross holds twelve cells).
     const FaceArrangement& arrangement = filer.Options.arrangement;
-    const std::uint64_t edge = static_cast<std::uint64_t>(std::max(filer.OutputSize, 0));
-    const std::uint64_t arranged =
-        arrangement.preset == "design" && arrangement.layout == "faces" ? 0 : 18 * edge * edge * 3;
+    const bool arranged = arrangement.preset != "design" || arrangement.layout != "faces";
     if (auto refusal = CheckSource(run, filer.GetImageFileName(), filer.Options.resample,
                                    filer.OutputSize, arranged)) {
       return *refusal;
@@ -292,7 +293,8 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
     Bitmap bitmap(&run.memory());
     filer.PrepareImageSize();
     filer.BuildFileNames();
-    if (auto refusal = CheckFaces(run, filer.FileNames, filer.Options.resample, filer.OutputSize)) {
+    const ProbedFaces probed = ProbeFaces(filer.FileNames);
+    if (auto refusal = CheckFaces(run, probed, filer.Options.resample, filer.OutputSize)) {
       return *refusal;
     }
     filer.PrepareResultMetadata();
@@ -305,8 +307,8 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
       result.written = commit.Commit();
       return result;
     }
-    if (AnyDeepFace(filer.FileNames)) {
-      filer.DoProgress("出力の画素の深さに合わせて、値を丸めて切り詰めます。", spAppend);
+    if (AnyDeepFace(probed)) {
+      filer.DoProgress(kReducedDepthLine, spAppend);
     }
     if (!filer.LoadArrangedFaces()) return Refused();
     if (UsesGeneralResampler(filer.Options.resample)) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "imaging/Errors.h"
+#include "imaging/OutputFormats.h"
 
 namespace skyfold {
 
@@ -195,6 +196,14 @@ void ByWorkingFormat(PixelFormat format, Body&& body) {
 }
 
 }  // namespace
+
+PixelFormat HeldFormat(const OutputFormat* output, PixelFormat source) {
+  if (output == nullptr) return PixelFormat::Bgr24;
+  const SampleType type = SampleTypeOf(source);
+  const SampleType held =
+      static_cast<int>(type) <= static_cast<int>(output->deepest) ? type : output->deepest;
+  return DirectFormat(held, output->alpha && HasAlpha(source));
+}
 
 PixelFormat DeepWorkingFormat(PixelFormat format) {
   const bool alpha = HasAlpha(format);

@@ -15,6 +15,17 @@
 
 namespace skyfold {
 
+struct OutputFormat;
+
+// Said once on the console when a source's samples are deeper than what the
+// output type holds, so they are rounded and clipped.
+inline constexpr const char* kReducedDepthLine =
+    "出力の画素の深さに合わせて、値を丸めて切り詰めます。";
+
+// The deepest format `output` holds for samples in `source` (24-bit for
+// the classic types, output null).
+PixelFormat HeldFormat(const OutputFormat* output, PixelFormat source);
+
 // The working format for sources in `format`: Rgb48 / Rgba64 for integer
 // samples (8-bit ones widened), RgbF96 / RgbaF128 for float.
 PixelFormat DeepWorkingFormat(PixelFormat format);

@@ -96,15 +96,8 @@ bool TPanoFiler::ConvertDeepFaces(const std::string& output) {
   DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
   Bitmap panorama = SamplePanorama(pointers, OutputSize, workers);
   faces.clear();
-  const OutputFormat* format = ExtractImageTypeFormat(GetExtractImageType());
-  const SampleType held =
-      static_cast<int>(SampleTypeOf(deepest)) <= static_cast<int>(format->deepest)
-          ? SampleTypeOf(deepest)
-          : format->deepest;
-  const PixelFormat result = DirectFormat(held, format->alpha && HasAlpha(deepest));
-  if (ConversionLoses(deepest, result)) {
-    DoProgress("出力の画素の深さに合わせて、値を丸めて切り詰めます。", spAppend);
-  }
+  const PixelFormat result = HeldFormat(ExtractImageTypeFormat(GetExtractImageType()), deepest);
+  if (ConversionLoses(deepest, result)) DoProgress(kReducedDepthLine, spAppend);
   if (panorama.format() != result) {
     Bitmap converted = ConvertFormat(panorama, result, workers);
     panorama.swap(converted);

@@ -52,7 +52,7 @@ std::uint64_t DefaultMemoryBudget() {
   return limit / 4 * 3;
 }
 
-std::uint64_t ForwardJobBytes(const ImageHeader& source, int faceEdge, int threads) {
+std::uint64_t ForwardJobBytes(const ImageHeader& source, int faceEdge, int threads, bool arranged) {
   u64 ww = 0;
   const u64 loaded = LoadedBytes(source, &ww);
   const u64 panorama = Rgb(ww, ww / 2);
@@ -63,7 +63,9 @@ std::uint64_t ForwardJobBytes(const ImageHeader& source, int faceEdge, int threa
   // its compressed copy) on every thread.
   const u64 cutting = 2 * Rgb(2 * q, 2 * q) + Rgb(ww, q) +
                       static_cast<u64>(std::max(threads, 1) + 1) * 2 * Rgb(n, n);
-  return loaded + panorama + TableBytes(q) + cutting;
+  // Six faces kept, then turned copies or one image (a cross has twelve cells).
+  const u64 kept = arranged ? 18 * Rgb(n, n) : 0;
+  return loaded + panorama + TableBytes(q) + cutting + kept;
 }
 
 std::uint64_t InverseJobBytes(const std::vector<ImageHeader>& faces, int panoramaWidth,

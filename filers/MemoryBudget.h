@@ -19,8 +19,10 @@ std::uint64_t DefaultMemoryBudget();
 // Upper bounds of a job's peak memory: a forward job from `source` into
 // faces of faceEdge, and an inverse job from `faces` into a panorama
 // `panoramaWidth` wide; `threads` is the run's thread budget (faces are
-// decoded and encoded ahead on the workers).
-std::uint64_t ForwardJobBytes(const ImageHeader& source, int faceEdge, int threads);
+// decoded and encoded ahead on the workers). Arranged faces (a preset or a
+// single-image layout) are all kept until the last is cut.
+std::uint64_t ForwardJobBytes(const ImageHeader& source, int faceEdge, int threads,
+                              bool arranged = false);
 std::uint64_t InverseJobBytes(const std::vector<ImageHeader>& faces, int panoramaWidth,
                               int threads);
 

@@ -54,6 +54,20 @@ const char* ExtractImageTypeExt(TExtractImageType type) {
   return format != nullptr ? format->extension : "";
 }
 
+std::optional<TExtractImageType> ExtractImageTypeFromName(std::string name) {
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (name == "bmp") return eiBitmap;
+  if (name == "jpg" || name == "jpeg") return eiJpeg;
+  if (name == "tif" || name == "tiff") return eiTiff;
+  const auto& formats = OutputFormats();
+  for (std::size_t i = 0; i < formats.size(); ++i) {
+    if (name == formats[i].name) return static_cast<TExtractImageType>(eiPng + i);
+  }
+  return std::nullopt;
+}
+
 const OutputFormat* ExtractImageTypeFormat(TExtractImageType type) {
   const auto& formats = OutputFormats();
   if (type < eiPng || type - eiPng >= static_cast<int>(formats.size())) return nullptr;

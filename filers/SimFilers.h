@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,9 @@ const char* ExtractImageTypeExt(TExtractImageType type);
 // The registered output type of an ordinal from 3 on; nullptr for the
 // classic three and values beyond the registry.
 const OutputFormat* ExtractImageTypeFormat(TExtractImageType type);
+// A type by name in any case: bmp, jpg/jpeg, tif/tiff, then the registered
+// types' names; nullopt for any other.
+std::optional<TExtractImageType> ExtractImageTypeFromName(std::string name);
 
 // The width the warp sees for a source of w × h (a source not 2:1 or not in
 // multiples of 8 is stretched first).

@@ -38,21 +38,8 @@ bool NeedsSizeFix(const Bitmap& bitmap) { return NeedsSizeFix(bitmap.width(), bi
 
 int FixedWidth(int width) { return std::max(width / 8 * 8, kMinFixedWidth); }
 
-// A source's samples are said to be rounded and clipped once, when they are
-// deeper than what the output type holds.
-constexpr const char* kReducedLine = "出力の画素の深さに合わせて、値を丸めて切り詰めます。";
-
 bool IsDeep(PixelFormat format) {
   return SampleTypeOf(format) != SampleType::U8 || HasAlpha(format);
-}
-
-// The deepest format the output type holds for a source of `source`.
-PixelFormat HeldFormat(const OutputFormat* output, PixelFormat source) {
-  if (output == nullptr) return PixelFormat::Bgr24;
-  const SampleType type = SampleTypeOf(source);
-  const SampleType held =
-      static_cast<int>(type) <= static_cast<int>(output->deepest) ? type : output->deepest;
-  return DirectFormat(held, output->alpha && HasAlpha(source));
 }
 
 }  // namespace
@@ -97,12 +84,7 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
           context.rows = rows;
           context.workers = Workers();  // this worker is the decoder's only thread
           try {
-            try {
-              ReadJpegFileInto(fileName, *into, context, report);
-            } catch (Error& e) {
-              e.NoteFile(fileName);
-              throw;
-            }
+            NotingFile(fileName, [&] { ReadJpegFileInto(fileName, *into, context, report); });
           } catch (...) {
             rows->Fail(std::current_exception());
             throw;
@@ -133,7 +115,7 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
   const PixelFormat held = HeldFormat(output, bitmap.format());
   if (IsDeep(bitmap.format()) && IsDeep(held)) {
     // Sampled straight from the source at its own size (SaveDeepCubeFaces).
-    if (ConversionLoses(bitmap.format(), held)) DoProgress(kReducedLine, spAppend);
+    if (ConversionLoses(bitmap.format(), held)) DoProgress(kReducedDepthLine, spAppend);
     const PixelFormat working = DeepWorkingFormat(bitmap.format());
     if (bitmap.format() != working) {
       Bitmap converted = ConvertFormat(bitmap, working, run.workers());
@@ -144,7 +126,7 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
     return true;
   }
   if (IsDeep(bitmap.format()) && ConversionLoses(bitmap.format(), PixelFormat::Bgr24)) {
-    DoProgress(kReducedLine, spAppend);
+    DoProgress(kReducedDepthLine, spAppend);
   }
   // Every later step reads and writes three bytes per pixel.
   ConvertToBgr24(bitmap);

@@ -12,6 +12,7 @@
 
 #include <exception>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -90,6 +91,22 @@ inline std::string DescribeError(const std::exception& e) {
     return std::string(e.what()) + ": " + error->detail();
   }
   return e.what();
+}
+
+// Runs body; an error of ours it throws names `file`, and an allocation
+// that fails becomes the one memory error, naming it too.
+template <typename Body>
+decltype(auto) NotingFile(const std::string& file, Body&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    MemoryError error(kOutOfMemoryMessage);
+    error.NoteFile(file);
+    throw error;
+  } catch (Error& e) {
+    e.NoteFile(file);
+    throw;
+  }
 }
 
 // The file an error of ours concerns ("" when not known or not ours).

@@ -12,7 +12,7 @@
 namespace skyfold {
 
 ImageHeader ProbeImageFile(const std::string& fileName) {
-  try {
+  return NotingFile(fileName, [&] {
     const InputFile file(fileName);
     switch (GetImageFileKind(fileName)) {
       case ikBitmap:
@@ -22,14 +22,7 @@ ImageHeader ProbeImageFile(const std::string& fileName) {
       default:
         return ProbeImageByContent(file);
     }
-  } catch (const std::bad_alloc&) {
-    MemoryError error(kOutOfMemoryMessage);
-    error.NoteFile(fileName);
-    throw error;
-  } catch (Error& e) {
-    e.NoteFile(fileName);
-    throw;
-  }
+  });
 }
 
 }  // namespace skyfold

@@ -46,7 +46,7 @@ bool LoadImageFile(Bitmap& bitmap, const std::string& fileName, LoadReport* repo
   }
   Bitmap loaded(bitmap.pool());
   LoadReport notes;
-  try {
+  NotingFile(fileName, [&] {
     const InputFile file(fileName);
     switch (kind) {
       case ikBitmap:
@@ -65,14 +65,7 @@ bool LoadImageFile(Bitmap& bitmap, const std::string& fileName, LoadReport* repo
       case ikUnknown:
         break;
     }
-  } catch (const std::bad_alloc&) {
-    MemoryError error(kOutOfMemoryMessage);
-    error.NoteFile(fileName);
-    throw error;
-  } catch (Error& e) {
-    e.NoteFile(fileName);
-    throw;
-  }
+  });
   bitmap.swap(loaded);
   if (report) *report = std::move(notes);
   return true;

@@ -45,7 +45,7 @@ Bitmap LoadDeep(const std::string& name) {
 }
 
 std::string Ext(const std::string& type) {
-  return ExtractImageTypeExt(*cli::OutputTypeFromName(type));
+  return ExtractImageTypeExt(*ExtractImageTypeFromName(type));
 }
 
 struct Job {
@@ -61,7 +61,7 @@ Job ToCube(const test::TempDir& dir, const std::string& source, const std::strin
   options.outputDir = dir.path();
   options.baseName = "c";
   options.size = size;
-  options.type = *cli::OutputTypeFromName(type);
+  options.type = *ExtractImageTypeFromName(type);
   options.outputOptions.stripMetadata = strip;
   options.force = true;
   options.quiet = false;
@@ -76,7 +76,7 @@ Job ToPano(const test::TempDir& dir, const std::string& faceType, const std::str
   options.face = dir.file("c_front" + Ext(faceType));
   options.output = output;
   options.width = width;
-  options.type = *cli::OutputTypeFromName(type);
+  options.type = *ExtractImageTypeFromName(type);
   options.force = true;
   std::ostringstream out, err;
   return {cli::RunToPano(options, out, err), err.str()};
