@@ -169,10 +169,7 @@ ProbedFaces ProbeFaces(const std::vector<std::string>& faces) {
 // Whether a face holds more than 8-bit samples (the classic path rounds
 // them).
 bool AnyDeepFace(const ProbedFaces& faces) {
-  for (const ImageHeader& header : faces.headers) {
-    if (header.bitsPerSample > 8 || header.format == "EXR" || header.format == "HDR") return true;
-  }
-  return false;
+  return std::any_of(faces.headers.begin(), faces.headers.end(), HoldsDeepSamples);
 }
 
 std::optional<JobResult> CheckFaces(RunContext& run, const ProbedFaces& faces,

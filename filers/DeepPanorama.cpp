@@ -34,9 +34,8 @@ bool TPanoFiler::UsesDeepFaces() {
   if (output == nullptr || (output->deepest == SampleType::U8 && !output->alpha)) return false;
   try {
     const ImageHeader header = ProbeImageFile(GetCubeImageFileName());
-    return header.bitsPerSample > 8 || header.format == "EXR" || header.format == "HDR" ||
-           (output->alpha && header.channels == 4 && header.format != "JPEG" &&
-            header.format != "BMP");
+    return HoldsDeepSamples(header) || (output->alpha && header.channels == 4 &&
+                                        header.format != "JPEG" && header.format != "BMP");
   } catch (const std::exception&) {
     // A header the classic probe refuses (a float TIFF): the deep decoders
     // decide, and report what they refuse.

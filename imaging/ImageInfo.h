@@ -27,6 +27,11 @@ struct ImageHeader {
   std::uint64_t fileBytes = 0;
 };
 
+// Whether the file stores more than 8 bits a sample (16-bit, half or float).
+inline bool HoldsDeepSamples(const ImageHeader& header) {
+  return header.bitsPerSample > 8 || header.format == "EXR" || header.format == "HDR";
+}
+
 // Filled by a load that succeeded.
 struct LoadReport {
   // The data ended before the last row: the decoder filled the rest (JPEG
