@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "imaging/Errors.h"
 
@@ -134,7 +139,7 @@ struct Kernel;
 
 template <>
 struct Kernel<2> {
-  static void Weights(double p, int& first, float* w) {
+  [[gnu::always_inline]] static void Weights(double p, int& first, float* w) {
     const double f0 = std::floor(p);
     first = static_cast<int>(f0);
     const auto f = static_cast<float>(p - f0);
@@ -146,7 +151,7 @@ struct Kernel<2> {
 // Keys' cubic convolution (a = −0.5, Catmull-Rom).
 template <>
 struct Kernel<4> {
-  static void Weights(double p, int& first, float* w) {
+  [[gnu::always_inline]] static void Weights(double p, int& first, float* w) {
     const double f0 = std::floor(p);
     first = static_cast<int>(f0) - 1;
     const auto f = static_cast<float>(p - f0);
@@ -186,7 +191,7 @@ struct Kernel<6> {
     static const Table table;
     return table;
   }
-  static void Weights(double p, int& first, float* w) {
+  [[gnu::always_inline]] static void Weights(double p, int& first, float* w) {
     const double f0 = std::floor(p);
     first = static_cast<int>(f0) - 2;
     const int phase = static_cast<int>((p - f0) * kPhases + 0.5);
@@ -207,16 +212,57 @@ T ToSample(float v) {
   }
 }
 
+// Four samples as floats, for three or four channels a pixel at a time
+// (the fourth lane of a three-channel pixel is the next pixel's first
+// sample, read and ignored). Each lane does what the scalar loop does for
+// its channel, in the same order: the sums are the same to the bit.
+using Float4 = float __attribute__((vector_size(16)));
+
+template <typename T>
+[[gnu::always_inline]] inline Float4 Load4(const T* p) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  if constexpr (std::is_same_v<T, std::uint8_t>) {
+    std::int32_t bytes = 0;
+    std::memcpy(&bytes, p, sizeof bytes);
+    const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), zero);
+    return static_cast<Float4>(_mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero)));
+  } else if constexpr (std::is_same_v<T, std::uint16_t>) {
+    const __m128i words = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    return static_cast<Float4>(_mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero)));
+  } else {
+    return static_cast<Float4>(_mm_loadu_ps(p));
+  }
+#else
+  return Float4{static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]),
+                static_cast<float>(p[3])};
+#endif
+}
+
 // Adds weight × the kernel's value at (px, py) of src to acc. `outside`
 // gives the pixel for taps beyond the raster.
 template <typename T, int C, int Taps, typename Outside>
-inline void AddSample(const RasterView<const T>& src, double px, double py, float weight,
-                      float* acc, const Outside& outside) {
+[[gnu::always_inline]] inline void AddSample(const RasterView<const T>& src, double px, double py,
+                                             float weight, float* acc, const Outside& outside) {
   int ix = 0, iy = 0;
   float wx[Taps], wy[Taps];
   Kernel<Taps>::Weights(px, ix, wx);
   Kernel<Taps>::Weights(py, iy, wy);
   const bool inside = ix >= 0 && iy >= 0 && ix + Taps <= src.width && iy + Taps <= src.height;
+  if constexpr (C == 3 || C == 4) {
+    // A three-channel raster's very last pixel has nothing after it to read.
+    if (inside && (C == 4 || iy + Taps < src.height || ix + Taps < src.width)) {
+      Float4 sum = {acc[0], acc[1], acc[2], C == 4 ? acc[C - 1] : 0.0f};
+      for (int j = 0; j < Taps; ++j) {
+        const T* p = src.row(iy + j) + static_cast<std::ptrdiff_t>(ix) * C;
+        Float4 line = {};
+        for (int i = 0; i < Taps; ++i) line += wx[i] * Load4(p + i * C);
+        sum += (weight * wy[j]) * line;
+      }
+      for (int c = 0; c < C; ++c) acc[c] = sum[c];
+      return;
+    }
+  }
   for (int j = 0; j < Taps; ++j) {
     float line[C] = {};
     if (inside) {
@@ -554,16 +600,71 @@ void AddFaceSample(const std::array<RasterView<const T>, 6>& faces, const Vec3& 
   AddSample<T, C, Taps>(faces[f], px, py, weight, acc, FaceSource<T, C>{&faces, f});
 }
 
-// Face pixels (x, y) one step dd of direction d moves on d's face.
+// Where a panorama column's direction lands on the faces: the face, its
+// pixel position there and, when the filter averages, the face pixels one
+// step along (ux, uy) and across (vx, vy) the panorama moves.
+struct FacePoint {
+  int face = 0;
+  double px = 0, py = 0;
+  double ux = 0, uy = 0, vx = 0, vy = 0;
+};
+
 template <typename T>
-void FaceStep(const std::array<RasterView<const T>, 6>& faces, const Vec3& d, const Vec3& dd,
-              double& sx, double& sy) {
-  const int f = FaceOf(d);
-  double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
-  OnFace(f, d, u0, v0);
-  OnFace(f, d + dd, u1, v1);
-  sx = (u1 - u0) * 0.5 * faces[f].width;
-  sy = (v1 - v0) * 0.5 * faces[f].height;
+FacePoint MapToFace(const std::array<RasterView<const T>, 6>& faces, const Vec3& d,
+                    const Vec3& stepU, const Vec3& stepV, bool averages) {
+  FacePoint p;
+  p.face = FaceOf(d);
+  const RasterView<const T>& f = faces[p.face];
+  const double sx = 0.5 * f.width, sy = 0.5 * f.height;
+  double u = 0, v = 0;
+  OnFace(p.face, d, u, v);
+  p.px = (u + 1) * sx - 0.5;
+  p.py = (v + 1) * sy - 0.5;
+  if (averages) {
+    double u1 = 0, v1 = 0;
+    OnFace(p.face, d + stepU, u1, v1);
+    p.ux = (u1 - u) * sx;
+    p.uy = (v1 - v) * sy;
+    OnFace(p.face, d + stepV, u1, v1);
+    p.vx = (u1 - u) * sx;
+    p.vy = (v1 - v) * sy;
+  }
+  return p;
+}
+
+// Whether a footprint of these steps is a single sample.
+bool SingleFootprint(const FacePoint& p) {
+  constexpr double kLimit = kAverageAbove * kAverageAbove;
+  return p.ux * p.ux + p.uy * p.uy <= kLimit && p.vx * p.vx + p.vy * p.vy <= kLimit;
+}
+
+// One panorama pixel of direction d whose place on the faces is p: a
+// single sample of the face, or the footprint's subsamples each mapped
+// exactly (they may fall on other faces).
+template <typename T, int C, int Taps>
+void PanoramaPixel(const std::array<RasterView<const T>, 6>& faces, const FacePoint& p,
+                   const Vec3& d, const Vec3& stepU, const Vec3& stepV, ResampleFilter filter,
+                   bool single, T* out) {
+  float acc[C] = {};
+  Footprint foot;
+  if (!single) foot = Footprint(p.ux, p.uy, p.vx, p.vy, filter);
+  if (foot.Single()) {
+    AddSample<T, C, Taps>(faces[p.face], p.px, p.py, 1.0f, acc, FaceSource<T, C>{&faces, p.face});
+  } else {
+    float total = 0;
+    for (int j = 0; j < foot.n2; ++j) {
+      for (int i = 0; i < foot.n1; ++i) {
+        double ou = 0, ov = 0;
+        float wt = 0;
+        foot.At(i, j, ou, ov, wt);
+        if (wt <= 0) continue;
+        AddFaceSample<T, C, Taps>(faces, d + ou * stepU + ov * stepV, wt, acc);
+        total += wt;
+      }
+    }
+    for (int k = 0; k < C; ++k) acc[k] /= total;
+  }
+  for (int k = 0; k < C; ++k) out[k] = ToSample<T>(acc[k]);
 }
 
 template <typename T, int C, int Taps>
@@ -585,43 +686,67 @@ void PanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int widt
     along[static_cast<std::size_t>(x)] = s * axisX + c * axisZ;
     across[static_cast<std::size_t>(x)] = (c * dPhi) * axisX + (-s * dPhi) * axisZ;
   }
+  const bool averages = filter != ResampleFilter::Design;
   workers.ForInterleaved(0, band.height, kGrainRows, [&](int r0, int r1) {
     CheckCancel(cancel);
     for (int r = r0; r < r1; ++r) {
       const double theta = (firstRow + r + 0.5) * dTheta;
       const double st = std::sin(theta), ct = std::cos(theta);
+      const Vec3 up = ct * axisY, upStep = (-st * dTheta) * axisY;
       T* out = band.row(r);
-      for (int x = 0; x < width; ++x) {
-        const Vec3& p = along[static_cast<std::size_t>(x)];
-        const Vec3 d = st * p + ct * axisY;
-        float acc[C] = {};
-        Footprint foot;
-        Vec3 stepU{0, 0, 0}, stepV{0, 0, 0};
-        if (filter != ResampleFilter::Design) {
-          stepU = st * across[static_cast<std::size_t>(x)];
-          stepV = (ct * dTheta) * p + (-st * dTheta) * axisY;
-          double ux = 0, uy = 0, vx = 0, vy = 0;
-          FaceStep(faces, d, stepU, ux, uy);
-          FaceStep(faces, d, stepV, vx, vy);
-          foot = Footprint(ux, uy, vx, vy, filter);
-        }
-        if (foot.Single()) {
-          AddFaceSample<T, C, Taps>(faces, d, 1.0f, acc);
-        } else {
-          float total = 0;
-          for (int j = 0; j < foot.n2; ++j) {
-            for (int i = 0; i < foot.n1; ++i) {
-              double ou = 0, ov = 0;
-              float wt = 0;
-              foot.At(i, j, ou, ov, wt);
-              if (wt <= 0) continue;
-              AddFaceSample<T, C, Taps>(faces, d + ou * stepU + ov * stepV, wt, acc);
-              total += wt;
+      // Column x's direction and its steps along and across; columns past
+      // the last are the first ones again.
+      const auto map = [&](int x, Vec3& d, Vec3& stepU, Vec3& stepV) {
+        const Vec3& p = along[static_cast<std::size_t>(x % width)];
+        d = st * p + up;
+        stepU = st * across[static_cast<std::size_t>(x % width)];
+        stepV = (ct * dTheta) * p + upStep;
+        return MapToFace(faces, d, stepU, stepV, averages);
+      };
+      Vec3 d, stepU, stepV;
+      FacePoint a = map(0, d, stepU, stepV);
+      for (int x0 = 0; x0 < width; x0 += kCell) {
+        const FacePoint m = map(x0 + kCell / 2, d, stepU, stepV);
+        const FacePoint b = map(x0 + kCell, d, stepU, stepV);
+        // Within one face the positions between are interpolated when the
+        // midpoint shows the mapping straight enough there; the footprint
+        // then changes as slowly, and where neither end averages no pixel
+        // between does.
+        const bool straight = a.face == b.face && m.face == a.face &&
+                              std::fabs(m.px - (a.px + b.px) / 2) < kMaxInterpolationError &&
+                              std::fabs(m.py - (a.py + b.py) / 2) < kMaxInterpolationError;
+        const int xEnd = std::min(width, x0 + kCell);
+        if (straight) {
+          const bool single = !averages || (SingleFootprint(a) && SingleFootprint(b));
+          FacePoint p = a;
+          const double gx = (b.px - a.px) / kCell, gy = (b.py - a.py) / kCell;
+          for (int x = x0; x < xEnd; ++x) {
+            const double t = x - x0;
+            p.px = a.px + gx * t;
+            p.py = a.py + gy * t;
+            if (single) {
+              float acc[C] = {};
+              AddSample<T, C, Taps>(faces[p.face], p.px, p.py, 1.0f, acc,
+                                    FaceSource<T, C>{&faces, p.face});
+              for (int k = 0; k < C; ++k) out[x * C + k] = ToSample<T>(acc[k]);
+              continue;
             }
+            const double s = t / kCell;
+            p.ux = a.ux + (b.ux - a.ux) * s;
+            p.uy = a.uy + (b.uy - a.uy) * s;
+            p.vx = a.vx + (b.vx - a.vx) * s;
+            p.vy = a.vy + (b.vy - a.vy) * s;
+            map(x, d, stepU, stepV);
+            PanoramaPixel<T, C, Taps>(faces, p, d, stepU, stepV, filter, false, out + x * C);
           }
-          for (int k = 0; k < C; ++k) acc[k] /= total;
+        } else {
+          for (int x = x0; x < xEnd; ++x) {
+            const FacePoint p = map(x, d, stepU, stepV);
+            PanoramaPixel<T, C, Taps>(faces, p, d, stepU, stepV, filter, !averages,
+                                      out + x * C);
+          }
         }
-        for (int k = 0; k < C; ++k) out[x * C + k] = ToSample<T>(acc[k]);
+        a = b;
       }
     }
   });
