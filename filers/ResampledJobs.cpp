@@ -3,10 +3,15 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "filers/FaceSaves.h"
 #include "filers/SphereResampler.h"
+#include "imaging/ImageMetadata.h"
+#include "imaging/JpegIO.h"
+#include "imaging/OutputFile.h"
+#include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
 #include "imaging/Raster.h"
 #include "imaging/ShowErrorMessage.h"
@@ -156,25 +161,65 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   run.BeginStage(RunStage::Warping, 2 + bands);
   filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
   filer.DoProgress("処理中 ", spAppend);
-  Bitmap panorama(width, height, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
   const Orientation view = ViewOf(options);
-  const RasterView<std::uint8_t> target = ViewOf(panorama);
-  for (int y0 = 0; y0 < height; y0 += bandRows) {
-    run.cancel().Check();
-    const int rows = std::min(bandRows, height - y0);
-    RasterView<std::uint8_t> band = target;
-    band.data = target.row(y0);
-    band.height = rows;
+  const auto resample = [&](int y0, RasterView<std::uint8_t> band) {
     ResamplePanoramaFromFaces<std::uint8_t>(views, width, height, y0, band, view, options.filter,
                                             run.workers(), &run.cancel());
+  };
+
+  if (filer.GetExtractImageType() != eiJpeg) {
+    Bitmap panorama(width, height, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
+    const RasterView<std::uint8_t> target = ViewOf(panorama);
+    for (int y0 = 0; y0 < height; y0 += bandRows) {
+      run.cancel().Check();
+      RasterView<std::uint8_t> band = target;
+      band.data = target.row(y0);
+      band.height = std::min(bandRows, height - y0);
+      resample(y0, band);
+      filer.DoProgress(".", spUpdate);
+    }
+    // The faces are not needed for the writing.
+    for (Bitmap& face : faces) face = Bitmap();
+    run.BeginStage(RunStage::Writing, 1);
+    filer.DoProgress(savingLine, spAppend);
+    filer.SaveImage(panorama, fileName, 0);
+    return true;
+  }
+
+  // A JPEG is encoded a band at a time on a worker while the next band is
+  // made (the loop takes that worker back whenever it has no band to
+  // encode): the encoding hides behind the resampling, and the panorama is
+  // never held whole. The bytes are those SaveImage writes.
+  JpegStreamEncoder encoder(width, height, 100);
+  std::array<Bitmap, 2> buffers;
+  Task<void> encoding;  // after what it uses: a started one is waited for first
+  for (int y0 = 0, b = 0; y0 < height; y0 += bandRows, ++b) {
+    run.cancel().Check();
+    Bitmap& buffer = buffers[static_cast<std::size_t>(b % 2)];
+    if (buffer.empty()) {
+      buffer = Bitmap(width, bandRows, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
+    }
+    RasterView<std::uint8_t> band = ViewOf(buffer);
+    band.height = std::min(bandRows, height - y0);
+    resample(y0, band);
+    if (encoding.Valid()) encoding.Get();
+    encoding = run.workers().Submit([&encoder, &buffer, rows = band.height] {
+      std::vector<const std::uint8_t*> pointers(static_cast<std::size_t>(rows));
+      for (int y = 0; y < rows; ++y) pointers[static_cast<std::size_t>(y)] = buffer.row(y);
+      encoder.WriteRows(pointers.data(), rows);
+    });
     filer.DoProgress(".", spUpdate);
   }
-  // The faces are not needed for the writing.
   for (Bitmap& face : faces) face = Bitmap();
-
   run.BeginStage(RunStage::Writing, 1);
   filer.DoProgress(savingLine, spAppend);
-  filer.SaveImage(panorama, fileName, 0);
+  if (encoding.Valid()) encoding.Get();
+  buffers = {};
+  std::vector<std::uint8_t> bytes = encoder.Finish();
+  run.cancel().Check();
+  OutputFile file(fileName, run.outputs);
+  WriteWithMetadata(file, std::move(bytes), filer.MetadataFor(eiJpeg));
+  file.close();
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "filers/SphereResampler.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -641,16 +642,24 @@ bool SingleFootprint(const FacePoint& p) {
 // One panorama pixel of direction d whose place on the faces is p: a
 // single sample of the face, or the footprint's subsamples each mapped
 // exactly (they may fall on other faces).
+// With `straight` (the mapping linear about p) a footprint that stays on
+// p's face takes its subsamples from p's steps instead.
 template <typename T, int C, int Taps>
 void PanoramaPixel(const std::array<RasterView<const T>, 6>& faces, const FacePoint& p,
                    const Vec3& d, const Vec3& stepU, const Vec3& stepV, ResampleFilter filter,
-                   bool single, T* out) {
+                   bool single, bool straight, T* out) {
   float acc[C] = {};
   Footprint foot;
   if (!single) foot = Footprint(p.ux, p.uy, p.vx, p.vy, filter);
+  const RasterView<const T>& f = faces[p.face];
+  const FaceSource<T, C> outside{&faces, p.face};
   if (foot.Single()) {
-    AddSample<T, C, Taps>(faces[p.face], p.px, p.py, 1.0f, acc, FaceSource<T, C>{&faces, p.face});
+    AddSample<T, C, Taps>(f, p.px, p.py, 1.0f, acc, outside);
   } else {
+    const double reachX = std::fabs(p.ux) + std::fabs(p.vx);
+    const double reachY = std::fabs(p.uy) + std::fabs(p.vy);
+    const bool linear = straight && p.px >= reachX && p.px + reachX <= f.width - 1 &&
+                        p.py >= reachY && p.py + reachY <= f.height - 1;
     float total = 0;
     for (int j = 0; j < foot.n2; ++j) {
       for (int i = 0; i < foot.n1; ++i) {
@@ -658,7 +667,12 @@ void PanoramaPixel(const std::array<RasterView<const T>, 6>& faces, const FacePo
         float wt = 0;
         foot.At(i, j, ou, ov, wt);
         if (wt <= 0) continue;
-        AddFaceSample<T, C, Taps>(faces, d + ou * stepU + ov * stepV, wt, acc);
+        if (linear) {
+          AddSample<T, C, Taps>(f, p.px + ou * p.ux + ov * p.vx, p.py + ou * p.uy + ov * p.vy, wt,
+                                acc, outside);
+        } else {
+          AddFaceSample<T, C, Taps>(faces, d + ou * stepU + ov * stepV, wt, acc);
+        }
         total += wt;
       }
     }
@@ -668,27 +682,12 @@ void PanoramaPixel(const std::array<RasterView<const T>, 6>& faces, const FacePo
 }
 
 template <typename T, int C, int Taps>
-void PanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int width, int height,
-                       int firstRow, const RasterView<T>& band, const Orientation& view,
-                       ResampleFilter filter, const Workers& workers, const CancelToken* cancel) {
-  // The camera-frame direction of panorama pixel (x, y) is
-  // sin θ · P[x] + cos θ · Q, with P[x] = sin φ · X + cos φ · Z and X, Y, Z
-  // the world axes seen from the turned camera.
-  const Orientation toCamera = view.Inverse();
-  const Vec3 axisX = Apply(toCamera, {1, 0, 0});
-  const Vec3 axisY = Apply(toCamera, {0, 1, 0});
-  const Vec3 axisZ = Apply(toCamera, {0, 0, 1});
-  const double dPhi = 2 * kPi / width, dTheta = kPi / height;
-  std::vector<Vec3> along(static_cast<std::size_t>(width)), across(static_cast<std::size_t>(width));
-  for (int x = 0; x < width; ++x) {
-    const double phi = (x + 0.5) * dPhi - kPi;
-    const double s = std::sin(phi), c = std::cos(phi);
-    along[static_cast<std::size_t>(x)] = s * axisX + c * axisZ;
-    across[static_cast<std::size_t>(x)] = (c * dPhi) * axisX + (-s * dPhi) * axisZ;
-  }
+void PanoramaRows(const std::array<RasterView<const T>, 6>& faces, const std::vector<Vec3>& along,
+                  const std::vector<Vec3>& across, const Vec3& axisY, double dTheta, int firstRow,
+                  const RasterView<T>& band, ResampleFilter filter, int r0, int r1) {
+  const int width = band.width;
   const bool averages = filter != ResampleFilter::Design;
-  workers.ForInterleaved(0, band.height, kGrainRows, [&](int r0, int r1) {
-    CheckCancel(cancel);
+  {
     for (int r = r0; r < r1; ++r) {
       const double theta = (firstRow + r + 0.5) * dTheta;
       const double st = std::sin(theta), ct = std::cos(theta);
@@ -737,17 +736,50 @@ void PanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int widt
             p.vx = a.vx + (b.vx - a.vx) * s;
             p.vy = a.vy + (b.vy - a.vy) * s;
             map(x, d, stepU, stepV);
-            PanoramaPixel<T, C, Taps>(faces, p, d, stepU, stepV, filter, false, out + x * C);
+            PanoramaPixel<T, C, Taps>(faces, p, d, stepU, stepV, filter, false, true, out + x * C);
           }
         } else {
           for (int x = x0; x < xEnd; ++x) {
             const FacePoint p = map(x, d, stepU, stepV);
-            PanoramaPixel<T, C, Taps>(faces, p, d, stepU, stepV, filter, !averages,
+            PanoramaPixel<T, C, Taps>(faces, p, d, stepU, stepV, filter, !averages, false,
                                       out + x * C);
           }
         }
         a = b;
       }
+    }
+  }
+}
+
+template <typename T, int C, int Taps>
+void PanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int width, int height,
+                       int firstRow, const RasterView<T>& band, const Orientation& view,
+                       ResampleFilter filter, const Workers& workers, const CancelToken* cancel) {
+  // The camera-frame direction of panorama pixel (x, y) is
+  // sin θ · P[x] + cos θ · Q, with P[x] = sin φ · X + cos φ · Z and X, Y, Z
+  // the world axes seen from the turned camera.
+  const Orientation toCamera = view.Inverse();
+  const Vec3 axisX = Apply(toCamera, {1, 0, 0});
+  const Vec3 axisY = Apply(toCamera, {0, 1, 0});
+  const Vec3 axisZ = Apply(toCamera, {0, 0, 1});
+  const double dPhi = 2 * kPi / width, dTheta = kPi / height;
+  std::vector<Vec3> along(static_cast<std::size_t>(width)), across(static_cast<std::size_t>(width));
+  for (int x = 0; x < width; ++x) {
+    const double phi = (x + 0.5) * dPhi - kPi;
+    const double s = std::sin(phi), c = std::cos(phi);
+    along[static_cast<std::size_t>(x)] = s * axisX + c * axisZ;
+    across[static_cast<std::size_t>(x)] = (c * dPhi) * axisX + (-s * dPhi) * axisZ;
+  }
+  // Each thread takes the next few rows while any are left: a worker busy
+  // elsewhere (the encoder of the previous band) joins when it is free and
+  // nobody waits for a share dealt to it in advance. A row's samples do not
+  // depend on who makes them.
+  std::atomic<int> nextRow{0};
+  workers.For(0, workers.Count(), [&](int, int) {
+    for (int r0 = 0; (r0 = nextRow.fetch_add(kGrainRows)) < band.height;) {
+      CheckCancel(cancel);
+      PanoramaRows<T, C, Taps>(faces, along, across, axisY, dTheta, firstRow, band, filter, r0,
+                               std::min(band.height, r0 + kGrainRows));
     }
   });
 }

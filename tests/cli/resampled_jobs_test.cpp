@@ -6,11 +6,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <numbers>
 #include <string>
 #include <vector>
 
 #include "imaging/BmpIO.h"
+#include "imaging/JpegIO.h"
 #include "support/CliRunner.h"
 #include "support/PanoramaTestImages.h"
 
@@ -118,6 +121,27 @@ TEST_F(ResampledJobs, RoundTripWithTheSameTurnReturnsThePanorama) {
   const CliResult r = Run(pano);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_LT(MeanDifference(Read(back), Read(pano_)), 1.0);
+}
+
+// A JPEG panorama is encoded band by band as it is made: the file holds
+// exactly the encoding of the panorama the same job writes whole, on any
+// number of threads.
+TEST_F(ResampledJobs, StreamedJpegPanoramaIsTheWholeOnesEncoding) {
+  const std::string whole = work_.file("whole.bmp");
+  ASSERT_EQ(Run({"to-pano", "-q", "-w", "600", "--filter", "bilinear", "-o", whole,
+                 Face("design", 1)})
+                .status,
+            0);
+  const std::vector<std::uint8_t> expected = EncodeJpeg(Read(whole), 100);
+  for (const char* threads : {"1", "2", "3"}) {
+    const std::string streamed = work_.file(std::string("streamed") + threads + ".jpg");
+    const CliResult r = Run({"--threads", threads, "to-pano", "-q", "-w", "600", "--filter",
+                             "bilinear", "-o", streamed, Face("design", 1)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::ifstream in(streamed, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(bytes, expected) << threads << " threads";
+  }
 }
 
 TEST_F(ResampledJobs, AnySizeAndAuto) {
