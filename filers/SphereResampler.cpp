@@ -284,9 +284,10 @@ template <typename T, int C, int Taps, typename Outside>
 
 // Subsamples along one output axis whose step spans `span` source pixels:
 // at most one source pixel apart over ± 1 output pixel.
-int SubsampleCount(double span, ResampleFilter filter) {
-  if (filter == ResampleFilter::Design || !(span > kAverageAbove)) return 1;
-  return std::min(kMaxSubsamples, static_cast<int>(std::ceil(2 * span)));
+// Takes the span squared: most spans are single samples, told without a root.
+int SubsampleCount(double span2, ResampleFilter filter) {
+  if (filter == ResampleFilter::Design || !(span2 > kAverageAbove * kAverageAbove)) return 1;
+  return std::min(kMaxSubsamples, static_cast<int>(std::ceil(2 * std::sqrt(span2))));
 }
 
 // The subsamples of one output pixel, whose steps along the output axes
@@ -302,14 +303,14 @@ struct Footprint {
 
   Footprint() = default;
   Footprint(double ux, double uy, double vx, double vy, ResampleFilter filter) {
-    n1 = SubsampleCount(std::sqrt(ux * ux + uy * uy), filter);
-    n2 = SubsampleCount(std::sqrt(vx * vx + vy * vy), filter);
+    n1 = SubsampleCount(ux * ux + uy * uy, filter);
+    n2 = SubsampleCount(vx * vx + vy * vy, filter);
     if (n1 * n2 < 4) return;
     sign = ux * vx + uy * vy < 0 ? -1 : 1;
     const double ax = ux + sign * vx, ay = uy + sign * vy;
     const double bx = ux - sign * vx, by = uy - sign * vy;
-    const int d1 = SubsampleCount(std::sqrt(ax * ax + ay * ay), filter);
-    const int d2 = SubsampleCount(std::sqrt(bx * bx + by * by), filter);
+    const int d1 = SubsampleCount(ax * ax + ay * ay, filter);
+    const int d2 = SubsampleCount(bx * bx + by * by, filter);
     if (d1 * d2 < n1 * n2) {
       n1 = d1;
       n2 = d2;
@@ -389,6 +390,7 @@ struct Level {
   PanoramaSource<T, C> src;
   int rows = 0;
   double scale = 1;  // columns of the full panorama per column here
+  double toLevel = 1;  // 1 / scale, so that no pixel divides
 
   // Whether the rows `reach` about py are held.
   bool Holds(double py, double reach) const {
@@ -430,6 +432,30 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
                             std::fabs(ym - (y0 + y1) / 2) < kMaxInterpolationError;
       const double gx = (x1 - x0) / kCell, gy = (y1 - y0) / kCell;
       const int cEnd = std::min(face.width, c0 + kCell);
+      // Where the steps at both ends of a straight cell are single samples,
+      // so are those between (they change as slowly as the positions).
+      bool single = !averages;
+      if (straight && averages) {
+        constexpr double kLimit = kAverageAbove * kAverageAbove;
+        double vx0 = 0, vy0 = 0, vx1 = 0, vy1 = 0;
+        src.Step(direction(c0), stepV, vx0, vy0);
+        src.Step(direction(c0 + kCell), stepV, vx1, vy1);
+        single = gx * gx + gy * gy <= kLimit && vx0 * vx0 + vy0 * vy0 <= kLimit &&
+                 vx1 * vx1 + vy1 * vy1 <= kLimit;
+      }
+      if (straight && single) {
+        const Level<T, C>& level = levels[0];
+        for (int c = c0; c < cEnd; ++c) {
+          const double px = x0 + gx * (c - c0), py = y0 + gy * (c - c0);
+          float acc[C] = {};
+          AddSample<T, C, Taps>(level.src.pano, (px + 0.5) * level.toLevel - 0.5, py, 1.0f, acc,
+                                level.src);
+          for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
+        }
+        x0 = x1 > w ? x1 - w : x1 < 0 ? x1 + w : x1;
+        y0 = y1;
+        continue;
+      }
       for (int c = c0; c < cEnd; ++c) {
         const Vec3 d = direction(c);
         double px = x0 + gx * (c - c0), py = y0 + gy * (c - c0);
@@ -451,9 +477,9 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
           const double reach = std::fabs(uy) + std::fabs(vy) + Taps + 1;
           while (k > 0 && !levels[static_cast<std::size_t>(k)].Holds(py, reach)) --k;
           level = &levels[static_cast<std::size_t>(k)];
-          foot = Footprint(ux / level->scale, uy, vx / level->scale, vy, filter);
+          foot = Footprint(ux * level->toLevel, uy, vx * level->toLevel, vy, filter);
         }
-        const double toLevel = 1 / level->scale;
+        const double toLevel = level->toLevel;
         float acc[C] = {};
         if (foot.Single()) {
           AddSample<T, C, Taps>(level->src.pano, (px + 0.5) * toLevel - 0.5, py, 1.0f, acc,
@@ -540,7 +566,8 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
         CheckCancel(cancel);
         for (int i = first; i < last; ++i) halve(rows >= h || i < rows ? i : h - 1 - (i - rows));
       });
-      levels.push_back(Level<T, C>{{view, nw / (2 * kPi), h / kPi}, rows, prev.scale * pw / nw});
+      const double scale = prev.scale * pw / nw;
+      levels.push_back(Level<T, C>{{view, nw / (2 * kPi), h / kPi}, rows, scale, 1 / scale});
     }
   }
   for (const int faceIndex : faceIndices) {
