@@ -206,10 +206,10 @@ T ToSample(float v) {
   if constexpr (std::is_floating_point_v<T>) {
     return static_cast<T>(v);
   } else {
+    // Clipped without branches (a NaN gives 0).
     constexpr float kMax = static_cast<float>(std::numeric_limits<T>::max());
-    if (!(v > 0)) return 0;
-    if (v >= kMax) return std::numeric_limits<T>::max();
-    return static_cast<T>(v + 0.5f);
+    const float clipped = std::min(v > 0 ? v : 0.0f, kMax);
+    return static_cast<T>(clipped + 0.5f);
   }
 }
 
