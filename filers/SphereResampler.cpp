@@ -389,7 +389,7 @@ template <typename T, int C>
 struct Level {
   PanoramaSource<T, C> src;
   int rows = 0;
-  double scale = 1;  // columns of the full panorama per column here
+  double scale = 1;    // columns of the full panorama per column here
   double toLevel = 1;  // 1 / scale, so that no pixel divides
 
   // Whether the rows `reach` about py are held.

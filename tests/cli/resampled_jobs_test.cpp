@@ -128,10 +128,10 @@ TEST_F(ResampledJobs, RoundTripWithTheSameTurnReturnsThePanorama) {
 // number of threads.
 TEST_F(ResampledJobs, StreamedJpegPanoramaIsTheWholeOnesEncoding) {
   const std::string whole = work_.file("whole.bmp");
-  ASSERT_EQ(Run({"to-pano", "-q", "-w", "600", "--filter", "bilinear", "-o", whole,
-                 Face("design", 1)})
-                .status,
-            0);
+  ASSERT_EQ(
+      Run({"to-pano", "-q", "-w", "600", "--filter", "bilinear", "-o", whole, Face("design", 1)})
+          .status,
+      0);
   const std::vector<std::uint8_t> expected = EncodeJpeg(Read(whole), 100);
   for (const char* threads : {"1", "2", "3"}) {
     const std::string streamed = work_.file(std::string("streamed") + threads + ".jpg");
