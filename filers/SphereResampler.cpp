@@ -400,6 +400,8 @@ struct Level {
 };
 
 constexpr int kMaxLevels = 8;
+// Face columns made across a worker's rows before the next columns.
+constexpr int kTileColumns = 128;
 
 template <typename T, int C, int Taps>
 void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
@@ -415,103 +417,109 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
     if (near - x > w / 2) return x + w;
     return x;
   };
-  for (int r = r0; r < r1; ++r) {
-    const double v = (r + 0.5) * sv - 1;
-    const Vec3 rowStart = plane.o + v * plane.b;
-    const auto direction = [&](double c) { return rowStart + ((c + 0.5) * su - 1) * plane.a; };
-    T* out = face.row(r);
-    double x0 = 0, y0 = 0;
-    src.Position(direction(0), x0, y0);
-    for (int c0 = 0; c0 < face.width; c0 += kCell) {
-      double x1 = 0, y1 = 0, xm = 0, ym = 0;
-      src.Position(direction(c0 + kCell), x1, y1);
-      src.Position(direction(c0 + kCell / 2), xm, ym);
-      x1 = unwrap(x1, x0);
-      xm = unwrap(xm, x0);
-      const bool straight = std::fabs(xm - (x0 + x1) / 2) < kMaxInterpolationError &&
-                            std::fabs(ym - (y0 + y1) / 2) < kMaxInterpolationError;
-      const double gx = (x1 - x0) / kCell, gy = (y1 - y0) / kCell;
-      const int cEnd = std::min(face.width, c0 + kCell);
-      // Where the steps at both ends of a straight cell are single samples,
-      // so are those between (they change as slowly as the positions).
-      bool single = !averages;
-      if (straight && averages) {
-        constexpr double kLimit = kAverageAbove * kAverageAbove;
-        double vx0 = 0, vy0 = 0, vx1 = 0, vy1 = 0;
-        src.Step(direction(c0), stepV, vx0, vy0);
-        src.Step(direction(c0 + kCell), stepV, vx1, vy1);
-        single = gx * gx + gy * gy <= kLimit && vx0 * vx0 + vy0 * vy0 <= kLimit &&
-                 vx1 * vx1 + vy1 * vy1 <= kLimit;
-      }
-      if (straight && single) {
-        const Level<T, C>& level = levels[0];
+  // The rows are made a tile of columns at a time: on the top and bottom
+  // faces one face row sweeps more of the panorama than a cache holds, and
+  // the next row reads much the same panorama rows while they are at hand.
+  for (int t0 = 0; t0 < face.width; t0 += kTileColumns) {
+    const int tEnd = std::min(face.width, t0 + kTileColumns);
+    for (int r = r0; r < r1; ++r) {
+      const double v = (r + 0.5) * sv - 1;
+      const Vec3 rowStart = plane.o + v * plane.b;
+      const auto direction = [&](double c) { return rowStart + ((c + 0.5) * su - 1) * plane.a; };
+      T* out = face.row(r);
+      double x0 = 0, y0 = 0;
+      src.Position(direction(t0), x0, y0);
+      for (int c0 = t0; c0 < tEnd; c0 += kCell) {
+        double x1 = 0, y1 = 0, xm = 0, ym = 0;
+        src.Position(direction(c0 + kCell), x1, y1);
+        src.Position(direction(c0 + kCell / 2), xm, ym);
+        x1 = unwrap(x1, x0);
+        xm = unwrap(xm, x0);
+        const bool straight = std::fabs(xm - (x0 + x1) / 2) < kMaxInterpolationError &&
+                              std::fabs(ym - (y0 + y1) / 2) < kMaxInterpolationError;
+        const double gx = (x1 - x0) / kCell, gy = (y1 - y0) / kCell;
+        const int cEnd = std::min(face.width, c0 + kCell);
+        // Where the steps at both ends of a straight cell are single samples,
+        // so are those between (they change as slowly as the positions).
+        bool single = !averages;
+        if (straight && averages) {
+          constexpr double kLimit = kAverageAbove * kAverageAbove;
+          double vx0 = 0, vy0 = 0, vx1 = 0, vy1 = 0;
+          src.Step(direction(c0), stepV, vx0, vy0);
+          src.Step(direction(c0 + kCell), stepV, vx1, vy1);
+          single = gx * gx + gy * gy <= kLimit && vx0 * vx0 + vy0 * vy0 <= kLimit &&
+                   vx1 * vx1 + vy1 * vy1 <= kLimit;
+        }
+        if (straight && single) {
+          const Level<T, C>& level = levels[0];
+          for (int c = c0; c < cEnd; ++c) {
+            const double px = x0 + gx * (c - c0), py = y0 + gy * (c - c0);
+            float acc[C] = {};
+            AddSample<T, C, Taps>(level.src.pano, (px + 0.5) * level.toLevel - 0.5, py, 1.0f, acc,
+                                  level.src);
+            for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
+          }
+          x0 = x1 > w ? x1 - w : x1 < 0 ? x1 + w : x1;
+          y0 = y1;
+          continue;
+        }
         for (int c = c0; c < cEnd; ++c) {
-          const double px = x0 + gx * (c - c0), py = y0 + gy * (c - c0);
+          const Vec3 d = direction(c);
+          double px = x0 + gx * (c - c0), py = y0 + gy * (c - c0);
+          if (!straight) src.Position(d, px, py);
+          double ux = gx, uy = gy, vx = 0, vy = 0;
+          Footprint foot;
+          const Level<T, C>* level = &levels[0];
+          if (averages) {
+            if (!straight) src.Step(d, stepU, ux, uy);
+            src.Step(d, stepV, vx, vy);
+            // The halved panorama whose columns the footprint spans at most
+            // kAverageAbove of, if it holds the rows.
+            const double xs = std::max(std::fabs(ux), std::fabs(vx));
+            int k = 0;
+            if (xs > kAverageAbove) {
+              k = std::min(static_cast<int>(levels.size()) - 1,
+                           static_cast<int>(std::ceil(std::log2(xs / kAverageAbove))));
+            }
+            const double reach = std::fabs(uy) + std::fabs(vy) + Taps + 1;
+            while (k > 0 && !levels[static_cast<std::size_t>(k)].Holds(py, reach)) --k;
+            level = &levels[static_cast<std::size_t>(k)];
+            foot = Footprint(ux * level->toLevel, uy, vx * level->toLevel, vy, filter);
+          }
+          const double toLevel = level->toLevel;
           float acc[C] = {};
-          AddSample<T, C, Taps>(level.src.pano, (px + 0.5) * level.toLevel - 0.5, py, 1.0f, acc,
-                                level.src);
+          if (foot.Single()) {
+            AddSample<T, C, Taps>(level->src.pano, (px + 0.5) * toLevel - 0.5, py, 1.0f, acc,
+                                  level->src);
+          } else {
+            float total = 0;
+            for (int j = 0; j < foot.n2; ++j) {
+              for (int i = 0; i < foot.n1; ++i) {
+                double ou = 0, ov = 0;
+                float wt = 0;
+                foot.At(i, j, ou, ov, wt);
+                if (wt <= 0) continue;
+                double qx = 0, qy = 0;
+                if (straight) {
+                  // Within the cell the mapping is linear along the row, and
+                  // one row step is the derivative's.
+                  qx = px + ou * ux + ov * vx;
+                  qy = py + ou * uy + ov * vy;
+                } else {
+                  src.Position(d + ou * stepU + ov * stepV, qx, qy);
+                }
+                AddSample<T, C, Taps>(level->src.pano, (qx + 0.5) * toLevel - 0.5, qy, wt, acc,
+                                      level->src);
+                total += wt;
+              }
+            }
+            for (int k = 0; k < C; ++k) acc[k] /= total;
+          }
           for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
         }
         x0 = x1 > w ? x1 - w : x1 < 0 ? x1 + w : x1;
         y0 = y1;
-        continue;
       }
-      for (int c = c0; c < cEnd; ++c) {
-        const Vec3 d = direction(c);
-        double px = x0 + gx * (c - c0), py = y0 + gy * (c - c0);
-        if (!straight) src.Position(d, px, py);
-        double ux = gx, uy = gy, vx = 0, vy = 0;
-        Footprint foot;
-        const Level<T, C>* level = &levels[0];
-        if (averages) {
-          if (!straight) src.Step(d, stepU, ux, uy);
-          src.Step(d, stepV, vx, vy);
-          // The halved panorama whose columns the footprint spans at most
-          // kAverageAbove of, if it holds the rows.
-          const double xs = std::max(std::fabs(ux), std::fabs(vx));
-          int k = 0;
-          if (xs > kAverageAbove) {
-            k = std::min(static_cast<int>(levels.size()) - 1,
-                         static_cast<int>(std::ceil(std::log2(xs / kAverageAbove))));
-          }
-          const double reach = std::fabs(uy) + std::fabs(vy) + Taps + 1;
-          while (k > 0 && !levels[static_cast<std::size_t>(k)].Holds(py, reach)) --k;
-          level = &levels[static_cast<std::size_t>(k)];
-          foot = Footprint(ux * level->toLevel, uy, vx * level->toLevel, vy, filter);
-        }
-        const double toLevel = level->toLevel;
-        float acc[C] = {};
-        if (foot.Single()) {
-          AddSample<T, C, Taps>(level->src.pano, (px + 0.5) * toLevel - 0.5, py, 1.0f, acc,
-                                level->src);
-        } else {
-          float total = 0;
-          for (int j = 0; j < foot.n2; ++j) {
-            for (int i = 0; i < foot.n1; ++i) {
-              double ou = 0, ov = 0;
-              float wt = 0;
-              foot.At(i, j, ou, ov, wt);
-              if (wt <= 0) continue;
-              double qx = 0, qy = 0;
-              if (straight) {
-                // Within the cell the mapping is linear along the row, and
-                // one row step is the derivative's.
-                qx = px + ou * ux + ov * vx;
-                qy = py + ou * uy + ov * vy;
-              } else {
-                src.Position(d + ou * stepU + ov * stepV, qx, qy);
-              }
-              AddSample<T, C, Taps>(level->src.pano, (qx + 0.5) * toLevel - 0.5, qy, wt, acc,
-                                    level->src);
-              total += wt;
-            }
-          }
-          for (int k = 0; k < C; ++k) acc[k] /= total;
-        }
-        for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
-      }
-      x0 = x1 > w ? x1 - w : x1 < 0 ? x1 + w : x1;
-      y0 = y1;
     }
   }
 }
