@@ -29,6 +29,9 @@ constexpr double kAverageAbove = 1.5;
 // Rows a worker takes at a time: small, so the cost of the rows near the
 // poles is shared out.
 constexpr int kGrainRows = 4;
+// Face rows a worker takes at a time: made tile by tile (kTileColumns), so
+// more rows share what a tile reads of the panorama.
+constexpr int kFaceGrainRows = 32;
 
 struct Vec3 {
   double x, y, z;
@@ -586,7 +589,7 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
     }
     const FacePlane local = PlaneOf(faceIndex);
     const FacePlane plane{Apply(view, local.o), Apply(view, local.a), Apply(view, local.b)};
-    workers.ForInterleaved(0, face.height, kGrainRows, [&](int r0, int r1) {
+    workers.ForInterleaved(0, face.height, kFaceGrainRows, [&](int r0, int r1) {
       CheckCancel(cancel);
       FaceRows<T, C, Taps>(levels, plane, face, filter, r0, r1);
     });
