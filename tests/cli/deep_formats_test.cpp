@@ -19,6 +19,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/Jobs.h"
@@ -66,8 +67,9 @@ struct Job {
 
 // Faces c_left … c_bottom in dir.
 Job ToCube(const test::TempDir& dir, const std::string& source, const std::string& type, int size,
-           bool strip = false) {
+           bool strip = false, const ResampleOptions& resample = {}) {
   cli::ToCubeOptions options;
+  options.resample = resample;
   options.panoramas = {source};
   options.outputDir = dir.path();
   options.baseName = "c";
@@ -82,8 +84,9 @@ Job ToCube(const test::TempDir& dir, const std::string& source, const std::strin
 
 // The panorama of the faces of that type in dir.
 Job ToPano(const test::TempDir& dir, const std::string& faceType, const std::string& output,
-           const std::string& type, int width) {
+           const std::string& type, int width, const ResampleOptions& resample = {}) {
   cli::ToPanoOptions options;
+  options.resample = resample;
   options.face = dir.file("c_front" + Ext(faceType));
   options.output = output;
   options.width = width;
@@ -107,18 +110,29 @@ Bitmap Gradient16(int w) {
   return b;
 }
 
-class DeepRoundTrip : public ::testing::TestWithParam<const char*> {};
+// The general resampler: a turned view and a filter, undone by to-pano.
+ResampleOptions Turned() {
+  ResampleOptions options;
+  options.yaw = 30;
+  options.pitch = 20;
+  options.filter = ResampleFilter::Bilinear;  // no negative lobes on the shadow
+  return options;
+}
+
+class DeepRoundTrip : public ::testing::TestWithParam<std::tuple<const char*, bool>> {};
 
 // A 16-bit gradient keeps more than 256 levels through 16-bit or float
-// faces and back, and stays close to the source.
+// faces and back, and stays close to the source, on the classic geometry
+// and through a turned, filtered view.
 TEST_P(DeepRoundTrip, A16BitGradientKeepsMoreThan256Levels) {
   test::TempDir dir;
   const int w = 512;
   const Bitmap source = Gradient16(w);
   SaveAs("png", dir.file("pano.png"), source);
-  const std::string type = GetParam();
-  ASSERT_EQ(ToCube(dir, dir.file("pano.png"), type, 128).status, 0);
-  const Job pano = ToPano(dir, type, dir.file("back" + Ext(type)), type, w);
+  const std::string type = std::get<0>(GetParam());
+  const ResampleOptions resample = std::get<1>(GetParam()) ? Turned() : ResampleOptions{};
+  ASSERT_EQ(ToCube(dir, dir.file("pano.png"), type, 128, false, resample).status, 0);
+  const Job pano = ToPano(dir, type, dir.file("back" + Ext(type)), type, w, resample);
   ASSERT_EQ(pano.status, 0) << pano.err;
   const Bitmap back = LoadDeep(dir.file("back" + Ext(type)));
   ASSERT_EQ(back.width(), w);
@@ -134,7 +148,8 @@ TEST_P(DeepRoundTrip, A16BitGradientKeepsMoreThan256Levels) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, DeepRoundTrip,
-                         ::testing::Values("png", "tif16", "tiff-float", "exr"));
+                         ::testing::Combine(::testing::Values("png", "tif16", "tiff-float", "exr"),
+                                            ::testing::Bool()));
 
 // Deep faces in any preset or single-image layout come back as the same
 // panorama as the classic six files: arranging only turns whole pixels.
@@ -196,17 +211,18 @@ Bitmap HdrScene(int w) {
   return b;
 }
 
-class HdrRoundTrip : public ::testing::TestWithParam<const char*> {};
+class HdrRoundTrip : public ::testing::TestWithParam<std::tuple<const char*, bool>> {};
 
 TEST_P(HdrRoundTrip, TheSunAndTheShadowSurviveFacesAndBack) {
   test::TempDir dir;
   const int w = 512;
   const Bitmap source = HdrScene(w);
   SaveAs("exr", dir.file("pano.exr"), source);
-  const std::string type = GetParam();
+  const std::string type = std::get<0>(GetParam());
+  const ResampleOptions resample = std::get<1>(GetParam()) ? Turned() : ResampleOptions{};
   const double precision = type == std::string("hdr") ? 0.01 : 0.001;  // RGBE, half
-  ASSERT_EQ(ToCube(dir, dir.file("pano.exr"), type, 128).status, 0);
-  ASSERT_EQ(ToPano(dir, type, dir.file("back" + Ext(type)), type, w).status, 0);
+  ASSERT_EQ(ToCube(dir, dir.file("pano.exr"), type, 128, false, resample).status, 0);
+  ASSERT_EQ(ToPano(dir, type, dir.file("back" + Ext(type)), type, w, resample).status, 0);
   const Bitmap back = LoadDeep(dir.file("back" + Ext(type)));
   ASSERT_EQ(SampleTypeOf(back.format()), SampleType::F32);
   float brightest = 0;
@@ -227,7 +243,9 @@ TEST_P(HdrRoundTrip, TheSunAndTheShadowSurviveFacesAndBack) {
   EXPECT_LT(shadowError / shadowCount, 0.001 * precision * 20) << type;
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, HdrRoundTrip, ::testing::Values("exr", "hdr", "tiff-float"));
+INSTANTIATE_TEST_SUITE_P(Types, HdrRoundTrip,
+                         ::testing::Combine(::testing::Values("exr", "hdr", "tiff-float"),
+                                            ::testing::Bool()));
 
 bool HaveTool(const char* tool);
 std::string Capture(const std::string& command);
@@ -405,6 +423,24 @@ TEST_P(PanoramaXmp, AToPanoResultDescribesItselfAsAFullPanorama) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, PanoramaXmp, ::testing::Values("png", "webp", "tif16"));
+
+// The general resampler's results carry the same: the camera's tags on
+// turned faces, and the size it made in a panorama's GPano.
+TEST(ResampledMetadata, TurnedFacesKeepTheTagsAndAnyWidthIsTheWidthDescribed) {
+  test::TempDir dir;
+  ASSERT_EQ(ToCube(dir, MetadataSource(dir), "png", 64, false, Turned()).status, 0);
+  const auto face = ReadTags(dir.file("c_front.png"));
+  EXPECT_TRUE(face->iccProfileDefined());
+  EXPECT_TRUE(face->exifData().findKey(Exiv2::ExifKey("Exif.Image.Make")) !=
+              face->exifData().end());
+  ResampleOptions wide = Turned();
+  wide.panoramaWidth = 600;
+  ASSERT_EQ(ToPano(dir, "png", dir.file("pano.png"), "png", 512, wide).status, 0);
+  const auto pano = ReadTags(dir.file("pano.png"));
+  const auto width = pano->xmpData().findKey(Exiv2::XmpKey("Xmp.GPano.FullPanoWidthPixels"));
+  ASSERT_TRUE(width != pano->xmpData().end());
+  EXPECT_EQ(width->toString(), "600");
+}
 
 // EXR has no EXIF or XMP of its own: the profile, the camera's tags and
 // the panorama's projection go into its header as attributes.
