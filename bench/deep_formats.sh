@@ -14,7 +14,7 @@
 set -euo pipefail
 export LC_ALL=C
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-CLI="${SKYFOLD_CLI:?set SKYFOLD_CLI}"
+CLI="$(realpath "${SKYFOLD_CLI:?set SKYFOLD_CLI}")"  # the runs work in $WORK
 WORK="${WORK:-/tmp/skyfold-deep-bench}"
 RUNS="${RUNS:-3}"
 THREADS=(${THREADS:+--threads "$THREADS"})

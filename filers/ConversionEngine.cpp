@@ -296,8 +296,12 @@ JobResult RunInverseJob(TPanoFiler& filer, RunContext& run, const JobQuestions& 
     }
     filer.PrepareResultMetadata();
     run.BeginStage(RunStage::Loading, 6 * 3);
-    if (filer.UsesDeepFaces() && !UsesGeneralResampler(filer.Options.resample)) {
-      if (!filer.CheckParameters() || !filer.ConvertDeepFaces(output)) return Refused();
+    if (filer.UsesDeepFaces()) {
+      if (!filer.CheckParameters()) return Refused();
+      const bool made = UsesGeneralResampler(filer.Options.resample)
+                            ? ResampleDeepPanorama(filer, output)
+                            : filer.ConvertDeepFaces(output);
+      if (!made) return Refused();
       run.BeginStage(RunStage::Committing);
       run.cancel().Check();
       JobResult result;

@@ -29,6 +29,11 @@ void TPanoFiler::PrepareResultMetadata() {
   }
 }
 
+void TPanoFiler::SetResultPanoramaSize(int width, int height) {
+  if (Options.output.stripMetadata || !ResultMetadata.equirectangular) return;
+  AddPanoramaXmp(ResultMetadata, width, height);
+}
+
 bool TPanoFiler::UsesDeepFaces() {
   const OutputFormat* output = ExtractImageTypeFormat(GetExtractImageType());
   if (output == nullptr || (output->deepest == SampleType::U8 && !output->alpha)) return false;
@@ -43,7 +48,7 @@ bool TPanoFiler::UsesDeepFaces() {
   }
 }
 
-bool TPanoFiler::ConvertDeepFaces(const std::string& output) {
+bool TPanoFiler::LoadDeepFaces(std::vector<Bitmap>& faces, PixelFormat& deepest) {
   if (!FaceFilesReadable(FileNames)) return false;
   RunContext& run = Context();
   const Workers workers = run.workers();
@@ -53,7 +58,7 @@ bool TPanoFiler::ConvertDeepFaces(const std::string& output) {
   // (one image or six turned faces), which are unarranged below.
   const std::vector<std::string>& inputs = source_ ? source_->inputs : FileNames;
   std::vector<Bitmap> images;
-  PixelFormat deepest = PixelFormat::Bgr24;
+  deepest = PixelFormat::Bgr24;
   for (const std::string& name : inputs) {
     run.cancel().Check();
     DoProgress("読み込んでいます。　" + ExtractFileName(name), spAppend);
@@ -76,7 +81,7 @@ bool TPanoFiler::ConvertDeepFaces(const std::string& output) {
       image.swap(converted);
     }
   }
-  std::vector<Bitmap> faces;
+  faces.clear();
   if (source_) {
     std::string problem;
     std::optional<std::array<Bitmap, 6>> unarranged =
@@ -89,22 +94,37 @@ bool TPanoFiler::ConvertDeepFaces(const std::string& output) {
   } else {
     faces = std::move(images);
   }
+  return true;
+}
+
+bool TPanoFiler::ConvertDeepFaces(const std::string& output) {
+  std::vector<Bitmap> faces;
+  PixelFormat deepest = PixelFormat::Bgr24;
+  if (!LoadDeepFaces(faces, deepest)) return false;
+  RunContext& run = Context();
+  const Workers workers = run.workers();
   std::array<const Bitmap*, 6> pointers{};
   for (std::size_t d = 0; d < faces.size() && d < 6; ++d) pointers[d] = &faces[d];
   run.BeginStage(RunStage::Warping, 1);
   DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
   Bitmap panorama = SamplePanorama(pointers, OutputSize, workers);
   faces.clear();
+  SaveDeepPanorama(panorama, deepest, output);
+  return true;
+}
+
+void TPanoFiler::SaveDeepPanorama(Bitmap& panorama, PixelFormat deepest,
+                                  const std::string& output) {
+  RunContext& run = Context();
   const PixelFormat result = HeldFormat(ExtractImageTypeFormat(GetExtractImageType()), deepest);
   if (ConversionLoses(deepest, result)) DoProgress(kReducedDepthLine, spAppend);
   if (panorama.format() != result) {
-    Bitmap converted = ConvertFormat(panorama, result, workers);
+    Bitmap converted = ConvertFormat(panorama, result, run.workers());
     panorama.swap(converted);
   }
   run.BeginStage(RunStage::Writing, 1);
   DoProgress("出力中　" + output, spAppend);
   SaveImage(panorama, output, 0);
-  return true;
 }
 
 }  // namespace skyfold

@@ -76,7 +76,8 @@ class TPanoFiler : public TSimFiler {
   bool TakeProvidedFaces(std::array<Bitmap, 6>& faces);
 
   // Reads the chosen face's metadata for the panorama (ResultMetadata), with
-  // GPano XMP describing the panorama of OutputSize.
+  // GPano XMP describing the panorama of OutputSize (SetResultPanoramaSize
+  // corrects it for another size).
   void PrepareResultMetadata();
   // True when the output type holds deeper samples or alpha and the chosen
   // face has them (its header says so): the faces then go through
@@ -86,6 +87,16 @@ class TPanoFiler : public TSimFiler {
   // OutputSize straight from them and saves it to output at the faces'
   // depth. False after one message, as LoadCubeFaces.
   bool ConvertDeepFaces(const std::string& output);
+  // The six faces (of an arranged source too) loaded at their depth, in the
+  // working format of the deepest (DeepCube.h), which `deepest` tells.
+  // False after one message.
+  bool LoadDeepFaces(std::vector<Bitmap>& faces, PixelFormat& deepest);
+  // A panorama sampled from faces as deep as `deepest`, brought to what the
+  // output type holds (said on the console when that loses) and saved.
+  void SaveDeepPanorama(Bitmap& panorama, PixelFormat deepest, const std::string& output);
+  // The panorama's own GPano XMP, once its size is known (a size of the
+  // general resampler's).
+  void SetResultPanoramaSize(int width, int height);
 
  private:
   struct ArrangedSource {

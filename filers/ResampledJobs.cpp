@@ -3,16 +3,21 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <limits>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "filers/DeepCube.h"
 #include "filers/FaceSaves.h"
 #include "filers/SphereResampler.h"
 #include "imaging/ImageMetadata.h"
 #include "imaging/JpegIO.h"
 #include "imaging/OutputFile.h"
+#include "imaging/OutputFormats.h"
 #include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
+#include "imaging/PixelConvert.h"
 #include "imaging/Raster.h"
 #include "imaging/ShowErrorMessage.h"
 #include "imaging/SimImgUtils.h"
@@ -40,34 +45,68 @@ Orientation ViewOf(const ResampleOptions& options) {
   return Orientation::FromYawPitchRoll(options.yaw, options.pitch, options.roll);
 }
 
-// A source file as 24 bits, from the run's memory; false when the file is
-// gone or of a kind the loader does not read (after its message).
-bool LoadBgr24(const std::string& fileName, Bitmap& bitmap, RunContext& run) {
-  Bitmap target(&run.memory());
-  if (!LoadImageFile(target, fileName, nullptr, run.decode())) return false;
-  ConvertToBgr24(target);
-  bitmap.swap(target);
-  return true;
+// The samples of a bitmap of 24 bits or of a working format (DeepCube.h).
+template <typename T>
+RasterView<T> SamplesOf(Bitmap& bitmap) {
+  return {reinterpret_cast<T*>(bitmap.data()), bitmap.width(), bitmap.height(),
+          ChannelCount(bitmap.format()),
+          static_cast<std::ptrdiff_t>(bitmap.rowBytes() / sizeof(T))};
 }
 
-}  // namespace
+// Calls f with a sample of the working format's type.
+template <typename F>
+void WithSampleType(PixelFormat format, const F& f) {
+  if (SampleTypeOf(format) == SampleType::F32) {
+    f(float{});
+  } else if (SampleTypeOf(format) == SampleType::U16) {
+    f(std::uint16_t{});
+  } else {
+    f(std::uint8_t{});
+  }
+}
 
-bool ResampleCubeFaces(TCubeFiler& filer, Bitmap& panorama) {
+// Alpha is interpolated premultiplied: colour is multiplied by alpha before
+// resampling and divided by it after (undo).
+template <typename T>
+void Premultiply(Bitmap& bitmap, bool undo, const Workers& workers) {
+  if (!HasAlpha(bitmap.format())) return;
+  const RasterView<T> v = SamplesOf<T>(bitmap);
+  constexpr bool kFloat = std::is_floating_point_v<T>;
+  constexpr float kOne = kFloat ? 1.0f : static_cast<float>(std::numeric_limits<T>::max());
+  workers.For(0, v.height, [&](int first, int last) {
+    for (int y = first; y < last; ++y) {
+      T* p = v.row(y);
+      for (int x = 0; x < v.width; ++x, p += 4) {
+        const float a = static_cast<float>(p[3]) / kOne;
+        for (int c = 0; c < 3; ++c) {
+          const float value = static_cast<float>(p[c]);
+          const float out = undo ? (a > 0 ? value / a : 0.0f) : value * a;
+          if constexpr (kFloat) {
+            p[c] = out;
+          } else {
+            p[c] = static_cast<T>(std::min(out, kOne) + 0.5f);
+          }
+        }
+      }
+    }
+  });
+}
+
+bool IsDeep(PixelFormat format) {
+  return SampleTypeOf(format) != SampleType::U8 || HasAlpha(format);
+}
+
+// The faces of `panorama` (24 bits or a working format), each brought to
+// `result` and saved.
+template <typename T>
+void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result) {
   RunContext& run = filer.Context();
-  const std::string fileName = filer.GetImageFileName();
-  if (!FileExists(fileName)) return false;
-  run.BeginStage(RunStage::Loading, 1);
-  filer.DoProgress("読み込んでいます。　" + fileName, spAppend);
-  run.cancel().Check();
-  if (!LoadBgr24(fileName, panorama, run)) return false;
-
   const ResampleOptions& options = filer.Options.resample;
-  const int edge = options.faceEdge > 0 ? options.faceEdge
-                   : options.autoSize   ? AutoFaceEdge(panorama.width())
-                                        : filer.OutputSize;
+  const int edge = ResampledFaceEdge(options, panorama.width(), filer.OutputSize);
   if (edge < 1) throw ArgumentError("Invalid face size.");
   const Orientation view = ViewOf(options);
-  const RasterView<const std::uint8_t> source = ViewOf(static_cast<const Bitmap&>(panorama));
+  Premultiply<T>(panorama, false, run.workers());
+  const RasterView<const T> source = SamplesOf<T>(panorama);
 
   run.BeginStage(RunStage::Warping, 1);
   filer.DoProgress("正距円筒画像を立方体表面の画像へ変形します。", spAppend);
@@ -90,15 +129,20 @@ bool ResampleCubeFaces(TCubeFiler& filer, Bitmap& panorama) {
   // A face handed to a background save takes its pixels along: each face
   // is a new raster (from the run's pool).
   Bitmap face;
-  ResampleFacesFromPanorama<std::uint8_t>(
+  ResampleFacesFromPanorama<T>(
       source, indices, edge, edge,
       [&](int i) {
         linesUpTo(static_cast<std::size_t>(i));
-        face = Bitmap(edge, edge, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
-        return ViewOf(face);
+        face = Bitmap(edge, edge, panorama.format(), Uninitialised{}, &run.memory());
+        return SamplesOf<T>(face);
       },
       [&](int i) {
         filer.DoProgress("....", spUpdate);
+        Premultiply<T>(face, true, run.workers());
+        if (face.format() != result) {
+          Bitmap converted = ConvertFormat(face, result, run.workers());
+          face.swap(converted);
+        }
         const FaceSaves::Scope background(saves, filer);
         const auto index = static_cast<std::size_t>(i);
         filer.SaveImage(face, filer.OutputPath(filer.FileNames[index]),
@@ -107,6 +151,57 @@ bool ResampleCubeFaces(TCubeFiler& filer, Bitmap& panorama) {
       view, options.filter, run.workers(), &run.cancel());
   linesUpTo(filer.FileNames.size());
   saves.Finish();
+}
+
+}  // namespace
+
+int ResampledFaceEdge(const ResampleOptions& options, int panoramaWidth, int classicEdge) {
+  return options.faceEdge > 0 ? options.faceEdge
+         : options.autoSize   ? AutoFaceEdge(panoramaWidth)
+                              : classicEdge;
+}
+
+int ResampledPanoramaWidth(const ResampleOptions& options, int faceWidth, int classicWidth) {
+  return options.panoramaWidth > 0 ? options.panoramaWidth
+         : options.autoSize        ? AutoPanoramaWidth(faceWidth)
+                                   : classicWidth;
+}
+
+bool ResampleCubeFaces(TCubeFiler& filer, Bitmap& panorama) {
+  RunContext& run = filer.Context();
+  const std::string fileName = filer.GetImageFileName();
+  if (!FileExists(fileName)) return false;
+  run.BeginStage(RunStage::Loading, 1);
+  filer.DoProgress("読み込んでいます。　" + fileName, spAppend);
+  filer.LoadResultMetadata(fileName);
+  run.cancel().Check();
+  // A source deeper than 24 bits keeps its depth when the output type holds
+  // it; the rest is resampled in 24 bits.
+  const OutputFormat* output = ExtractImageTypeFormat(filer.GetExtractImageType());
+  DecodeContext context = run.decode();
+  context.keepDepth = output != nullptr;
+  Bitmap target(&run.memory());
+  LoadReport report;
+  if (!LoadImageFile(target, fileName, &report, context)) return false;
+  panorama.swap(target);
+  filer.NoteIncomplete(report, fileName);
+  const PixelFormat source = panorama.format();
+  const PixelFormat held = HeldFormat(output, source);
+  if (IsDeep(source) && ConversionLoses(source, IsDeep(held) ? held : PixelFormat::Bgr24)) {
+    filer.DoProgress(kReducedDepthLine, spAppend);
+  }
+  if (!IsDeep(source) || !IsDeep(held)) {
+    ConvertToBgr24(panorama);
+    ResampleFaces<std::uint8_t>(filer, panorama, PixelFormat::Bgr24);
+    return true;
+  }
+  const PixelFormat working = DeepWorkingFormat(source);
+  if (source != working) {
+    Bitmap converted = ConvertFormat(panorama, working, run.workers());
+    panorama.swap(converted);
+  }
+  WithSampleType(working,
+                 [&](auto sample) { ResampleFaces<decltype(sample)>(filer, panorama, held); });
   return true;
 }
 
@@ -146,11 +241,10 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   }
 
   const ResampleOptions& options = filer.Options.resample;
-  const int width = options.panoramaWidth > 0 ? options.panoramaWidth
-                    : options.autoSize        ? AutoPanoramaWidth(faces[1].width())
-                                              : filer.OutputSize;
+  const int width = ResampledPanoramaWidth(options, faces[1].width(), filer.OutputSize);
   if (width < 2 || width % 2 != 0) throw ArgumentError("Invalid panorama size.");
   const int height = width / 2;
+  filer.SetResultPanoramaSize(width, height);
   std::array<RasterView<const std::uint8_t>, kFaceCount> views;
   for (int d = 0; d < kFaceCount; ++d) {
     views[static_cast<std::size_t>(d)] = ViewOf(static_cast<const Bitmap&>(faces[d]));
@@ -220,6 +314,52 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   OutputFile file(fileName, run.outputs);
   WriteWithMetadata(file, std::move(bytes), filer.MetadataFor(eiJpeg));
   file.close();
+  return true;
+}
+
+bool ResampleDeepPanorama(TPanoFiler& filer, const std::string& fileName) {
+  RunContext& run = filer.Context();
+  if (filer.FileNames.size() != kFaceCount) throw ArgumentError("The face names are not built.");
+  run.BeginStage(RunStage::Loading, kFaceCount);
+  std::vector<Bitmap> faces;
+  PixelFormat deepest = PixelFormat::Bgr24;
+  if (!filer.LoadDeepFaces(faces, deepest)) return false;
+  if (faces.size() != kFaceCount) throw ArgumentError("Six faces are needed.");
+
+  const ResampleOptions& options = filer.Options.resample;
+  const int width = ResampledPanoramaWidth(options, faces[1].width(), filer.OutputSize);
+  if (width < 2 || width % 2 != 0) throw ArgumentError("Invalid panorama size.");
+  const int height = width / 2;
+  filer.SetResultPanoramaSize(width, height);
+  const int bandRows = std::max(1, (height + kPanoramaDots - 1) / kPanoramaDots);
+  const int bands = (height + bandRows - 1) / bandRows;
+  run.BeginStage(RunStage::Warping, 2 + bands);
+  filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
+  filer.DoProgress("処理中 ", spAppend);
+  const PixelFormat working = faces[0].format();
+  Bitmap panorama(width, height, working, Uninitialised{}, &run.memory());
+  WithSampleType(working, [&](auto sample) {
+    using T = decltype(sample);
+    std::array<RasterView<const T>, kFaceCount> views;
+    for (std::size_t d = 0; d < kFaceCount; ++d) {
+      Premultiply<T>(faces[d], false, run.workers());
+      views[d] = SamplesOf<T>(faces[d]);
+    }
+    const RasterView<T> target = SamplesOf<T>(panorama);
+    const Orientation view = ViewOf(options);
+    for (int y0 = 0; y0 < height; y0 += bandRows) {
+      run.cancel().Check();
+      RasterView<T> band = target;
+      band.data = target.row(y0);
+      band.height = std::min(bandRows, height - y0);
+      ResamplePanoramaFromFaces<T>(views, width, height, y0, band, view, options.filter,
+                                   run.workers(), &run.cancel());
+      filer.DoProgress(".", spUpdate);
+    }
+    faces.clear();
+    Premultiply<T>(panorama, true, run.workers());
+  });
+  filer.SaveDeepPanorama(panorama, deepest, fileName);
   return true;
 }
 

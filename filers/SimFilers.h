@@ -156,6 +156,8 @@ class TSimFiler : public TNotifyPersistent {
   // What the results carry, read from the source by the load (empty with
   // Options.output.stripMetadata).
   ImageMetadata ResultMetadata;
+  // Sets ResultMetadata from the source fileName, as the load does.
+  void LoadResultMetadata(const std::string& fileName);
   bool CheckSceneParameters();
   void WarpImage(Bitmap& bitmap);
   // WarpImage, the progress line savingLine, then SaveImage(bitmap,

@@ -58,9 +58,7 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
   // reads them; anything else keeps its depth until the output decides.
   DecodeContext decodeContext = run.decode();
   decodeContext.keepDepth = output != nullptr || GetImageFileKind(fileName) >= ikPng;
-  const bool carries =
-      !Options.output.stripMetadata && (output != nullptr || GetExtractImageType() == eiJpeg);
-  ResultMetadata = carries ? ReadResultMetadata(fileName) : ImageMetadata{};
+  LoadResultMetadata(fileName);
   run.cancel().Check();
   // A JPEG decodes on one core: the warp's table, which depends only on the
   // size, is built on another meanwhile.
@@ -132,6 +130,13 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
   ConvertToBgr24(bitmap);
   if (NeedsSizeFix(bitmap)) FixImageSize(bitmap);
   return true;
+}
+
+void TSimFiler::LoadResultMetadata(const std::string& fileName) {
+  const bool carries =
+      !Options.output.stripMetadata &&
+      (ExtractImageTypeFormat(GetExtractImageType()) != nullptr || GetExtractImageType() == eiJpeg);
+  ResultMetadata = carries ? ReadResultMetadata(fileName) : ImageMetadata{};
 }
 
 void TSimFiler::FixImageSize(Bitmap& bitmap) {

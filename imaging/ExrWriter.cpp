@@ -1,6 +1,8 @@
-// OpenEXR: half-float R, G, B (, A), ZIP-compressed scanlines. EXR stores
-// premultiplied alpha, so colour is multiplied by alpha here; values above 1
-// and below 0 are kept (within half precision).
+// OpenEXR: half-float R, G, B (, A), ZIP-compressed scanlines, written
+// straight to the output. EXR stores premultiplied alpha, so colour is
+// multiplied by alpha here; values above 1 and below 0 are kept (within half
+// precision).
+// The metadata goes into the header (ExrMetadata.h).
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
@@ -14,6 +16,8 @@
 #include <vector>
 
 #include "imaging/Errors.h"
+#include "imaging/ExrMetadata.h"
+#include "imaging/OutputFile.h"
 #include "imaging/OutputFormats.h"
 #include "imaging/PixelConvert.h"
 
@@ -21,27 +25,38 @@ namespace skyfold {
 
 namespace {
 
-// The library writes through a stream; ours collects the bytes.
-class MemoryStream : public Imf::OStream {
+// The library writes through a stream; ours is the output file, which
+// seeks back for the offset table at the end.
+class FileStream : public Imf::OStream {
  public:
-  explicit MemoryStream(EncodedFile& out) : Imf::OStream("memory"), out_(out) {}
+  explicit FileStream(OutputFile& out) : Imf::OStream(out.fileName().c_str()), out_(out) {}
   void write(const char c[], int n) override {
-    const std::size_t end = position_ + static_cast<std::size_t>(n);
-    if (end > out_.size()) out_.resize(end);
-    std::memcpy(out_.data() + position_, c, static_cast<std::size_t>(n));
-    position_ = end;
+    try {
+      out_.write(c, static_cast<std::size_t>(n));
+    } catch (...) {
+      failure = std::current_exception();
+      throw;
+    }
+    position_ += static_cast<std::uint64_t>(n);
   }
   std::uint64_t tellp() override { return position_; }
-  void seekp(std::uint64_t pos) override { position_ = static_cast<std::size_t>(pos); }
+  void seekp(std::uint64_t pos) override {
+    out_.seek(static_cast<long>(pos));
+    position_ = pos;
+  }
+
+  // The file's own failure (a full disk), which the library reports as its
+  // own error.
+  std::exception_ptr failure;
 
  private:
-  EncodedFile& out_;
-  std::size_t position_ = 0;
+  OutputFile& out_;
+  std::uint64_t position_ = 0;
 };
 
 }  // namespace
 
-EncodedFile EncodeExr(const Bitmap& bitmap) {
+void SaveExr(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata) {
   const bool alpha = HasAlpha(bitmap.format());
   const int channels = alpha ? 4 : 3;
   const int w = bitmap.width();
@@ -56,14 +71,14 @@ EncodedFile EncodeExr(const Bitmap& bitmap) {
   // twice more.
   constexpr int kBandRows = 64;
   std::vector<half> band(static_cast<std::size_t>(w) * kBandRows * channels);
-  EncodedFile out;
+  FileStream stream(file);
   try {
     Imf::Header header(w, h);
     header.compression() = Imf::ZIP_COMPRESSION;
+    PutExrMetadata(header, metadata);
     const char* names[4] = {"R", "G", "B", "A"};
     for (int c = 0; c < channels; ++c) header.channels().insert(names[c], Imf::Channel(Imf::HALF));
-    MemoryStream stream(out);
-    Imf::OutputFile file(stream, header, 1);
+    Imf::OutputFile exr(stream, header, 1);
     const std::size_t xStride = sizeof(half) * channels;
     for (int y0 = 0; y0 < h; y0 += kBandRows) {
       const int rows = std::min(kBandRows, h - y0);
@@ -83,13 +98,13 @@ EncodedFile EncodeExr(const Bitmap& bitmap) {
                        static_cast<std::ptrdiff_t>(xStride * w) * y0;
         frame.insert(names[c], Imf::Slice(Imf::HALF, origin, xStride, xStride * w));
       }
-      file.setFrameBuffer(frame);
-      file.writePixels(rows);
+      exr.setFrameBuffer(frame);
+      exr.writePixels(rows);
     }
   } catch (const std::exception& e) {
+    if (stream.failure) std::rethrow_exception(stream.failure);
     throw CodecError("EXR ファイルを書き出せません。", e.what());
   }
-  return out;
 }
 
 }  // namespace skyfold

@@ -1,12 +1,14 @@
 // Radiance RGBE (.hdr), written here by hand: it is a text header and four
 // bytes a pixel, and no Debian library offers it short of a whole image
 // framework. Scanlines are stored flat (every reader accepts them); alpha is
-// dropped.
+// dropped. The format has no place for a profile, EXIF or XMP.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "imaging/OutputFile.h"
 #include "imaging/OutputFormats.h"
 #include "imaging/PixelConvert.h"
 
@@ -31,7 +33,7 @@ void ToRgbe(const float* rgb, std::uint8_t* out) {
 
 }  // namespace
 
-EncodedFile EncodeHdr(const Bitmap& bitmap) {
+void SaveHdr(OutputFile& file, const Bitmap& bitmap, const ImageMetadata&) {
   Bitmap converted;
   const Bitmap* image = &bitmap;
   if (bitmap.format() != PixelFormat::RgbF96) {
@@ -42,14 +44,14 @@ EncodedFile EncodeHdr(const Bitmap& bitmap) {
   const int h = image->height();
   const std::string header = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y " + std::to_string(h) +
                              " +X " + std::to_string(w) + "\n";
-  EncodedFile out(header.begin(), header.end());
-  out.resize(header.size() + static_cast<std::size_t>(w) * h * 4);
-  std::uint8_t* d = out.data() + header.size();
+  file.write(header.data(), header.size());
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(w) * 4);
   for (int y = 0; y < h; ++y) {
     const auto* s = reinterpret_cast<const float*>(image->row(y));
+    std::uint8_t* d = row.data();
     for (int x = 0; x < w; ++x, s += 3, d += 4) ToRgbe(s, d);
+    file.write(row.data(), row.size());
   }
-  return out;
 }
 
 }  // namespace skyfold

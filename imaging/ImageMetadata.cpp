@@ -3,11 +3,13 @@
 #include <webp/mux.h>
 
 #include <algorithm>
+#include <cmath>
 #include <exiv2/exiv2.hpp>
 #include <memory>
 #include <mutex>
 #include <string_view>
 
+#include "imaging/ExrMetadata.h"
 #include "imaging/OutputFile.h"
 
 namespace skyfold {
@@ -117,12 +119,31 @@ std::vector<std::uint8_t> EmbedInWebp(std::vector<std::uint8_t> bytes,
   return result;
 }
 
+// The packet without the tags that would lie.
+std::string ResultXmp(const Exiv2::XmpData& all) {
+  Exiv2::XmpData xmp;
+  for (const Exiv2::Xmpdatum& datum : all) {
+    if (KeepXmp(datum)) xmp.add(datum);
+  }
+  std::string packet;
+  if (!xmp.empty()) Exiv2::XmpParser::encode(packet, xmp);
+  return packet;
+}
+
 }  // namespace
 
 ImageMetadata ReadResultMetadata(const std::string& fileName) {
   ImageMetadata metadata;
   try {
     InitialiseXmp();
+    // exiv2 does not read EXR; its header holds what it carries.
+    if (GetExrMetadata(fileName, metadata)) {
+      metadata.equirectangular = false;
+      Exiv2::XmpData xmp;
+      if (!metadata.xmp.empty()) Exiv2::XmpParser::decode(xmp, metadata.xmp);
+      metadata.xmp = ResultXmp(xmp);
+      return metadata;
+    }
     auto image = Exiv2::ImageFactory::open(fileName, false);
     if (image.get() == nullptr) return metadata;
     image->readMetadata();
@@ -136,11 +157,7 @@ ImageMetadata ReadResultMetadata(const std::string& fileName) {
       Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
       metadata.exif.assign(blob.begin(), blob.end());
     }
-    Exiv2::XmpData xmp;
-    for (const Exiv2::Xmpdatum& datum : image->xmpData()) {
-      if (KeepXmp(datum)) xmp.add(datum);
-    }
-    if (!xmp.empty()) Exiv2::XmpParser::encode(metadata.xmp, xmp);
+    metadata.xmp = ResultXmp(image->xmpData());
   } catch (const std::exception&) {
     return ImageMetadata{};
   }
@@ -152,6 +169,7 @@ void AddPanoramaXmp(ImageMetadata& metadata, int width, int height) {
     InitialiseXmp();
     Exiv2::XmpData xmp;
     if (!metadata.xmp.empty()) Exiv2::XmpParser::decode(xmp, metadata.xmp);
+    metadata.equirectangular = true;
     xmp["Xmp.GPano.UsePanoramaViewer"] = "True";
     xmp["Xmp.GPano.ProjectionType"] = "equirectangular";
     xmp["Xmp.GPano.FullPanoWidthPixels"] = std::to_string(width);
@@ -164,6 +182,84 @@ void AddPanoramaXmp(ImageMetadata& metadata, int width, int height) {
     if (Exiv2::XmpParser::encode(packet, xmp) == 0) metadata.xmp = packet;
   } catch (const std::exception&) {
   }
+}
+
+void AddCaptureTags(ImageMetadata& metadata, const CaptureTags& tags) {
+  metadata.exif.clear();
+  try {
+    Exiv2::ExifData exif;
+    if (!tags.date.empty()) exif["Exif.Photo.DateTimeOriginal"] = tags.date;
+    if (!tags.copyright.empty()) exif["Exif.Image.Copyright"] = tags.copyright;
+    // Degrees, minutes and seconds in hundredths, and the hemisphere.
+    const auto angle = [&](const char* key, const char* ref, double value, const char* positive,
+                           const char* negative) {
+      const double a = std::fabs(value);
+      const int degrees = static_cast<int>(a), minutes = static_cast<int>((a - degrees) * 60);
+      const auto seconds = static_cast<long>(std::lround(((a - degrees) * 60 - minutes) * 6000));
+      auto v = Exiv2::Value::create(Exiv2::unsignedRational);
+      v->read(std::to_string(degrees) + "/1 " + std::to_string(minutes) + "/1 " +
+              std::to_string(seconds) + "/100");
+      exif.add(Exiv2::ExifKey(key), v.get());
+      exif[ref] = value < 0 ? negative : positive;
+    };
+    if (tags.latitude) {
+      angle("Exif.GPSInfo.GPSLatitude", "Exif.GPSInfo.GPSLatitudeRef", *tags.latitude, "N", "S");
+    }
+    if (tags.longitude) {
+      angle("Exif.GPSInfo.GPSLongitude", "Exif.GPSInfo.GPSLongitudeRef", *tags.longitude, "E", "W");
+    }
+    if (tags.altitude) {
+      auto v = Exiv2::Value::create(Exiv2::unsignedRational);
+      v->read(std::to_string(std::lround(std::fabs(*tags.altitude) * 100)) + "/100");
+      exif.add(Exiv2::ExifKey("Exif.GPSInfo.GPSAltitude"), v.get());
+      auto below = Exiv2::Value::create(Exiv2::unsignedByte);
+      below->read(*tags.altitude < 0 ? "1" : "0");
+      exif.add(Exiv2::ExifKey("Exif.GPSInfo.GPSAltitudeRef"), below.get());
+    }
+    if (exif.empty()) return;
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+    metadata.exif.assign(blob.begin(), blob.end());
+  } catch (const std::exception&) {
+    metadata.exif.clear();
+  }
+}
+
+CaptureTags ReadCaptureTags(const ImageMetadata& metadata) {
+  CaptureTags tags;
+  if (metadata.exif.empty()) return tags;
+  try {
+    Exiv2::ExifData exif;
+    Exiv2::ExifParser::decode(exif, metadata.exif.data(),
+                              static_cast<std::uint32_t>(metadata.exif.size()));
+    const auto text = [&](const char* key) {
+      const auto it = exif.findKey(Exiv2::ExifKey(key));
+      return it == exif.end() ? std::string() : it->toString();
+    };
+    // Degrees, minutes, seconds, negative toward the south or west.
+    const auto angle = [&](const char* key, const char* ref,
+                           char negative) -> std::optional<double> {
+      const auto it = exif.findKey(Exiv2::ExifKey(key));
+      if (it == exif.end() || it->count() != 3) return std::nullopt;
+      const double degrees = it->toFloat(0) + it->toFloat(1) / 60 + it->toFloat(2) / 3600;
+      const std::string r = text(ref);
+      return !r.empty() && r[0] == negative ? -degrees : degrees;
+    };
+    tags.date = text("Exif.Photo.DateTimeOriginal");
+    tags.copyright = text("Exif.Image.Copyright");
+    if (tags.copyright.empty()) tags.copyright = text("Exif.Image.Artist");
+    tags.latitude = angle("Exif.GPSInfo.GPSLatitude", "Exif.GPSInfo.GPSLatitudeRef", 'S');
+    tags.longitude = angle("Exif.GPSInfo.GPSLongitude", "Exif.GPSInfo.GPSLongitudeRef", 'W');
+    const auto altitude = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSAltitude"));
+    if (altitude != exif.end() && altitude->count() == 1) {
+      const auto below = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSAltitudeRef"));
+      const bool under = below != exif.end() && below->toLong() == 1;
+      tags.altitude = under ? -altitude->toFloat() : altitude->toFloat();
+    }
+  } catch (const std::exception&) {
+    return CaptureTags{};  // metadata never fails a job
+  }
+  return tags;
 }
 
 void WriteWithMetadata(OutputFile& file, std::vector<std::uint8_t> bytes,

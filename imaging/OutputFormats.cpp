@@ -8,13 +8,13 @@ namespace skyfold {
 
 const std::vector<OutputFormat>& OutputFormats() {
   static const std::vector<OutputFormat> formats{
-      {"png", ".png", SampleType::U16, true, EncodePng},
-      {"exr", ".exr", SampleType::F32, true, EncodeExr},
-      {"hdr", ".hdr", SampleType::F32, false, EncodeHdr},
-      {"webp", ".webp", SampleType::U8, true, EncodeWebpLossy},
-      {"webp-lossless", ".webp", SampleType::U8, true, EncodeWebpLossless},
-      {"tif16", ".tif", SampleType::U16, true, EncodeTiff16},
-      {"tiff-float", ".tif", SampleType::F32, true, EncodeTiffFloat},
+      {"png", ".png", SampleType::U16, true, SavePng},
+      {"exr", ".exr", SampleType::F32, true, SaveExr},
+      {"hdr", ".hdr", SampleType::F32, false, SaveHdr},
+      {"webp", ".webp", SampleType::U8, true, SaveWebpLossy},
+      {"webp-lossless", ".webp", SampleType::U8, true, SaveWebpLossless},
+      {"tif16", ".tif", SampleType::U16, true, SaveTiff16},
+      {"tiff-float", ".tif", SampleType::F32, true, SaveTiffFloat},
   };
   return formats;
 }
@@ -35,7 +35,7 @@ const OutputFormat* FindOutputFormat(std::string_view name) {
 void SaveBitmapAs(const OutputFormat& format, const std::string& fileName, const Bitmap& bitmap,
                   const ImageMetadata& metadata, OutputCommit* commit) {
   OutputFile file(fileName, commit);  // the name is checked before the work
-  WriteWithMetadata(file, format.encode(bitmap), metadata);
+  format.save(file, bitmap, metadata);
   file.close();
 }
 

@@ -1,6 +1,7 @@
 // The output types beyond the classic BMP, JPEG and fixed-layout TIFF: each
-// is an encoder (one file each, *Writer.cpp) that turns a bitmap of any
-// direct format into the file's bytes, registered once in OutputFormats.cpp.
+// is a writer (one file each, *Writer.cpp) that writes a bitmap of any
+// direct format and the metadata the type holds as one whole file,
+// registered once in OutputFormats.cpp.
 // Samples are written as deep as the type holds and the bitmap has; alpha is
 // written where the type holds it.
 #pragma once
@@ -16,6 +17,7 @@
 namespace skyfold {
 
 class OutputCommit;
+class OutputFile;
 
 using EncodedFile = std::vector<std::uint8_t>;
 
@@ -25,7 +27,9 @@ struct OutputFormat {
   // The deepest samples the type holds, and whether it holds alpha.
   SampleType deepest;
   bool alpha;
-  EncodedFile (*encode)(const Bitmap& bitmap);
+  // Writes the whole file into `file` (not yet closed); throws what
+  // file.write throws, or CodecError.
+  void (*save)(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata);
 };
 
 // Registered types in their order: png, exr, hdr, webp, webp-lossless,
@@ -34,18 +38,18 @@ const std::vector<OutputFormat>& OutputFormats();
 // By name, in any case; nullptr for a name not registered.
 const OutputFormat* FindOutputFormat(std::string_view name);
 
-// Encodes bitmap, adds the metadata the type can hold (ImageMetadata.h) and
-// writes the file through OutputFile (whole or not at all).
+// Writes bitmap with the metadata the type can hold (ImageMetadata.h)
+// through OutputFile (whole or not at all).
 void SaveBitmapAs(const OutputFormat& format, const std::string& fileName, const Bitmap& bitmap,
                   const ImageMetadata& metadata, OutputCommit* commit = nullptr);
 
-// The encoders.
-EncodedFile EncodePng(const Bitmap& bitmap);
-EncodedFile EncodeExr(const Bitmap& bitmap);
-EncodedFile EncodeHdr(const Bitmap& bitmap);
-EncodedFile EncodeWebpLossy(const Bitmap& bitmap);
-EncodedFile EncodeWebpLossless(const Bitmap& bitmap);
-EncodedFile EncodeTiff16(const Bitmap& bitmap);
-EncodedFile EncodeTiffFloat(const Bitmap& bitmap);
+// The writers.
+void SavePng(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata);
+void SaveExr(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata);
+void SaveHdr(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata);
+void SaveWebpLossy(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata);
+void SaveWebpLossless(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata);
+void SaveTiff16(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata);
+void SaveTiffFloat(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata);
 
 }  // namespace skyfold

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "imaging/Errors.h"
+#include "imaging/ImageMetadata.h"
 #include "imaging/OutputFormats.h"
 #include "imaging/PixelConvert.h"
 
@@ -95,7 +96,11 @@ EncodedFile Encode(const Bitmap& bitmap, SampleType type) {
 
 }  // namespace
 
-EncodedFile EncodeTiff16(const Bitmap& bitmap) { return Encode(bitmap, SampleType::U16); }
-EncodedFile EncodeTiffFloat(const Bitmap& bitmap) { return Encode(bitmap, SampleType::F32); }
+void SaveTiff16(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata) {
+  WriteWithMetadata(file, Encode(bitmap, SampleType::U16), metadata);
+}
+void SaveTiffFloat(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata) {
+  WriteWithMetadata(file, Encode(bitmap, SampleType::F32), metadata);
+}
 
 }  // namespace skyfold

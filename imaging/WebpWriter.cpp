@@ -3,6 +3,7 @@
 #include <webp/encode.h>
 
 #include "imaging/Errors.h"
+#include "imaging/ImageMetadata.h"
 #include "imaging/OutputFormats.h"
 #include "imaging/PixelConvert.h"
 
@@ -49,7 +50,11 @@ EncodedFile Encode(const Bitmap& bitmap, bool lossless) {
 
 }  // namespace
 
-EncodedFile EncodeWebpLossy(const Bitmap& bitmap) { return Encode(bitmap, false); }
-EncodedFile EncodeWebpLossless(const Bitmap& bitmap) { return Encode(bitmap, true); }
+void SaveWebpLossy(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata) {
+  WriteWithMetadata(file, Encode(bitmap, false), metadata);
+}
+void SaveWebpLossless(OutputFile& file, const Bitmap& bitmap, const ImageMetadata& metadata) {
+  WriteWithMetadata(file, Encode(bitmap, true), metadata);
+}
 
 }  // namespace skyfold

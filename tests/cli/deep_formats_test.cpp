@@ -2,6 +2,10 @@
 // to-cube / to-pano jobs: sources made here with the real libraries, the
 // results read back with our deep decoders, exiv2, and Debian's oiiotool and
 // exiftool.
+#include <ImfInputFile.h>
+#include <ImfOpaqueAttribute.h>
+#include <ImfStandardAttributes.h>
+#include <ImfStringAttribute.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,16 +13,20 @@
 #include <cstdio>
 #include <cstring>
 #include <exiv2/exiv2.hpp>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/Jobs.h"
 #include "cli/OutputTypes.h"
+#include "imaging/Errors.h"
 #include "imaging/JpegIO.h"
+#include "imaging/OutputFile.h"
 #include "imaging/OutputFormats.h"
 #include "imaging/PixelConvert.h"
 #include "imaging/SimImgUtils.h"
@@ -34,6 +42,10 @@ void WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) 
   std::ofstream(name, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
+}
+
+void SaveAs(const char* type, const std::string& name, const Bitmap& bitmap) {
+  SaveBitmapAs(*FindOutputFormat(type), name, bitmap, {});
 }
 
 Bitmap LoadDeep(const std::string& name) {
@@ -55,8 +67,9 @@ struct Job {
 
 // Faces c_left … c_bottom in dir.
 Job ToCube(const test::TempDir& dir, const std::string& source, const std::string& type, int size,
-           bool strip = false) {
+           bool strip = false, const ResampleOptions& resample = {}) {
   cli::ToCubeOptions options;
+  options.resample = resample;
   options.panoramas = {source};
   options.outputDir = dir.path();
   options.baseName = "c";
@@ -71,8 +84,9 @@ Job ToCube(const test::TempDir& dir, const std::string& source, const std::strin
 
 // The panorama of the faces of that type in dir.
 Job ToPano(const test::TempDir& dir, const std::string& faceType, const std::string& output,
-           const std::string& type, int width) {
+           const std::string& type, int width, const ResampleOptions& resample = {}) {
   cli::ToPanoOptions options;
+  options.resample = resample;
   options.face = dir.file("c_front" + Ext(faceType));
   options.output = output;
   options.width = width;
@@ -96,18 +110,29 @@ Bitmap Gradient16(int w) {
   return b;
 }
 
-class DeepRoundTrip : public ::testing::TestWithParam<const char*> {};
+// The general resampler: a turned view and a filter, undone by to-pano.
+ResampleOptions Turned() {
+  ResampleOptions options;
+  options.yaw = 30;
+  options.pitch = 20;
+  options.filter = ResampleFilter::Bilinear;  // no negative lobes on the shadow
+  return options;
+}
+
+class DeepRoundTrip : public ::testing::TestWithParam<std::tuple<const char*, bool>> {};
 
 // A 16-bit gradient keeps more than 256 levels through 16-bit or float
-// faces and back, and stays close to the source.
+// faces and back, and stays close to the source, on the classic geometry
+// and through a turned, filtered view.
 TEST_P(DeepRoundTrip, A16BitGradientKeepsMoreThan256Levels) {
   test::TempDir dir;
   const int w = 512;
   const Bitmap source = Gradient16(w);
-  WriteFile(dir.file("pano.png"), EncodePng(source));
-  const std::string type = GetParam();
-  ASSERT_EQ(ToCube(dir, dir.file("pano.png"), type, 128).status, 0);
-  const Job pano = ToPano(dir, type, dir.file("back" + Ext(type)), type, w);
+  SaveAs("png", dir.file("pano.png"), source);
+  const std::string type = std::get<0>(GetParam());
+  const ResampleOptions resample = std::get<1>(GetParam()) ? Turned() : ResampleOptions{};
+  ASSERT_EQ(ToCube(dir, dir.file("pano.png"), type, 128, false, resample).status, 0);
+  const Job pano = ToPano(dir, type, dir.file("back" + Ext(type)), type, w, resample);
   ASSERT_EQ(pano.status, 0) << pano.err;
   const Bitmap back = LoadDeep(dir.file("back" + Ext(type)));
   ASSERT_EQ(back.width(), w);
@@ -123,7 +148,8 @@ TEST_P(DeepRoundTrip, A16BitGradientKeepsMoreThan256Levels) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, DeepRoundTrip,
-                         ::testing::Values("png", "tif16", "tiff-float", "exr"));
+                         ::testing::Combine(::testing::Values("png", "tif16", "tiff-float", "exr"),
+                                            ::testing::Bool()));
 
 // Deep faces in any preset or single-image layout come back as the same
 // panorama as the classic six files: arranging only turns whole pixels.
@@ -131,7 +157,7 @@ class DeepArranged : public ::testing::TestWithParam<std::pair<const char*, cons
 
 TEST_P(DeepArranged, GiveTheSamePanoramaAsTheSixFaces) {
   test::TempDir dir;
-  WriteFile(dir.file("pano.png"), EncodePng(Gradient16(256)));
+  SaveAs("png", dir.file("pano.png"), Gradient16(256));
   ASSERT_EQ(ToCube(dir, dir.file("pano.png"), "png", 64).status, 0);
   ASSERT_EQ(ToPano(dir, "png", dir.file("design.png"), "png", 256).status, 0);
 
@@ -185,17 +211,18 @@ Bitmap HdrScene(int w) {
   return b;
 }
 
-class HdrRoundTrip : public ::testing::TestWithParam<const char*> {};
+class HdrRoundTrip : public ::testing::TestWithParam<std::tuple<const char*, bool>> {};
 
 TEST_P(HdrRoundTrip, TheSunAndTheShadowSurviveFacesAndBack) {
   test::TempDir dir;
   const int w = 512;
   const Bitmap source = HdrScene(w);
-  WriteFile(dir.file("pano.exr"), EncodeExr(source));
-  const std::string type = GetParam();
+  SaveAs("exr", dir.file("pano.exr"), source);
+  const std::string type = std::get<0>(GetParam());
+  const ResampleOptions resample = std::get<1>(GetParam()) ? Turned() : ResampleOptions{};
   const double precision = type == std::string("hdr") ? 0.01 : 0.001;  // RGBE, half
-  ASSERT_EQ(ToCube(dir, dir.file("pano.exr"), type, 128).status, 0);
-  ASSERT_EQ(ToPano(dir, type, dir.file("back" + Ext(type)), type, w).status, 0);
+  ASSERT_EQ(ToCube(dir, dir.file("pano.exr"), type, 128, false, resample).status, 0);
+  ASSERT_EQ(ToPano(dir, type, dir.file("back" + Ext(type)), type, w, resample).status, 0);
   const Bitmap back = LoadDeep(dir.file("back" + Ext(type)));
   ASSERT_EQ(SampleTypeOf(back.format()), SampleType::F32);
   float brightest = 0;
@@ -216,7 +243,9 @@ TEST_P(HdrRoundTrip, TheSunAndTheShadowSurviveFacesAndBack) {
   EXPECT_LT(shadowError / shadowCount, 0.001 * precision * 20) << type;
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, HdrRoundTrip, ::testing::Values("exr", "hdr", "tiff-float"));
+INSTANTIATE_TEST_SUITE_P(Types, HdrRoundTrip,
+                         ::testing::Combine(::testing::Values("exr", "hdr", "tiff-float"),
+                                            ::testing::Bool()));
 
 bool HaveTool(const char* tool);
 std::string Capture(const std::string& command);
@@ -237,7 +266,7 @@ TEST_P(Alpha, An8BitRgbaSourceKeepsItsAlphaThroughFacesAndBack) {
       p[3] = opaque ? 255 : 0;
     }
   }
-  WriteFile(dir.file("pano.png"), EncodePng(source));
+  SaveAs("png", dir.file("pano.png"), source);
   if (name != "pano.png") {
     if (!HaveTool("oiiotool")) GTEST_SKIP() << "oiiotool is missing (scripts/test installs it)";
     Capture("oiiotool " + dir.file("pano.png") + " -o " + dir.file(name));
@@ -273,7 +302,7 @@ INSTANTIATE_TEST_SUITE_P(Sources, Alpha, ::testing::Values("pano.png", "pano.tif
 
 TEST(Depth, ADeepSourceIntoAn8BitTypeIsRoundedAndSaysSo) {
   test::TempDir dir;
-  WriteFile(dir.file("pano.exr"), EncodeExr(HdrScene(256)));
+  SaveAs("exr", dir.file("pano.exr"), HdrScene(256));
   const Job job = ToCube(dir, dir.file("pano.exr"), "bmp", 64);
   ASSERT_EQ(job.status, 0);
   EXPECT_NE(job.err.find("値を丸めて切り詰めます"), std::string::npos) << job.err;
@@ -307,7 +336,10 @@ std::string MetadataSource(const test::TempDir& dir) {
   image->exifData()["Exif.Image.Make"] = "TestCam";
   image->exifData()["Exif.Image.Copyright"] = "(c) Skyfold tests";
   image->exifData()["Exif.Photo.DateTimeOriginal"] = "2026:12:08 12:00:00";
-  image->exifData()["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+  image->exifData()["Exif.GPSInfo.GPSLatitudeRef"] = "S";
+  auto latitude = Exiv2::Value::create(Exiv2::unsignedRational);
+  latitude->read("35/1 30/1 0/1");
+  image->exifData().add(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude"), latitude.get());
   image->exifData()["Exif.Photo.PixelXDimension"] = uint32_t{9999};
   image->xmpData()["Xmp.xmp.CreatorTool"] = "Skyfold tests";
   image->xmpData()["Xmp.GPano.ProjectionType"] = "equirectangular";
@@ -392,6 +424,93 @@ TEST_P(PanoramaXmp, AToPanoResultDescribesItselfAsAFullPanorama) {
 
 INSTANTIATE_TEST_SUITE_P(Types, PanoramaXmp, ::testing::Values("png", "webp", "tif16"));
 
+// The general resampler's results carry the same: the camera's tags on
+// turned faces, and the size it made in a panorama's GPano.
+TEST(ResampledMetadata, TurnedFacesKeepTheTagsAndAnyWidthIsTheWidthDescribed) {
+  test::TempDir dir;
+  ASSERT_EQ(ToCube(dir, MetadataSource(dir), "png", 64, false, Turned()).status, 0);
+  const auto face = ReadTags(dir.file("c_front.png"));
+  EXPECT_TRUE(face->iccProfileDefined());
+  EXPECT_TRUE(face->exifData().findKey(Exiv2::ExifKey("Exif.Image.Make")) !=
+              face->exifData().end());
+  ResampleOptions wide = Turned();
+  wide.panoramaWidth = 600;
+  ASSERT_EQ(ToPano(dir, "png", dir.file("pano.png"), "png", 512, wide).status, 0);
+  const auto pano = ReadTags(dir.file("pano.png"));
+  const auto width = pano->xmpData().findKey(Exiv2::XmpKey("Xmp.GPano.FullPanoWidthPixels"));
+  ASSERT_TRUE(width != pano->xmpData().end());
+  EXPECT_EQ(width->toString(), "600");
+}
+
+// EXR has no EXIF or XMP of its own: the profile, the camera's tags and
+// the panorama's projection go into its header as attributes.
+TEST(ExrMetadata, TheProfileCameraTagsAndProjectionAreHeaderAttributesBothWays) {
+  test::TempDir dir;
+  ASSERT_EQ(ToCube(dir, MetadataSource(dir), "exr", 64).status, 0);
+  const Imf::InputFile face(dir.file("c_front.exr").c_str());
+  const auto* icc = face.header().findTypedAttribute<Imf::OpaqueAttribute>("iccProfile");
+  ASSERT_NE(icc, nullptr);
+  EXPECT_STREQ(icc->typeName(), "bytes");
+  // The hint's length, the hint, the profile.
+  const std::string hint = "application/vnd.iccprofile";
+  ASSERT_EQ(icc->dataSize(), static_cast<int>(4 + hint.size() + 256));
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(static_cast<const char*>(icc->data()));
+  EXPECT_EQ(bytes[0], hint.size());
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes + 4 + hint.size(), bytes + icc->dataSize()),
+            FakeProfile());
+  EXPECT_EQ(Imf::capDate(face.header()), "2026:12:08 12:00:00");
+  EXPECT_EQ(Imf::owner(face.header()), "(c) Skyfold tests");
+  ASSERT_TRUE(Imf::hasLatitude(face.header()));
+  EXPECT_FLOAT_EQ(Imf::latitude(face.header()), -35.5f);
+  EXPECT_FALSE(Imf::hasEnvmap(face.header()));
+
+  ASSERT_EQ(ToPano(dir, "exr", dir.file("pano.exr"), "exr", 512).status, 0);
+  const Imf::InputFile pano(dir.file("pano.exr").c_str());
+  ASSERT_TRUE(Imf::hasEnvmap(pano.header()));
+  EXPECT_EQ(Imf::envmap(pano.header()), Imf::ENVMAP_LATLONG);
+  const auto* xmp = pano.header().findTypedAttribute<Imf::StringAttribute>("xmp");
+  ASSERT_NE(xmp, nullptr);
+  EXPECT_NE(xmp->value().find("FullPanoWidthPixels=\"512\""), std::string::npos) << xmp->value();
+
+  // Read back from EXR faces, they go on into other types.
+  ASSERT_EQ(ToPano(dir, "exr", dir.file("pano.png"), "png", 512).status, 0);
+  const auto tags = ReadTags(dir.file("pano.png"));
+  ASSERT_TRUE(tags->iccProfileDefined());
+  EXPECT_EQ(tags->iccProfile()->size_, 256);
+  const auto owner = tags->exifData().findKey(Exiv2::ExifKey("Exif.Image.Copyright"));
+  ASSERT_TRUE(owner != tags->exifData().end());
+  EXPECT_EQ(owner->toString(), "(c) Skyfold tests");
+}
+
+// The writers that stream to the file report a full disk as the file's own
+// error (not a codec's) and leave nothing behind.
+class StreamedWriters : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(StreamedWriters, AFullDiskIsTheFilesErrorAndLeavesNothing) {
+  test::TempDir dir;
+  const std::string mount = dir.file("small");
+  std::filesystem::create_directories(mount);
+  if (std::system(("mount -t tmpfs -o size=64k tmpfs '" + mount + "' 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  }
+  // Noise in 16 bits: no codec packs it into 64 KB.
+  Bitmap noise(256, 128, PixelFormat::Rgb48);
+  std::uint32_t state = 1;
+  for (int y = 0; y < noise.height(); ++y) {
+    auto* p = reinterpret_cast<std::uint16_t*>(noise.row(y));
+    for (int i = 0; i < noise.width() * 3; ++i) {
+      state = state * 1664525u + 1013904223u;
+      p[i] = static_cast<std::uint16_t>(state >> 16);
+    }
+  }
+  const std::string name = mount + "/face" + FindOutputFormat(GetParam())->extension;
+  EXPECT_THROW(SaveBitmapAs(*FindOutputFormat(GetParam()), name, noise, {}), FileError);
+  EXPECT_TRUE(std::filesystem::is_empty(mount));
+  std::system(("umount '" + mount + "'").c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, StreamedWriters, ::testing::Values("png", "exr", "hdr"));
+
 // ---- other readers ----
 
 std::string Capture(const std::string& command) {
@@ -416,7 +535,7 @@ TEST_P(Interoperability, OiiotoolAndExiftoolReadEveryFileWritten) {
     GTEST_SKIP() << "oiiotool or exiftool is missing (scripts/test installs them)";
   test::TempDir dir;
   const std::string type = GetParam().name;
-  WriteFile(dir.file("pano.png"), EncodePng(Gradient16(128)));
+  SaveAs("png", dir.file("pano.png"), Gradient16(128));
   ASSERT_EQ(ToCube(dir, dir.file("pano.png"), type, 64).status, 0);
   ASSERT_EQ(ToPano(dir, type, dir.file("back" + Ext(type)), type, 256).status, 0);
   for (const auto& [name, size] : {std::pair{std::string("c_top"), std::string("64")},
@@ -450,7 +569,7 @@ TEST_P(ForeignFiles, OiiotoolsFilesAreReadAtTheirDepth) {
   if (!HaveTool("oiiotool")) GTEST_SKIP() << "oiiotool is missing (scripts/test installs it)";
   test::TempDir dir;
   const Bitmap source = Gradient16(64);
-  WriteFile(dir.file("in.png"), EncodePng(source));
+  SaveAs("png", dir.file("in.png"), source);
   const std::string out = dir.file(GetParam().name);
   Capture("oiiotool " + dir.file("in.png") + " " + GetParam().options + " -o " + out);
   const Bitmap read = LoadDeep(out);
