@@ -725,7 +725,10 @@ void PanoramaRows(const std::array<RasterView<const T>, 6>& faces, const std::ve
                   const RasterView<T>& band, ResampleFilter filter, int r0, int r1) {
   const int width = band.width;
   const bool averages = filter != ResampleFilter::Design;
-  {
+  // A tile of columns across the rows at a time, as for the faces: the face
+  // rows one panorama row reads are still in cache for the next.
+  for (int t0 = 0; t0 < width; t0 += kTileColumns) {
+    const int tEnd = std::min(width, t0 + kTileColumns);
     for (int r = r0; r < r1; ++r) {
       const double theta = (firstRow + r + 0.5) * dTheta;
       const double st = std::sin(theta), ct = std::cos(theta);
@@ -741,8 +744,8 @@ void PanoramaRows(const std::array<RasterView<const T>, 6>& faces, const std::ve
         return MapToFace(faces, d, stepU, stepV, averages);
       };
       Vec3 d, stepU, stepV;
-      FacePoint a = map(0, d, stepU, stepV);
-      for (int x0 = 0; x0 < width; x0 += kCell) {
+      FacePoint a = map(t0, d, stepU, stepV);
+      for (int x0 = t0; x0 < tEnd; x0 += kCell) {
         const FacePoint m = map(x0 + kCell / 2, d, stepU, stepV);
         const FacePoint b = map(x0 + kCell, d, stepU, stepV);
         // Within one face the positions between are interpolated when the
