@@ -331,6 +331,24 @@ struct Footprint {
     v = diagonal ? sign * (a - b) : b;
     weight = static_cast<float>(std::max(0.0, 1 - std::fabs(u)) * std::max(0.0, 1 - std::fabs(v)));
   }
+  // Calls add(u, v, weight) for each subsample inside the support, then
+  // divides the C sums of acc by the weights' total.
+  template <int C, typename Add>
+  void Average(float* acc, const Add& add) const {
+    float total = 0;
+    for (int j = 0; j < n2; ++j) {
+      for (int i = 0; i < n1; ++i) {
+        double u = 0, v = 0;
+        float weight = 0;
+        At(i, j, u, v, weight);
+        if (weight <= 0) continue;
+        add(u, v, weight);
+        total += weight;
+      }
+    }
+    for (int k = 0; k < C; ++k) acc[k] /= total;
+  }
+
 };
 
 // ---- panorama → face ----
@@ -495,28 +513,19 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
             AddSample<T, C, Taps>(level->src.pano, (px + 0.5) * toLevel - 0.5, py, 1.0f, acc,
                                   level->src);
           } else {
-            float total = 0;
-            for (int j = 0; j < foot.n2; ++j) {
-              for (int i = 0; i < foot.n1; ++i) {
-                double ou = 0, ov = 0;
-                float wt = 0;
-                foot.At(i, j, ou, ov, wt);
-                if (wt <= 0) continue;
-                double qx = 0, qy = 0;
-                if (straight) {
-                  // Within the cell the mapping is linear along the row, and
-                  // one row step is the derivative's.
-                  qx = px + ou * ux + ov * vx;
-                  qy = py + ou * uy + ov * vy;
-                } else {
-                  src.Position(d + ou * stepU + ov * stepV, qx, qy);
-                }
-                AddSample<T, C, Taps>(level->src.pano, (qx + 0.5) * toLevel - 0.5, qy, wt, acc,
-                                      level->src);
-                total += wt;
+            foot.Average<C>(acc, [&](double ou, double ov, float wt) {
+              double qx = 0, qy = 0;
+              if (straight) {
+                // Within the cell the mapping is linear along the row, and
+                // one row step is the derivative's.
+                qx = px + ou * ux + ov * vx;
+                qy = py + ou * uy + ov * vy;
+              } else {
+                src.Position(d + ou * stepU + ov * stepV, qx, qy);
               }
-            }
-            for (int k = 0; k < C; ++k) acc[k] /= total;
+              AddSample<T, C, Taps>(level->src.pano, (qx + 0.5) * toLevel - 0.5, qy, wt, acc,
+                                    level->src);
+            });
           }
           for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
         }
@@ -698,23 +707,14 @@ void PanoramaPixel(const std::array<RasterView<const T>, 6>& faces, const FacePo
     const double reachY = std::fabs(p.uy) + std::fabs(p.vy);
     const bool linear = straight && p.px >= reachX && p.px + reachX <= f.width - 1 &&
                         p.py >= reachY && p.py + reachY <= f.height - 1;
-    float total = 0;
-    for (int j = 0; j < foot.n2; ++j) {
-      for (int i = 0; i < foot.n1; ++i) {
-        double ou = 0, ov = 0;
-        float wt = 0;
-        foot.At(i, j, ou, ov, wt);
-        if (wt <= 0) continue;
-        if (linear) {
-          AddSample<T, C, Taps>(f, p.px + ou * p.ux + ov * p.vx, p.py + ou * p.uy + ov * p.vy, wt,
-                                acc, outside);
-        } else {
-          AddFaceSample<T, C, Taps>(faces, d + ou * stepU + ov * stepV, wt, acc);
-        }
-        total += wt;
+    foot.Average<C>(acc, [&](double ou, double ov, float wt) {
+      if (linear) {
+        AddSample<T, C, Taps>(f, p.px + ou * p.ux + ov * p.vx, p.py + ou * p.uy + ov * p.vy, wt,
+                              acc, outside);
+      } else {
+        AddFaceSample<T, C, Taps>(faces, d + ou * stepU + ov * stepV, wt, acc);
       }
-    }
-    for (int k = 0; k < C; ++k) acc[k] /= total;
+    });
   }
   for (int k = 0; k < C; ++k) out[k] = ToSample<T>(acc[k]);
 }
