@@ -348,7 +348,6 @@ struct Footprint {
     }
     for (int k = 0; k < C; ++k) acc[k] /= total;
   }
-
 };
 
 // ---- panorama → face ----
