@@ -31,16 +31,6 @@ constexpr int kFaceCount = 6;
 // for one strip.
 constexpr int kPanoramaDots = 40;
 
-RasterView<const std::uint8_t> ViewOf(const Bitmap& bitmap) {
-  return {bitmap.data(), bitmap.width(), bitmap.height(), 3,
-          static_cast<std::ptrdiff_t>(bitmap.rowBytes())};
-}
-
-RasterView<std::uint8_t> ViewOf(Bitmap& bitmap) {
-  return {bitmap.data(), bitmap.width(), bitmap.height(), 3,
-          static_cast<std::ptrdiff_t>(bitmap.rowBytes())};
-}
-
 Orientation ViewOf(const ResampleOptions& options) {
   return Orientation::FromYawPitchRoll(options.yaw, options.pitch, options.roll);
 }
@@ -247,7 +237,7 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   filer.SetResultPanoramaSize(width, height);
   std::array<RasterView<const std::uint8_t>, kFaceCount> views;
   for (int d = 0; d < kFaceCount; ++d) {
-    views[static_cast<std::size_t>(d)] = ViewOf(static_cast<const Bitmap&>(faces[d]));
+    views[static_cast<std::size_t>(d)] = SamplesOf<std::uint8_t>(faces[d]);
   }
 
   const int bandRows = std::max(1, (height + kPanoramaDots - 1) / kPanoramaDots);
@@ -263,7 +253,7 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
 
   if (filer.GetExtractImageType() != eiJpeg) {
     Bitmap panorama(width, height, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
-    const RasterView<std::uint8_t> target = ViewOf(panorama);
+    const RasterView<std::uint8_t> target = SamplesOf<std::uint8_t>(panorama);
     for (int y0 = 0; y0 < height; y0 += bandRows) {
       run.cancel().Check();
       RasterView<std::uint8_t> band = target;
@@ -293,7 +283,7 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
     if (buffer.empty()) {
       buffer = Bitmap(width, bandRows, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
     }
-    RasterView<std::uint8_t> band = ViewOf(buffer);
+    RasterView<std::uint8_t> band = SamplesOf<std::uint8_t>(buffer);
     band.height = std::min(bandRows, height - y0);
     resample(y0, band);
     if (encoding.Valid()) encoding.Get();
