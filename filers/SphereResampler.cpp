@@ -419,6 +419,19 @@ struct Level {
   }
 };
 
+// The halved panorama whose columns a footprint of widest column span `xs`
+// spans at most kAverageAbove of, if it holds the rows `reach` about py.
+template <typename T, int C>
+std::size_t LevelFor(const std::vector<Level<T, C>>& levels, double xs, double py, double reach) {
+  int k = 0;
+  if (xs > kAverageAbove) {
+    k = std::min(static_cast<int>(levels.size()) - 1,
+                 static_cast<int>(std::ceil(std::log2(xs / kAverageAbove))));
+  }
+  while (k > 0 && !levels[static_cast<std::size_t>(k)].Holds(py, reach)) --k;
+  return static_cast<std::size_t>(k);
+}
+
 constexpr int kMaxLevels = 8;
 // Face columns made across a worker's rows before the next columns.
 constexpr int kTileColumns = 128;
@@ -447,31 +460,35 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
       const Vec3 rowStart = plane.o + v * plane.b;
       const auto direction = [&](double c) { return rowStart + ((c + 0.5) * su - 1) * plane.a; };
       T* out = face.row(r);
-      double x0 = 0, y0 = 0;
-      src.Position(direction(t0), x0, y0);
-      for (int c0 = t0; c0 < tEnd; c0 += kCell) {
-        double x1 = 0, y1 = 0, xm = 0, ym = 0;
-        src.Position(direction(c0 + kCell), x1, y1);
-        src.Position(direction(c0 + kCell / 2), xm, ym);
-        x1 = unwrap(x1, x0);
-        xm = unwrap(xm, x0);
-        const bool straight = std::fabs(xm - (x0 + x1) / 2) < kMaxInterpolationError &&
-                              std::fabs(ym - (y0 + y1) / 2) < kMaxInterpolationError;
-        const double gx = (x1 - x0) / kCell, gy = (y1 - y0) / kCell;
-        const int cEnd = std::min(face.width, c0 + kCell);
-        // Where the steps at both ends of a straight cell are single samples,
-        // so are those between (they change as slowly as the positions).
+      // Cell [c0, c0 + n) between the positions (x0, y0) and (x1, y1) of
+      // its ends (x1 unwrapped next to x0).
+      const auto cell = [&](int c0, int n, double x0, double y0, double x1, double y1,
+                            bool straight) {
+        const double gx = (x1 - x0) / n, gy = (y1 - y0) / n;
+        const int cEnd = std::min(face.width, c0 + n);
+        // Where both ends of a straight cell take the same level and their
+        // steps there are single samples, so do the pixels between (the
+        // steps change as slowly as the positions): near the poles that is
+        // a halved panorama.
         bool single = !averages;
+        std::size_t k = 0;
         if (straight && averages) {
           constexpr double kLimit = kAverageAbove * kAverageAbove;
           double vx0 = 0, vy0 = 0, vx1 = 0, vy1 = 0;
           src.Step(direction(c0), stepV, vx0, vy0);
-          src.Step(direction(c0 + kCell), stepV, vx1, vy1);
-          single = gx * gx + gy * gy <= kLimit && vx0 * vx0 + vy0 * vy0 <= kLimit &&
-                   vx1 * vx1 + vy1 * vy1 <= kLimit;
+          src.Step(direction(c0 + n), stepV, vx1, vy1);
+          const double reach0 = std::fabs(gy) + std::fabs(vy0) + Taps + 1;
+          const double reach1 = std::fabs(gy) + std::fabs(vy1) + Taps + 1;
+          k = LevelFor(levels, std::max(std::fabs(gx), std::fabs(vx0)), y0, reach0);
+          if (k == LevelFor(levels, std::max(std::fabs(gx), std::fabs(vx1)), y1, reach1)) {
+            const double s = levels[k].toLevel;
+            const double ux = gx * s;
+            single = ux * ux + gy * gy <= kLimit && vx0 * s * vx0 * s + vy0 * vy0 <= kLimit &&
+                     vx1 * s * vx1 * s + vy1 * vy1 <= kLimit;
+          }
         }
         if (straight && single) {
-          const Level<T, C>& level = levels[0];
+          const Level<T, C>& level = levels[k];
           for (int c = c0; c < cEnd; ++c) {
             const double px = x0 + gx * (c - c0), py = y0 + gy * (c - c0);
             float acc[C] = {};
@@ -479,9 +496,7 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
                                   level.src);
             for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
           }
-          x0 = x1 > w ? x1 - w : x1 < 0 ? x1 + w : x1;
-          y0 = y1;
-          continue;
+          return;
         }
         for (int c = c0; c < cEnd; ++c) {
           const Vec3 d = direction(c);
@@ -493,17 +508,8 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
           if (averages) {
             if (!straight) src.Step(d, stepU, ux, uy);
             src.Step(d, stepV, vx, vy);
-            // The halved panorama whose columns the footprint spans at most
-            // kAverageAbove of, if it holds the rows.
-            const double xs = std::max(std::fabs(ux), std::fabs(vx));
-            int k = 0;
-            if (xs > kAverageAbove) {
-              k = std::min(static_cast<int>(levels.size()) - 1,
-                           static_cast<int>(std::ceil(std::log2(xs / kAverageAbove))));
-            }
-            const double reach = std::fabs(uy) + std::fabs(vy) + Taps + 1;
-            while (k > 0 && !levels[static_cast<std::size_t>(k)].Holds(py, reach)) --k;
-            level = &levels[static_cast<std::size_t>(k)];
+            level = &levels[LevelFor(levels, std::max(std::fabs(ux), std::fabs(vx)), py,
+                                     std::fabs(uy) + std::fabs(vy) + Taps + 1)];
             foot = Footprint(ux * level->toLevel, uy, vx * level->toLevel, vy, filter);
           }
           const double toLevel = level->toLevel;
@@ -528,8 +534,37 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
           }
           for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
         }
-        x0 = x1 > w ? x1 - w : x1 < 0 ? x1 + w : x1;
-        y0 = y1;
+      };
+      // Cells of 2 kCell columns where the mapping is straight enough over
+      // them, else of kCell: the exact positions cost more than the samples.
+      double x0 = 0, y0 = 0;
+      src.Position(direction(t0), x0, y0);
+      const auto straightBetween = [](double a, double m, double b) {
+        return std::fabs(m - (a + b) / 2) < kMaxInterpolationError;
+      };
+      for (int c0 = t0; c0 < tEnd; c0 += 2 * kCell) {
+        double x2 = 0, y2 = 0, xm = 0, ym = 0;
+        src.Position(direction(c0 + 2 * kCell), x2, y2);
+        src.Position(direction(c0 + kCell), xm, ym);
+        x2 = unwrap(x2, x0);
+        xm = unwrap(xm, x0);
+        if (straightBetween(x0, xm, x2) && straightBetween(y0, ym, y2)) {
+          cell(c0, 2 * kCell, x0, y0, x2, y2, true);
+        } else {
+          double xa = 0, ya = 0, xb = 0, yb = 0;
+          src.Position(direction(c0 + kCell / 2), xa, ya);
+          src.Position(direction(c0 + 3 * kCell / 2), xb, yb);
+          xa = unwrap(xa, x0);
+          xb = unwrap(xb, x0);
+          cell(c0, kCell, x0, y0, xm, ym,
+               straightBetween(x0, xa, xm) && straightBetween(y0, ya, ym));
+          if (c0 + kCell < tEnd) {
+            cell(c0 + kCell, kCell, xm, ym, x2, y2,
+                 straightBetween(xm, xb, x2) && straightBetween(ym, yb, y2));
+          }
+        }
+        x0 = x2 > w ? x2 - w : x2 < 0 ? x2 + w : x2;
+        y0 = y2;
       }
     }
   }
@@ -569,7 +604,8 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
         T* out = data + static_cast<std::ptrdiff_t>(y) * nw * C;
         for (int x = 0; x < nw; ++x) {
           const T* a = in + static_cast<std::ptrdiff_t>(2 * x) * C;
-          const T* b = in + static_cast<std::ptrdiff_t>((2 * x + 1) % pw) * C;
+          // An odd width's last column pairs with the first.
+          const T* b = 2 * x + 1 < pw ? a + C : in;
           for (int c = 0; c < C; ++c) {
             if constexpr (std::is_floating_point_v<T>) {
               out[x * C + c] = (a[c] + b[c]) * T(0.5);
