@@ -43,6 +43,14 @@ RasterView<T> SamplesOf(Bitmap& bitmap) {
           static_cast<std::ptrdiff_t>(bitmap.rowBytes() / sizeof(T))};
 }
 
+// Rows [y0, y0 + rows) of a view.
+template <typename T>
+RasterView<T> Rows(RasterView<T> view, int y0, int rows) {
+  view.data = view.row(y0);
+  view.height = rows;
+  return view;
+}
+
 // Calls f with a sample of the working format's type.
 template <typename F>
 void WithSampleType(PixelFormat format, const F& f) {
@@ -246,22 +254,14 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
   filer.DoProgress("処理中 ", spAppend);
   const Orientation view = ViewOf(options);
-  const auto resample = [&](int y0, RasterView<std::uint8_t> band) {
-    ResamplePanoramaFromFaces<std::uint8_t>(views, width, height, y0, band, view, options.filter,
-                                            run.workers(), &run.cancel());
-  };
+  const auto dot = [&](int) { filer.DoProgress(".", spUpdate); };
 
   if (filer.GetExtractImageType() != eiJpeg) {
     Bitmap panorama(width, height, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
     const RasterView<std::uint8_t> target = SamplesOf<std::uint8_t>(panorama);
-    for (int y0 = 0; y0 < height; y0 += bandRows) {
-      run.cancel().Check();
-      RasterView<std::uint8_t> band = target;
-      band.data = target.row(y0);
-      band.height = std::min(bandRows, height - y0);
-      resample(y0, band);
-      filer.DoProgress(".", spUpdate);
-    }
+    ResamplePanoramaBands<std::uint8_t>(
+        views, width, height, bandRows, [&](int y0, int rows) { return Rows(target, y0, rows); },
+        dot, view, options.filter, run.workers(), &run.cancel());
     // The faces are not needed for the writing.
     for (Bitmap& face : faces) face = Bitmap();
     run.BeginStage(RunStage::Writing, 1);
@@ -271,29 +271,35 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   }
 
   // A JPEG is encoded a band at a time on a worker while the next band is
-  // made (the loop takes that worker back whenever it has no band to
+  // made (the resampler takes that worker back whenever it has no band to
   // encode): the encoding hides behind the resampling, and the panorama is
   // never held whole. The bytes are those SaveImage writes.
   JpegStreamEncoder encoder(width, height, 100);
   std::array<Bitmap, 2> buffers;
   Task<void> encoding;  // after what it uses: a started one is waited for first
-  for (int y0 = 0, b = 0; y0 < height; y0 += bandRows, ++b) {
-    run.cancel().Check();
-    Bitmap& buffer = buffers[static_cast<std::size_t>(b % 2)];
-    if (buffer.empty()) {
-      buffer = Bitmap(width, bandRows, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
-    }
-    RasterView<std::uint8_t> band = SamplesOf<std::uint8_t>(buffer);
-    band.height = std::min(bandRows, height - y0);
-    resample(y0, band);
-    if (encoding.Valid()) encoding.Get();
-    encoding = run.workers().Submit([&encoder, &buffer, rows = band.height] {
-      std::vector<const std::uint8_t*> pointers(static_cast<std::size_t>(rows));
-      for (int y = 0; y < rows; ++y) pointers[static_cast<std::size_t>(y)] = buffer.row(y);
-      encoder.WriteRows(pointers.data(), rows);
-    });
-    filer.DoProgress(".", spUpdate);
-  }
+  int band = 0;
+  ResamplePanoramaBands<std::uint8_t>(
+      views, width, height, bandRows,
+      [&](int, int rows) {
+        // The buffer's previous band was encoded before the last one started.
+        Bitmap& buffer = buffers[static_cast<std::size_t>(band % 2)];
+        if (buffer.empty()) {
+          buffer = Bitmap(width, bandRows, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
+        }
+        return Rows(SamplesOf<std::uint8_t>(buffer), 0, rows);
+      },
+      [&](int y0) {
+        if (encoding.Valid()) encoding.Get();
+        const Bitmap& buffer = buffers[static_cast<std::size_t>(band++ % 2)];
+        encoding =
+            run.workers().Submit([&encoder, &buffer, rows = std::min(bandRows, height - y0)] {
+              std::vector<const std::uint8_t*> pointers(static_cast<std::size_t>(rows));
+              for (int y = 0; y < rows; ++y) pointers[static_cast<std::size_t>(y)] = buffer.row(y);
+              encoder.WriteRows(pointers.data(), rows);
+            });
+        dot(y0);
+      },
+      view, options.filter, run.workers(), &run.cancel());
   for (Bitmap& face : faces) face = Bitmap();
   run.BeginStage(RunStage::Writing, 1);
   filer.DoProgress(savingLine, spAppend);
@@ -336,16 +342,10 @@ bool ResampleDeepPanorama(TPanoFiler& filer, const std::string& fileName) {
       views[d] = SamplesOf<T>(faces[d]);
     }
     const RasterView<T> target = SamplesOf<T>(panorama);
-    const Orientation view = ViewOf(options);
-    for (int y0 = 0; y0 < height; y0 += bandRows) {
-      run.cancel().Check();
-      RasterView<T> band = target;
-      band.data = target.row(y0);
-      band.height = std::min(bandRows, height - y0);
-      ResamplePanoramaFromFaces<T>(views, width, height, y0, band, view, options.filter,
-                                   run.workers(), &run.cancel());
-      filer.DoProgress(".", spUpdate);
-    }
+    ResamplePanoramaBands<T>(
+        views, width, height, bandRows, [&](int y0, int rows) { return Rows(target, y0, rows); },
+        [&](int) { filer.DoProgress(".", spUpdate); }, ViewOf(options), options.filter,
+        run.workers(), &run.cancel());
     faces.clear();
     Premultiply<T>(panorama, true, run.workers());
   });

@@ -285,6 +285,45 @@ template <typename T, int C, int Taps, typename Outside>
   }
 }
 
+// n single samples along a straight line of src: from (x, y) by (gx, gy)
+// a pixel, into out (C samples a pixel).
+template <typename T, int C, int Taps, typename Outside>
+void SampleLine(const RasterView<const T>& src, double x, double y, double gx, double gy, int n,
+                T* out, const Outside& outside) {
+  if constexpr (std::is_same_v<T, std::uint8_t> && Taps == 2) {
+    // Bilinear 8-bit samples in fixed point, 16 bits of position and 8 of
+    // weight, where both ends (so every pixel between) have their taps
+    // inside: a third of the float path's time, within a level of it.
+    constexpr double kOne = 65536;
+    const auto x0 = std::llround(x * kOne), y0 = std::llround(y * kOne);
+    const auto sx = std::llround(gx * kOne), sy = std::llround(gy * kOne);
+    const long long last = n - 1;
+    const auto within = [](long long a, long long b, int size) {
+      return std::min(a, b) >= 0 && (std::max(a, b) >> 16) < size - 1;
+    };
+    if (n > 0 && within(x0, x0 + sx * last, src.width) && within(y0, y0 + sy * last, src.height)) {
+      for (int i = 0; i < n; ++i, out += C) {
+        const long long px = x0 + sx * i, py = y0 + sy * i;
+        const int fx = static_cast<int>(px >> 8) & 255, fy = static_cast<int>(py >> 8) & 255;
+        const std::uint8_t* p0 =
+            src.row(static_cast<int>(py >> 16)) + static_cast<std::ptrdiff_t>(px >> 16) * C;
+        const std::uint8_t* p1 = p0 + src.stride;
+        for (int c = 0; c < C; ++c) {
+          const int top = p0[c] * 256 + (p0[c + C] - p0[c]) * fx;
+          const int bottom = p1[c] * 256 + (p1[c + C] - p1[c]) * fx;
+          out[c] = static_cast<std::uint8_t>((top * 256 + (bottom - top) * fy + 32768) >> 16);
+        }
+      }
+      return;
+    }
+  }
+  for (int i = 0; i < n; ++i, out += C) {
+    float acc[C] = {};
+    AddSample<T, C, Taps>(src, x + gx * i, y + gy * i, 1.0f, acc, outside);
+    for (int c = 0; c < C; ++c) out[c] = ToSample<T>(acc[c]);
+  }
+}
+
 // Subsamples along one output axis whose step spans `span` source pixels:
 // at most one source pixel apart over ± 1 output pixel.
 // Takes the span squared: most spans are single samples, told without a root.
@@ -489,13 +528,8 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
         }
         if (straight && single) {
           const Level<T, C>& level = levels[k];
-          for (int c = c0; c < cEnd; ++c) {
-            const double px = x0 + gx * (c - c0), py = y0 + gy * (c - c0);
-            float acc[C] = {};
-            AddSample<T, C, Taps>(level.src.pano, (px + 0.5) * level.toLevel - 0.5, py, 1.0f, acc,
-                                  level.src);
-            for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
-          }
+          SampleLine<T, C, Taps>(level.src.pano, (x0 + 0.5) * level.toLevel - 0.5, y0,
+                                 gx * level.toLevel, gy, cEnd - c0, out + c0 * C, level.src);
           return;
         }
         for (int c = c0; c < cEnd; ++c) {
@@ -721,16 +755,110 @@ bool SingleFootprint(const FacePoint& p) {
   return p.ux * p.ux + p.uy * p.uy <= kLimit && p.vx * p.vx + p.vy * p.vy <= kLimit;
 }
 
-// One panorama pixel of direction d whose place on the faces is p: a
-// single sample of the face, or the footprint's subsamples each mapped
-// exactly (they may fall on other faces).
-// With `straight` (the mapping linear about p) a footprint that stays on
-// p's face takes its subsamples from p's steps instead.
+template <typename T>
+using FaceSet = std::array<RasterView<const T>, 6>;
+
+// The faces halved in both axes k times (k = 0: the faces themselves), for
+// panorama pixels that cover many face pixels (near the faces' corners, or
+// a panorama narrower than the faces): one sample of a halved face replaces
+// a grid of subsamples.
+template <typename T, int C>
+struct FaceLevels {
+  std::vector<FaceSet<T>> sets;
+  std::vector<std::unique_ptr<T[]>> store;
+
+  FaceLevels(const FaceSet<T>& faces, int panoramaHeight, bool averages, const Workers& workers,
+             const CancelToken* cancel) {
+    sets.push_back(faces);
+    if (!averages) return;
+    // A panorama row step is π / H radians; a face pixel at a corner spans
+    // a third of 2 / E: at most 1.5 π E / H face pixels per step.
+    int edge = 0;
+    for (const RasterView<const T>& f : faces) edge = std::max({edge, f.width, f.height});
+    const double widest = 1.5 * kPi * edge / panoramaHeight;
+    const int levels = widest <= kAverageAbove
+                           ? 1
+                           : 1 + static_cast<int>(std::ceil(std::log2(widest / kAverageAbove)));
+    for (int k = 1; k < std::min(levels, kMaxLevels); ++k) {
+      FaceSet<T> next;
+      for (std::size_t i = 0; i < faces.size(); ++i) {
+        const RasterView<const T>& from = sets.back()[i];
+        const int w = (from.width + 1) / 2, h = (from.height + 1) / 2;
+        if (std::min(w, h) < 8) return;
+        store.push_back(std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(w) * h * C));
+        T* data = store.back().get();
+        next[i] = {data, w, h, C, static_cast<std::ptrdiff_t>(w) * C};
+        workers.For(0, h, [&](int first, int last) {
+          CheckCancel(cancel);
+          for (int y = first; y < last; ++y)
+            Halve(from, y, data + static_cast<std::ptrdiff_t>(y) * w * C, w);
+        });
+      }
+      sets.push_back(next);
+    }
+  }
+
+  // Row y of `from` halved in both axes into `out` (w pixels); an odd size's
+  // last column or row stands alone.
+  static void Halve(const RasterView<const T>& from, int y, T* out, int w) {
+    const T* r0 = from.row(2 * y);
+    const T* r1 = from.row(std::min(2 * y + 1, from.height - 1));
+    for (int x = 0; x < w; ++x) {
+      const int x1 = std::min(2 * x + 1, from.width - 1);
+      const T* p[4] = {r0 + 2 * x * C, r0 + x1 * C, r1 + 2 * x * C, r1 + x1 * C};
+      for (int c = 0; c < C; ++c) {
+        if constexpr (std::is_floating_point_v<T>) {
+          out[x * C + c] = (p[0][c] + p[1][c] + p[2][c] + p[3][c]) * T(0.25);
+        } else {
+          // Rounded up and down by turns: no drift over the levels.
+          const unsigned sum = unsigned{p[0][c]} + p[1][c] + p[2][c] + p[3][c];
+          out[x * C + c] = static_cast<T>((sum + 1 + ((x ^ y) & 1)) / 4);
+        }
+      }
+    }
+  }
+
+  // The level whose pixels a footprint of p (level 0) spans at most
+  // kAverageAbove of, or the coarsest.
+  std::size_t LevelOf(const FacePoint& p) const {
+    constexpr double kLimit = kAverageAbove * kAverageAbove;
+    const double span2 = std::max(p.ux * p.ux + p.uy * p.uy, p.vx * p.vx + p.vy * p.vy);
+    if (sets.size() == 1 || span2 <= kLimit) return 0;
+    const int k = static_cast<int>(std::ceil(0.5 * std::log2(span2 / kLimit)));
+    return static_cast<std::size_t>(std::min(k, static_cast<int>(sets.size()) - 1));
+  }
+
+  // p (level 0) in the pixels of level k.
+  FacePoint At(const FacePoint& p, std::size_t k) const {
+    if (k == 0) return p;
+    const RasterView<const T>& f0 = sets[0][p.face];
+    const RasterView<const T>& fk = sets[k][p.face];
+    const double rx = static_cast<double>(fk.width) / f0.width;
+    const double ry = static_cast<double>(fk.height) / f0.height;
+    FacePoint q = p;
+    q.px = (p.px + 0.5) * rx - 0.5;
+    q.py = (p.py + 0.5) * ry - 0.5;
+    q.ux *= rx;
+    q.vx *= rx;
+    q.uy *= ry;
+    q.vy *= ry;
+    return q;
+  }
+};
+
+// One panorama pixel of direction d whose place on the faces is p (level
+// 0): a single sample of the face level its footprint needs, or the
+// footprint's subsamples there, each mapped exactly (they may fall on other
+// faces). With `straight` (the mapping linear about p) a footprint that
+// stays on p's face takes its subsamples from p's steps instead.
 template <typename T, int C, int Taps>
-void PanoramaPixel(const std::array<RasterView<const T>, 6>& faces, const FacePoint& p,
-                   const Vec3& d, const Vec3& stepU, const Vec3& stepV, ResampleFilter filter,
-                   bool single, bool straight, T* out) {
+void PanoramaPixel(const FaceLevels<T, C>& levels, const FacePoint& at, const Vec3& d,
+                   const Vec3& stepU, const Vec3& stepV, ResampleFilter filter, bool single,
+                   bool straight, T* out) {
   float acc[C] = {};
+  const std::size_t level = single ? 0 : levels.LevelOf(at);
+  const FacePoint p = levels.At(at, level);
+  const FaceSet<T>& faces = levels.sets[level];
   Footprint foot;
   if (!single) foot = Footprint(p.ux, p.uy, p.vx, p.vy, filter);
   const RasterView<const T>& f = faces[p.face];
@@ -755,9 +883,10 @@ void PanoramaPixel(const std::array<RasterView<const T>, 6>& faces, const FacePo
 }
 
 template <typename T, int C, int Taps>
-void PanoramaRows(const std::array<RasterView<const T>, 6>& faces, const std::vector<Vec3>& along,
+void PanoramaRows(const FaceLevels<T, C>& levels, const std::vector<Vec3>& along,
                   const std::vector<Vec3>& across, const Vec3& axisY, double dTheta, int firstRow,
                   const RasterView<T>& band, ResampleFilter filter, int r0, int r1) {
+  const FaceSet<T>& faces = levels.sets[0];
   const int width = band.width;
   const bool averages = filter != ResampleFilter::Design;
   // A tile of columns across the rows at a time, as for the faces: the face
@@ -785,39 +914,46 @@ void PanoramaRows(const std::array<RasterView<const T>, 6>& faces, const std::ve
         const FacePoint b = map(x0 + kCell, d, stepU, stepV);
         // Within one face the positions between are interpolated when the
         // midpoint shows the mapping straight enough there; the footprint
-        // then changes as slowly, and where neither end averages no pixel
-        // between does.
+        // then changes as slowly, and where both ends take the same face
+        // level as single samples, every pixel between does.
         const bool straight = a.face == b.face && m.face == a.face &&
                               std::fabs(m.px - (a.px + b.px) / 2) < kMaxInterpolationError &&
                               std::fabs(m.py - (a.py + b.py) / 2) < kMaxInterpolationError;
         const int xEnd = std::min(width, x0 + kCell);
         if (straight) {
-          const bool single = !averages || (SingleFootprint(a) && SingleFootprint(b));
-          FacePoint p = a;
-          const double gx = (b.px - a.px) / kCell, gy = (b.py - a.py) / kCell;
-          for (int x = x0; x < xEnd; ++x) {
-            const double t = x - x0;
-            p.px = a.px + gx * t;
-            p.py = a.py + gy * t;
-            if (single) {
-              float acc[C] = {};
-              AddSample<T, C, Taps>(faces[p.face], p.px, p.py, 1.0f, acc,
-                                    FaceSource<T, C>{&faces, p.face});
-              for (int k = 0; k < C; ++k) out[x * C + k] = ToSample<T>(acc[k]);
-              continue;
+          bool single = !averages;
+          std::size_t k = 0;
+          if (averages) {
+            k = levels.LevelOf(a);
+            single = k == levels.LevelOf(b) && SingleFootprint(levels.At(a, k)) &&
+                     SingleFootprint(levels.At(b, k));
+          }
+          if (single) {
+            const FaceSet<T>& set = levels.sets[k];
+            const FacePoint pa = levels.At(a, k), pb = levels.At(b, k);
+            const double gx = (pb.px - pa.px) / kCell, gy = (pb.py - pa.py) / kCell;
+            SampleLine<T, C, Taps>(set[a.face], pa.px, pa.py, gx, gy, xEnd - x0, out + x0 * C,
+                                   FaceSource<T, C>{&set, a.face});
+          } else {
+            FacePoint p = a;
+            const double gx = (b.px - a.px) / kCell, gy = (b.py - a.py) / kCell;
+            for (int x = x0; x < xEnd; ++x) {
+              const double t = x - x0, s = t / kCell;
+              p.px = a.px + gx * t;
+              p.py = a.py + gy * t;
+              p.ux = a.ux + (b.ux - a.ux) * s;
+              p.uy = a.uy + (b.uy - a.uy) * s;
+              p.vx = a.vx + (b.vx - a.vx) * s;
+              p.vy = a.vy + (b.vy - a.vy) * s;
+              map(x, d, stepU, stepV);
+              PanoramaPixel<T, C, Taps>(levels, p, d, stepU, stepV, filter, false, true,
+                                        out + x * C);
             }
-            const double s = t / kCell;
-            p.ux = a.ux + (b.ux - a.ux) * s;
-            p.uy = a.uy + (b.uy - a.uy) * s;
-            p.vx = a.vx + (b.vx - a.vx) * s;
-            p.vy = a.vy + (b.vy - a.vy) * s;
-            map(x, d, stepU, stepV);
-            PanoramaPixel<T, C, Taps>(faces, p, d, stepU, stepV, filter, false, true, out + x * C);
           }
         } else {
           for (int x = x0; x < xEnd; ++x) {
             const FacePoint p = map(x, d, stepU, stepV);
-            PanoramaPixel<T, C, Taps>(faces, p, d, stepU, stepV, filter, !averages, false,
+            PanoramaPixel<T, C, Taps>(levels, p, d, stepU, stepV, filter, !averages, false,
                                       out + x * C);
           }
         }
@@ -828,9 +964,10 @@ void PanoramaRows(const std::array<RasterView<const T>, 6>& faces, const std::ve
 }
 
 template <typename T, int C, int Taps>
-void PanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int width, int height,
-                       int firstRow, const RasterView<T>& band, const Orientation& view,
-                       ResampleFilter filter, const Workers& workers, const CancelToken* cancel) {
+void PanoramaFromFaces(const FaceSet<T>& faces, int width, int height, int firstRow, int lastRow,
+                       int bandRows, const BandTarget<T>& target, const BandDone& done,
+                       const Orientation& view, ResampleFilter filter, const Workers& workers,
+                       const CancelToken* cancel) {
   // The camera-frame direction of panorama pixel (x, y) is
   // sin θ · P[x] + cos θ · Q, with P[x] = sin φ · X + cos φ · Z and X, Y, Z
   // the world axes seen from the turned camera.
@@ -846,18 +983,28 @@ void PanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int widt
     along[static_cast<std::size_t>(x)] = s * axisX + c * axisZ;
     across[static_cast<std::size_t>(x)] = (c * dPhi) * axisX + (-s * dPhi) * axisZ;
   }
-  // Each thread takes the next few rows while any are left: a worker busy
-  // elsewhere (the encoder of the previous band) joins when it is free and
-  // nobody waits for a share dealt to it in advance. A row's samples do not
-  // depend on who makes them.
-  std::atomic<int> nextRow{0};
-  workers.For(0, workers.Count(), [&](int, int) {
-    for (int r0 = 0; (r0 = nextRow.fetch_add(kGrainRows)) < band.height;) {
-      CheckCancel(cancel);
-      PanoramaRows<T, C, Taps>(faces, along, across, axisY, dTheta, firstRow, band, filter, r0,
-                               std::min(band.height, r0 + kGrainRows));
+  const FaceLevels<T, C> levels(faces, height, filter != ResampleFilter::Design, workers, cancel);
+  for (int y0 = firstRow; y0 < lastRow; y0 += bandRows) {
+    CheckCancel(cancel);
+    const int rows = std::min(bandRows, lastRow - y0);
+    const RasterView<T> band = target(y0, rows);
+    if (band.width != width || band.height != rows || band.channels != C) {
+      throw ArgumentError("The band raster does not match.");
     }
-  });
+    // Each thread takes the next few rows while any are left: a worker busy
+    // elsewhere (the encoder of the previous band) joins when it is free and
+    // nobody waits for a share dealt to it in advance. A row's samples do not
+    // depend on who makes them.
+    std::atomic<int> nextRow{0};
+    workers.For(0, workers.Count(), [&](int, int) {
+      for (int r0 = 0; (r0 = nextRow.fetch_add(kGrainRows)) < rows;) {
+        CheckCancel(cancel);
+        PanoramaRows<T, C, Taps>(levels, along, across, axisY, dTheta, y0, band, filter, r0,
+                                 std::min(rows, r0 + kGrainRows));
+      }
+    });
+    if (done) done(y0);
+  }
 }
 
 template <typename F>
@@ -971,6 +1118,26 @@ void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex
 }
 
 template <typename T>
+void ResamplePanoramaBands(const std::array<RasterView<const T>, 6>& faces, int panoramaWidth,
+                           int panoramaHeight, int bandRows, const BandTarget<T>& target,
+                           const BandDone& done, const Orientation& view, ResampleFilter filter,
+                           const Workers& workers, const CancelToken* cancel) {
+  if (bandRows < 1) throw ArgumentError("Invalid band height.");
+  for (const RasterView<const T>& f : faces) {
+    if (f.channels != faces[0].channels) throw ArgumentError("Channel counts differ.");
+    if (f.width < 1 || f.height < 1) throw ArgumentError("Empty face.");
+  }
+  if (panoramaHeight < 1 || panoramaWidth < 1) return;
+  WithChannels(faces[0].channels, [&](auto c) {
+    WithTaps(filter, [&](auto taps) {
+      PanoramaFromFaces<T, decltype(c)::value, decltype(taps)::value>(
+          faces, panoramaWidth, panoramaHeight, 0, panoramaHeight, bandRows, target, done, view,
+          filter, workers, cancel);
+    });
+  });
+}
+
+template <typename T>
 void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, int panoramaWidth,
                                int panoramaHeight, int firstRow, const RasterView<T>& band,
                                const Orientation& view, ResampleFilter filter,
@@ -986,7 +1153,8 @@ void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, 
   WithChannels(band.channels, [&](auto c) {
     WithTaps(filter, [&](auto taps) {
       PanoramaFromFaces<T, decltype(c)::value, decltype(taps)::value>(
-          faces, panoramaWidth, panoramaHeight, firstRow, band, view, filter, workers, cancel);
+          faces, panoramaWidth, panoramaHeight, firstRow, firstRow + band.height, band.height,
+          [&band](int, int) { return band; }, {}, view, filter, workers, cancel);
     });
   });
 }
@@ -1001,7 +1169,10 @@ void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, 
                                             ResampleFilter, const Workers&, const CancelToken*);  \
   template void ResamplePanoramaFromFaces<T>(const std::array<RasterView<const T>, 6>&, int, int, \
                                              int, const RasterView<T>&, const Orientation&,       \
-                                             ResampleFilter, const Workers&, const CancelToken*);
+                                             ResampleFilter, const Workers&, const CancelToken*); \
+  template void ResamplePanoramaBands<T>(                                                         \
+      const std::array<RasterView<const T>, 6>&, int, int, int, const BandTarget<T>&,             \
+      const BandDone&, const Orientation&, ResampleFilter, const Workers&, const CancelToken*);
 SKYFOLD_RESAMPLER_TYPE(std::uint8_t)
 SKYFOLD_RESAMPLER_TYPE(std::uint16_t)
 SKYFOLD_RESAMPLER_TYPE(float)

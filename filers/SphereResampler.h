@@ -104,6 +104,20 @@ void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, 
                                const Orientation& view, ResampleFilter filter,
                                const Workers& workers, const CancelToken* cancel);
 
+// A whole panorama, band by band: target(firstRow, rows) gives the raster
+// (panoramaWidth × rows) band rows [firstRow, firstRow + rows) go to, and
+// done(firstRow) (if set) runs once it is filled, on the calling thread,
+// before the next band is started. What the filters prepare from the faces
+// is made once for all bands.
+template <typename T>
+using BandTarget = std::function<RasterView<T>(int firstRow, int rows)>;
+using BandDone = std::function<void(int firstRow)>;
+template <typename T>
+void ResamplePanoramaBands(const std::array<RasterView<const T>, 6>& faces, int panoramaWidth,
+                           int panoramaHeight, int bandRows, const BandTarget<T>& target,
+                           const BandDone& done, const Orientation& view, ResampleFilter filter,
+                           const Workers& workers, const CancelToken* cancel);
+
 // The face edge that keeps a panorama's detail at the face centre:
 // 8 · ⌊W / π / 8⌋, at least 8 and at most 16384.
 int AutoFaceEdge(int panoramaWidth);

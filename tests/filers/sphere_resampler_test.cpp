@@ -318,9 +318,13 @@ INSTANTIATE_TEST_SUITE_P(Filters, ResamplerThreads,
 // ---- deep samples ----
 
 // 16-bit and float samples take the same positions and weights as 8-bit
-// ones (the halved panoramas near the poles round to the sample type: a
-// level or so apart); floats keep values beyond 0 … 1.
-TEST(ResamplerSamples, DeepSamplesFollowTheEightBitOnes) {
+// ones (the halved panoramas near the poles round to the sample type, and
+// 8-bit bilinear samples are made in fixed point: a level or so apart);
+// floats keep values beyond 0 … 1.
+class ResamplerSamples : public ::testing::TestWithParam<ResampleFilter> {};
+
+TEST_P(ResamplerSamples, DeepSamplesFollowTheEightBitOnes) {
+  const ResampleFilter filter = GetParam();
   const Image<> pano = Panorama(256, Smooth);
   Image<std::uint16_t> wide(256, 128);
   Image<float> hdr(256, 128);
@@ -329,13 +333,12 @@ TEST(ResamplerSamples, DeepSamplesFollowTheEightBitOnes) {
     hdr.px[i] = pano.px[i] / 255.0f * 50.0f - 20.0f;
   }
   const Orientation view = Orientation::FromYawPitchRoll(10, 5, 0);
-  const Image<> narrow = Face(pano, 1, 48, view, ResampleFilter::Bicubic);
+  const Image<> narrow = Face(pano, 1, 48, view, filter);
   Image<std::uint16_t> wideFace(48, 48);
   Image<float> hdrFace(48, 48);
-  ResampleFaceFromPanorama<std::uint16_t>(wide.view(), 1, wideFace.view(), view,
-                                          ResampleFilter::Bicubic, {}, nullptr);
-  ResampleFaceFromPanorama<float>(hdr.view(), 1, hdrFace.view(), view, ResampleFilter::Bicubic, {},
-                                  nullptr);
+  ResampleFaceFromPanorama<std::uint16_t>(wide.view(), 1, wideFace.view(), view, filter, {},
+                                          nullptr);
+  ResampleFaceFromPanorama<float>(hdr.view(), 1, hdrFace.view(), view, filter, {}, nullptr);
   float lowest = 1e9f, highest = -1e9f;
   for (std::size_t i = 0; i < narrow.px.size(); ++i) {
     EXPECT_NEAR(wideFace.px[i] / 257.0, narrow.px[i], 1.5);
@@ -346,6 +349,9 @@ TEST(ResamplerSamples, DeepSamplesFollowTheEightBitOnes) {
   EXPECT_LT(lowest, 0.0f);
   EXPECT_GT(highest, 1.0f);
 }
+
+INSTANTIATE_TEST_SUITE_P(Filters, ResamplerSamples,
+                         ::testing::Values(ResampleFilter::Bilinear, ResampleFilter::Bicubic));
 
 TEST(ResamplerSizes, AutoSizes) {
   EXPECT_EQ(AutoFaceEdge(8192), 2600);  // 8 · ⌊8192 / π / 8⌋
