@@ -11,6 +11,7 @@
 #include "filers/DeepCube.h"
 #include "filers/FaceSaves.h"
 #include "filers/SphereResampler.h"
+#include "imaging/Errors.h"
 #include "imaging/ImageMetadata.h"
 #include "imaging/JpegIO.h"
 #include "imaging/OutputFile.h"
@@ -97,7 +98,8 @@ bool IsDeep(PixelFormat format) {
 // The faces of `panorama` (24 bits or a working format), each brought to
 // `result` and saved.
 template <typename T>
-void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result) {
+void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result,
+                   RowGate* decoded = nullptr) {
   RunContext& run = filer.Context();
   const ResampleOptions& options = filer.Options.resample;
   const int edge = ResampledFaceEdge(options, panorama.width(), filer.OutputSize);
@@ -146,7 +148,7 @@ void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result) {
         filer.SaveImage(face, filer.OutputPath(filer.FileNames[index]),
                         static_cast<std::uint8_t>(i));
       },
-      view, options.filter, run.workers(), &run.cancel());
+      view, options.filter, run.workers(), &run.cancel(), decoded);
   linesUpTo(filer.FileNames.size());
   saves.Finish();
 }
@@ -176,6 +178,38 @@ bool ResampleCubeFaces(TCubeFiler& filer, Bitmap& panorama) {
   // A source deeper than 24 bits keeps its depth when the output type holds
   // it; the rest is resampled in 24 bits.
   const OutputFormat* output = ExtractImageTypeFormat(filer.GetExtractImageType());
+  // A colour JPEG decodes on one worker while the faces are made on the
+  // others, each tile once the decoder has finished the rows it reads.
+  int w = 0, h = 0, components = 0;
+  if (run.Threads() > 1 && GetImageFileKind(fileName) == ikJpeg &&
+      ReadJpegSize(fileName, w, h, &components) && components == 3 && w > 0 && h > 0 &&
+      BitmapSizeAllowed(w, h, PixelFormat::Bgr24)) {
+    Bitmap target(w, h, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
+    panorama.swap(target);
+    auto decode = std::make_unique<RunContext::SourceDecode>();
+    decode->task =
+        run.workers().Submit([fileName, into = &panorama, rows = &decode->rows,
+                              report = &decode->report, context = run.decode()]() mutable {
+          context.rows = rows;
+          context.workers = Workers();  // this worker is the decoder's only thread
+          try {
+            NotingFile(fileName, [&] { ReadJpegFileInto(fileName, *into, context, report); });
+          } catch (...) {
+            rows->Fail(std::current_exception());
+            throw;
+          }
+          rows->Finish();
+        });
+    run.source = std::move(decode);
+    try {
+      ResampleFaces<std::uint8_t>(filer, panorama, PixelFormat::Bgr24, &run.source->rows);
+      filer.NoteIncomplete(run.FinishSource(), fileName);
+    } catch (...) {
+      run.DropSource();
+      throw;
+    }
+    return true;
+  }
   DecodeContext context = run.decode();
   context.keepDepth = output != nullptr;
   Bitmap target(&run.memory());

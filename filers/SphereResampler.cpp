@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <type_traits>
 #include <vector>
 
@@ -608,16 +609,16 @@ template <typename T, int C, int Taps>
 void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& faceIndices,
                        int faceWidth, int faceHeight, const FaceTarget<T>& target,
                        const FaceDone& done, const Orientation& view, ResampleFilter filter,
-                       const Workers& workers, const CancelToken* cancel) {
+                       const Workers& workers, const CancelToken* cancel, RowGate* decoded) {
   std::vector<Level<T, C>> levels{
       Level<T, C>{{pano, pano.width / (2 * kPi), pano.height / kPi}, pano.height, 1}};
   std::vector<std::unique_ptr<T[]>> halves;
+  const int h = pano.height;
+  // A face pixel spans at most 2 / E radians: s0 columns at the equator.
+  const double s0 = pano.width / (kPi * std::min(faceWidth, faceHeight));
   if (filter != ResampleFilter::Design) {
-    // A face pixel spans at most 2 / E radians, so at polar angle θ at most
-    // s0 / sin θ columns: level k is chosen only where that exceeds
-    // kAverageAbove · 2^(k − 1).
-    const int h = pano.height;
-    const double s0 = pano.width / (kPi * std::min(faceWidth, faceHeight));
+    // At polar angle θ a face pixel spans at most s0 / sin θ columns: level k
+    // is chosen only where that exceeds kAverageAbove · 2^(k − 1).
     const int margin = static_cast<int>(std::ceil(2 * s0)) + Taps + 3;
     for (int k = 1; k < kMaxLevels; ++k) {
       const Level<T, C>& prev = levels.back();
@@ -631,34 +632,92 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
       halves.push_back(std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(nw) * h * C));
       const RasterView<const T> view{halves.back().get(), nw, h, C,
                                      static_cast<std::ptrdiff_t>(nw) * C};
-      T* data = halves.back().get();
-      const RasterView<const T> from = prev.src.pano;
-      const auto halve = [&](int y) {
-        const T* in = from.row(y);
-        T* out = data + static_cast<std::ptrdiff_t>(y) * nw * C;
-        for (int x = 0; x < nw; ++x) {
-          const T* a = in + static_cast<std::ptrdiff_t>(2 * x) * C;
-          // An odd width's last column pairs with the first.
-          const T* b = 2 * x + 1 < pw ? a + C : in;
-          for (int c = 0; c < C; ++c) {
-            if constexpr (std::is_floating_point_v<T>) {
-              out[x * C + c] = (a[c] + b[c]) * T(0.5);
-            } else {
-              // Halves round up and down by turns: no drift over the levels.
-              out[x * C + c] = static_cast<T>((unsigned{a[c]} + unsigned{b[c]} + (x & 1)) / 2);
-            }
-          }
-        }
-      };
-      const int bands = rows >= h ? 1 : 2;
-      workers.For(0, bands * std::min(rows, h), [&](int first, int last) {
-        CheckCancel(cancel);
-        for (int i = first; i < last; ++i) halve(rows >= h || i < rows ? i : h - 1 - (i - rows));
-      });
       const double scale = prev.scale * pw / nw;
       levels.push_back(Level<T, C>{{view, nw / (2 * kPi), h / kPi}, rows, scale, 1 / scale});
     }
   }
+  // Row y of every halved level that holds it, each from the level before
+  // (a level halves columns only: a row needs nothing but the same row).
+  const auto halveRow = [&](int y) {
+    for (std::size_t k = 1; k < levels.size(); ++k) {
+      const int rows = levels[k].rows;
+      if (rows < h && y >= rows && y < h - rows) break;  // the held rows shrink with k
+      const RasterView<const T>& from = levels[k - 1].src.pano;
+      const RasterView<const T>& to = levels[k].src.pano;
+      const T* in = from.row(y);
+      T* out = halves[k - 1].get() + static_cast<std::ptrdiff_t>(y) * to.stride;
+      for (int x = 0; x < to.width; ++x) {
+        const T* a = in + static_cast<std::ptrdiff_t>(2 * x) * C;
+        // An odd width's last column pairs with the first.
+        const T* b = 2 * x + 1 < from.width ? a + C : in;
+        for (int c = 0; c < C; ++c) {
+          if constexpr (std::is_floating_point_v<T>) {
+            out[x * C + c] = (a[c] + b[c]) * T(0.5);
+          } else {
+            // Halves round up and down by turns: no drift over the levels.
+            out[x * C + c] = static_cast<T>((unsigned{a[c]} + unsigned{b[c]} + (x & 1)) / 2);
+          }
+        }
+      }
+    }
+  };
+  // The panorama rows decoded and halved so far. While the decoder is still
+  // at work, a face tile first waits for the rows it reads; the thread that
+  // needs further rows halves them.
+  std::atomic<int> ready{decoded == nullptr ? h : 0};
+  std::mutex readying;
+  const auto makeReady = [&](int need) {
+    if (need <= ready.load(std::memory_order_acquire)) return;
+    const std::lock_guard lock(readying);
+    const int from = ready.load(std::memory_order_relaxed);
+    if (need <= from) return;
+    decoded->WaitFor(need);
+    for (int y = from; y < need; ++y) halveRow(y);
+    ready.store(need, std::memory_order_release);
+  };
+  if (decoded == nullptr && levels.size() > 1) {
+    workers.For(0, h, [&](int first, int last) {
+      CheckCancel(cancel);
+      for (int y = first; y < last; ++y) halveRow(y);
+    });
+  }
+  // The panorama rows face rows [r0, r1) of `plane` read: the lowest point of
+  // the tile's edge (the lowest inside is on the edge unless the nadir is
+  // there), sampled every few pixels, and what a footprint and the taps
+  // reach beyond it.
+  const PanoramaSource<T, C>& src = levels[0].src;
+  const double rowsPerPixel = h / kPi * 2.0 / std::min(faceWidth, faceHeight);
+  const int reach = static_cast<int>(std::ceil(6 * rowsPerPixel)) + Taps + 4;
+  const auto rowsNeeded = [&](const FacePlane& plane, int r0, int r1) {
+    const double su = 2.0 / faceWidth, sv = 2.0 / faceHeight;
+    const Vec3 nadir{0, -1, 0};
+    const double along = nadir.x * plane.o.x + nadir.y * plane.o.y + nadir.z * plane.o.z;
+    if (along > 0) {
+      const double u = (nadir.x * plane.a.x + nadir.y * plane.a.y + nadir.z * plane.a.z) / along;
+      const double v = (nadir.x * plane.b.x + nadir.y * plane.b.y + nadir.z * plane.b.z) / along;
+      const double c = (u + 1) / su - 0.5, r = (v + 1) / sv - 0.5;
+      if (c >= -1 && c <= faceWidth && r >= r0 - 1 && r <= r1) return h;
+    }
+    double lowest = 0;
+    const auto at = [&](int c, int r) {
+      double px = 0, py = 0;
+      src.Position(plane.o + ((c + 0.5) * su - 1) * plane.a + ((r + 0.5) * sv - 1) * plane.b, px,
+                   py);
+      lowest = std::max(lowest, py);
+    };
+    constexpr int kEvery = 4;
+    for (int c = 0; c < faceWidth; c += kEvery) {
+      at(c, r0);
+      at(c, r1 - 1);
+    }
+    for (int r = r0; r < r1; r += kEvery) {
+      at(0, r);
+      at(faceWidth - 1, r);
+    }
+    at(faceWidth - 1, r0);
+    at(faceWidth - 1, r1 - 1);
+    return std::min(h, static_cast<int>(std::ceil(lowest)) + reach);
+  };
   for (const int faceIndex : faceIndices) {
     CheckCancel(cancel);
     const RasterView<T> face = target(faceIndex);
@@ -667,9 +726,16 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
     }
     const FacePlane local = PlaneOf(faceIndex);
     const FacePlane plane{Apply(view, local.o), Apply(view, local.a), Apply(view, local.b)};
-    workers.ForInterleaved(0, face.height, kFaceGrainRows, [&](int r0, int r1) {
-      CheckCancel(cancel);
-      FaceRows<T, C, Taps>(levels, plane, face, filter, r0, r1);
+    // Each thread takes the next rows while any are left: a worker busy
+    // elsewhere (the decoder) joins when it is free.
+    std::atomic<int> nextRow{0};
+    workers.For(0, workers.Count(), [&](int, int) {
+      for (int r0 = 0; (r0 = nextRow.fetch_add(kFaceGrainRows)) < face.height;) {
+        CheckCancel(cancel);
+        const int r1 = std::min(face.height, r0 + kFaceGrainRows);
+        if (decoded != nullptr) makeReady(rowsNeeded(plane, r0, r1));
+        FaceRows<T, C, Taps>(levels, plane, face, filter, r0, r1);
+      }
     });
     if (done) done(faceIndex);
   }
@@ -1092,7 +1158,8 @@ void ResampleFacesFromPanorama(const RasterView<const T>& panorama,
                                const std::vector<CubeFaceIndex>& faceIndices, int faceWidth,
                                int faceHeight, const FaceTarget<T>& target, const FaceDone& done,
                                const Orientation& view, ResampleFilter filter,
-                               const Workers& workers, const CancelToken* cancel) {
+                               const Workers& workers, const CancelToken* cancel,
+                               RowGate* decoded) {
   for (const int f : faceIndices) {
     if (f < 0 || f > 5) throw ArgumentError("Invalid face index.");
   }
@@ -1100,8 +1167,8 @@ void ResampleFacesFromPanorama(const RasterView<const T>& panorama,
   WithChannels(panorama.channels, [&](auto c) {
     WithTaps(filter, [&](auto taps) {
       FacesFromPanorama<T, decltype(c)::value, decltype(taps)::value>(
-          panorama, faceIndices, faceWidth, faceHeight, target, done, view, filter, workers,
-          cancel);
+          panorama, faceIndices, faceWidth, faceHeight, target, done, view, filter, workers, cancel,
+          decoded);
     });
   });
 }
@@ -1163,7 +1230,7 @@ void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, 
   template void ResampleFacesFromPanorama<T>(                                                     \
       const RasterView<const T>&, const std::vector<CubeFaceIndex>&, int, int,                    \
       const FaceTarget<T>&, const FaceDone&, const Orientation&, ResampleFilter, const Workers&,  \
-      const CancelToken*);                                                                        \
+      const CancelToken*, RowGate*);                                                              \
   template void ResampleFaceFromPanorama<T>(const RasterView<const T>&, CubeFaceIndex,            \
                                             const RasterView<T>&, const Orientation&,             \
                                             ResampleFilter, const Workers&, const CancelToken*);  \

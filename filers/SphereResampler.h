@@ -30,6 +30,7 @@
 #include "filers/JobOptions.h"
 #include "imaging/Cancel.h"
 #include "imaging/Parallel.h"
+#include "imaging/RowGate.h"
 
 namespace skyfold {
 
@@ -82,7 +83,8 @@ void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex
 // of faceIndices: target(i) gives the raster face i goes to, done(i) (if
 // set) runs once it is filled, on the calling thread, before the next
 // face is started. Cheaper than face by face: what the filters prepare
-// from the panorama is made once.
+// from the panorama is made once. With `decoded`, the panorama is still
+// being decoded: each tile waits for the rows it reads.
 template <typename T>
 using FaceTarget = std::function<RasterView<T>(CubeFaceIndex faceIndex)>;
 using FaceDone = std::function<void(CubeFaceIndex faceIndex)>;
@@ -91,7 +93,8 @@ void ResampleFacesFromPanorama(const RasterView<const T>& panorama,
                                const std::vector<CubeFaceIndex>& faceIndices, int faceWidth,
                                int faceHeight, const FaceTarget<T>& target, const FaceDone& done,
                                const Orientation& view, ResampleFilter filter,
-                               const Workers& workers, const CancelToken* cancel);
+                               const Workers& workers, const CancelToken* cancel,
+                               RowGate* decoded = nullptr);
 
 // Fills rows [firstRow, firstRow + band.height) of a panoramaWidth ×
 // panoramaHeight equirectangular panorama into `band` (band.width ==

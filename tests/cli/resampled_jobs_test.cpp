@@ -144,6 +144,45 @@ TEST_F(ResampledJobs, StreamedJpegPanoramaIsTheWholeOnesEncoding) {
   }
 }
 
+// A JPEG source is decoded on one worker while the faces follow it: on more
+// threads the faces are those of the whole decoded source, turned toward a
+// pole and from a truncated file too.
+TEST_F(ResampledJobs, FacesFollowingTheDecoderAreTheWholeSourcesFaces) {
+  const std::vector<std::uint8_t> jpeg = EncodeJpeg(SmoothPanorama(512), 95);
+  for (const std::size_t kept : {jpeg.size(), jpeg.size() * 3 / 5}) {
+    const std::string source = work_.file("source.jpg");
+    std::ofstream(source, std::ios::binary)
+        .write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(kept));
+    for (const char* threads : {"1", "3"}) {
+      const CliResult r = Run({"--threads",
+                               threads,
+                               "to-cube",
+                               "-q",
+                               "-f",
+                               "-s",
+                               "96",
+                               "--filter",
+                               "lanczos3",
+                               "--pitch",
+                               "-60",
+                               "--yaw",
+                               "20",
+                               "-t",
+                               "bmp",
+                               "-n",
+                               std::string("t") + threads,
+                               "-o",
+                               work_.path(),
+                               source});
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
+    for (int i = 0; i < 6; ++i) {
+      EXPECT_EQ(MeanDifference(Read(Face("t1", i)), Read(Face("t3", i))), 0.0)
+          << kSuffixes[i] << ", " << kept << " bytes";
+    }
+  }
+}
+
 TEST_F(ResampledJobs, AnySizeAndAuto) {
   CliResult r =
       Run({"to-cube", "-q", "-s", "auto", "-t", "bmp", "-n", "a", "-o", work_.path(), pano_});
