@@ -438,6 +438,10 @@ struct PanoramaSource {
 // between are interpolated when the cell's midpoint shows the mapping
 // straight enough there (near a pole it is not, and every pixel is mapped).
 constexpr int kCell = 8;
+// Along face rows, cells from kMaxCell columns down to kMinCell.
+constexpr int kMaxCell = 32;
+constexpr int kMinCell = 2;
+constexpr int kInverseMinCell = 4;
 constexpr double kMaxInterpolationError = 0.02;  // source pixels
 
 // The panorama halved in width k times (k = 0: itself), for footprints
@@ -570,36 +574,32 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
           for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
         }
       };
-      // Cells of 2 kCell columns where the mapping is straight enough over
-      // them, else of kCell: the exact positions cost more than the samples.
+      // Cells as long as the mapping is straight enough over them, halved
+      // down to kMinCell columns where it is not: the exact positions cost
+      // more than the samples.
+      const auto split = [&](const auto& self, int c0, int n, double x0, double y0, double x1,
+                             double y1) -> void {
+        double xm = 0, ym = 0;
+        src.Position(direction(c0 + n / 2), xm, ym);
+        xm = unwrap(xm, x0);
+        const bool straight = std::fabs(xm - (x0 + x1) / 2) < kMaxInterpolationError &&
+                              std::fabs(ym - (y0 + y1) / 2) < kMaxInterpolationError;
+        if (straight || n <= kMinCell) {
+          cell(c0, n, x0, y0, x1, y1, straight);
+          return;
+        }
+        self(self, c0, n / 2, x0, y0, xm, ym);
+        if (c0 + n / 2 < tEnd) self(self, c0 + n / 2, n / 2, xm, ym, x1, y1);
+      };
       double x0 = 0, y0 = 0;
       src.Position(direction(t0), x0, y0);
-      const auto straightBetween = [](double a, double m, double b) {
-        return std::fabs(m - (a + b) / 2) < kMaxInterpolationError;
-      };
-      for (int c0 = t0; c0 < tEnd; c0 += 2 * kCell) {
-        double x2 = 0, y2 = 0, xm = 0, ym = 0;
-        src.Position(direction(c0 + 2 * kCell), x2, y2);
-        src.Position(direction(c0 + kCell), xm, ym);
-        x2 = unwrap(x2, x0);
-        xm = unwrap(xm, x0);
-        if (straightBetween(x0, xm, x2) && straightBetween(y0, ym, y2)) {
-          cell(c0, 2 * kCell, x0, y0, x2, y2, true);
-        } else {
-          double xa = 0, ya = 0, xb = 0, yb = 0;
-          src.Position(direction(c0 + kCell / 2), xa, ya);
-          src.Position(direction(c0 + 3 * kCell / 2), xb, yb);
-          xa = unwrap(xa, x0);
-          xb = unwrap(xb, x0);
-          cell(c0, kCell, x0, y0, xm, ym,
-               straightBetween(x0, xa, xm) && straightBetween(y0, ya, ym));
-          if (c0 + kCell < tEnd) {
-            cell(c0 + kCell, kCell, xm, ym, x2, y2,
-                 straightBetween(xm, xb, x2) && straightBetween(ym, yb, y2));
-          }
-        }
-        x0 = x2 > w ? x2 - w : x2 < 0 ? x2 + w : x2;
-        y0 = y2;
+      for (int c0 = t0; c0 < tEnd; c0 += kMaxCell) {
+        double x1 = 0, y1 = 0;
+        src.Position(direction(c0 + kMaxCell), x1, y1);
+        x1 = unwrap(x1, x0);
+        split(split, c0, kMaxCell, x0, y0, x1, y1);
+        x0 = x1 > w ? x1 - w : x1 < 0 ? x1 + w : x1;
+        y0 = y1;
       }
     }
   }
