@@ -138,16 +138,16 @@ inline double FastAtan2(double y, double x) {
 }
 
 // ---- kernels: taps and their weights for a source position p ----
+//
+// Kernel<Taps>::Weights(f, w): the weights of the taps floor(p) − (Taps/2 − 1)
+// onward, for the fraction f = p − floor(p).
 
 template <int Taps>
 struct Kernel;
 
 template <>
 struct Kernel<2> {
-  [[gnu::always_inline]] static void Weights(double p, int& first, float* w) {
-    const double f0 = std::floor(p);
-    first = static_cast<int>(f0);
-    const auto f = static_cast<float>(p - f0);
+  [[gnu::always_inline]] static void Weights(float f, float* w) {
     w[0] = 1 - f;
     w[1] = f;
   }
@@ -156,10 +156,7 @@ struct Kernel<2> {
 // Keys' cubic convolution (a = −0.5, Catmull-Rom).
 template <>
 struct Kernel<4> {
-  [[gnu::always_inline]] static void Weights(double p, int& first, float* w) {
-    const double f0 = std::floor(p);
-    first = static_cast<int>(f0) - 1;
-    const auto f = static_cast<float>(p - f0);
+  [[gnu::always_inline]] static void Weights(float f, float* w) {
     const float f2 = f * f, f3 = f2 * f;
     w[0] = -0.5f * f3 + f2 - 0.5f * f;
     w[1] = 1.5f * f3 - 2.5f * f2 + 1;
@@ -192,18 +189,23 @@ struct Kernel<6> {
       }
     }
   };
-  static const Table& Weights() {
+  static const Table& Phases() {
     static const Table table;
     return table;
   }
-  [[gnu::always_inline]] static void Weights(double p, int& first, float* w) {
-    const double f0 = std::floor(p);
-    first = static_cast<int>(f0) - 2;
-    const int phase = static_cast<int>((p - f0) * kPhases + 0.5);
-    const float* row = Weights().w[phase];
+  [[gnu::always_inline]] static void Weights(float f, float* w) {
+    const float* row = Phases().w[static_cast<int>(f * kPhases + 0.5f)];
     for (int k = 0; k < 6; ++k) w[k] = row[k];
   }
 };
+
+// The first tap and the weights for position p.
+template <int Taps>
+[[gnu::always_inline]] inline void TapsAt(double p, int& first, float* w) {
+  const double f0 = std::floor(p);
+  first = static_cast<int>(f0) - (Taps / 2 - 1);
+  Kernel<Taps>::Weights(static_cast<float>(p - f0), w);
+}
 
 template <typename T>
 T ToSample(float v) {
@@ -247,12 +249,9 @@ template <typename T>
 // Adds weight × the kernel's value at (px, py) of src to acc. `outside`
 // gives the pixel for taps beyond the raster.
 template <typename T, int C, int Taps, typename Outside>
-[[gnu::always_inline]] inline void AddSample(const RasterView<const T>& src, double px, double py,
-                                             float weight, float* acc, const Outside& outside) {
-  int ix = 0, iy = 0;
-  float wx[Taps], wy[Taps];
-  Kernel<Taps>::Weights(px, ix, wx);
-  Kernel<Taps>::Weights(py, iy, wy);
+[[gnu::always_inline]] inline void AddTaps(const RasterView<const T>& src, int ix, int iy,
+                                           const float* wx, const float* wy, float weight,
+                                           float* acc, const Outside& outside) {
   const bool inside = ix >= 0 && iy >= 0 && ix + Taps <= src.width && iy + Taps <= src.height;
   if constexpr (C == 3 || C == 4) {
     // A three-channel raster's very last pixel has nothing after it to read.
@@ -286,18 +285,29 @@ template <typename T, int C, int Taps, typename Outside>
   }
 }
 
+template <typename T, int C, int Taps, typename Outside>
+[[gnu::always_inline]] inline void AddSample(const RasterView<const T>& src, double px, double py,
+                                             float weight, float* acc, const Outside& outside) {
+  int ix = 0, iy = 0;
+  float wx[Taps], wy[Taps];
+  TapsAt<Taps>(px, ix, wx);
+  TapsAt<Taps>(py, iy, wy);
+  AddTaps<T, C, Taps>(src, ix, iy, wx, wy, weight, acc, outside);
+}
+
 // n single samples along a straight line of src: from (x, y) by (gx, gy)
 // a pixel, into out (C samples a pixel).
 template <typename T, int C, int Taps, typename Outside>
 void SampleLine(const RasterView<const T>& src, double x, double y, double gx, double gy, int n,
                 T* out, const Outside& outside) {
+  // Positions in fixed point, 16 bits of fraction: no floor per pixel.
+  constexpr double kOne = 65536;
+  const auto x0 = std::llround(x * kOne), y0 = std::llround(y * kOne);
+  const auto sx = std::llround(gx * kOne), sy = std::llround(gy * kOne);
   if constexpr (std::is_same_v<T, std::uint8_t> && Taps == 2) {
-    // Bilinear 8-bit samples in fixed point, 16 bits of position and 8 of
-    // weight, where both ends (so every pixel between) have their taps
-    // inside: a third of the float path's time, within a level of it.
-    constexpr double kOne = 65536;
-    const auto x0 = std::llround(x * kOne), y0 = std::llround(y * kOne);
-    const auto sx = std::llround(gx * kOne), sy = std::llround(gy * kOne);
+    // Bilinear 8-bit samples in fixed point, 8 bits of weight, where both
+    // ends (so every pixel between) have their taps inside: a third of the
+    // float path's time, within a level of it.
     const long long last = n - 1;
     const auto within = [](long long a, long long b, int size) {
       return std::min(a, b) >= 0 && (std::max(a, b) >> 16) < size - 1;
@@ -318,9 +328,15 @@ void SampleLine(const RasterView<const T>& src, double x, double y, double gx, d
       return;
     }
   }
+  constexpr float kFraction = 1.0f / 65536;
   for (int i = 0; i < n; ++i, out += C) {
+    const long long px = x0 + sx * i, py = y0 + sy * i;
+    float wx[Taps], wy[Taps];
+    Kernel<Taps>::Weights(static_cast<float>(px & 0xFFFF) * kFraction, wx);
+    Kernel<Taps>::Weights(static_cast<float>(py & 0xFFFF) * kFraction, wy);
     float acc[C] = {};
-    AddSample<T, C, Taps>(src, x + gx * i, y + gy * i, 1.0f, acc, outside);
+    AddTaps<T, C, Taps>(src, static_cast<int>(px >> 16) - (Taps / 2 - 1),
+                        static_cast<int>(py >> 16) - (Taps / 2 - 1), wx, wy, 1.0f, acc, outside);
     for (int c = 0; c < C; ++c) out[c] = ToSample<T>(acc[c]);
   }
 }
