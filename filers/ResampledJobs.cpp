@@ -184,23 +184,7 @@ bool ResampleCubeFaces(TCubeFiler& filer, Bitmap& panorama) {
   if (run.Threads() > 1 && GetImageFileKind(fileName) == ikJpeg &&
       ReadJpegSize(fileName, w, h, &components) && components == 3 && w > 0 && h > 0 &&
       BitmapSizeAllowed(w, h, PixelFormat::Bgr24)) {
-    Bitmap target(w, h, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
-    panorama.swap(target);
-    auto decode = std::make_unique<RunContext::SourceDecode>();
-    decode->task =
-        run.workers().Submit([fileName, into = &panorama, rows = &decode->rows,
-                              report = &decode->report, context = run.decode()]() mutable {
-          context.rows = rows;
-          context.workers = Workers();  // this worker is the decoder's only thread
-          try {
-            NotingFile(fileName, [&] { ReadJpegFileInto(fileName, *into, context, report); });
-          } catch (...) {
-            rows->Fail(std::current_exception());
-            throw;
-          }
-          rows->Finish();
-        });
-    run.source = std::move(decode);
+    run.StartSourceDecode(fileName, w, h, panorama);
     try {
       ResampleFaces<std::uint8_t>(filer, panorama, PixelFormat::Bgr24, &run.source->rows);
       filer.NoteIncomplete(run.FinishSource(), fileName);

@@ -1,6 +1,8 @@
 #include "filers/RunContext.h"
 
 #include "filers/MemoryBudget.h"
+#include "imaging/Errors.h"
+#include "imaging/JpegIO.h"
 
 namespace skyfold {
 
@@ -23,6 +25,28 @@ RunContext::~RunContext() {
 
 std::uint64_t RunContext::MemoryBudget() const {
   return memoryBudget != 0 ? memoryBudget : DefaultMemoryBudget();
+}
+
+void RunContext::StartSourceDecode(const std::string& fileName, int width, int height,
+                                   Bitmap& into) {
+  Bitmap target(width, height, PixelFormat::Bgr24, Uninitialised{}, &memory_);
+  into.swap(target);
+  auto started = std::make_unique<SourceDecode>();
+  RowGate* rows = &started->rows;
+  LoadReport* report = &started->report;
+  started->task = workers().Submit([fileName, to = &into, rows, report, context = decode()] {
+    DecodeContext own = context;
+    own.rows = rows;
+    own.workers = Workers();  // this worker is the decoder's only thread
+    try {
+      NotingFile(fileName, [&] { ReadJpegFileInto(fileName, *to, own, report); });
+    } catch (...) {
+      rows->Fail(std::current_exception());
+      throw;
+    }
+    rows->Finish();
+  });
+  source = std::move(started);
 }
 
 LoadReport RunContext::FinishSource() {

@@ -91,6 +91,9 @@ class RunContext {
     LoadReport report;  // written by the decoder, read once it has ended
   };
   std::unique_ptr<SourceDecode> source;
+  // Makes `into` a width × height 24-bit bitmap of the run's pool and starts
+  // decoding the colour JPEG fileName into it on a worker, as `source`.
+  void StartSourceDecode(const std::string& fileName, int width, int height, Bitmap& into);
   // Waits for the source's decode to end and gives what it noticed;
   // rethrows its failure.
   LoadReport FinishSource();

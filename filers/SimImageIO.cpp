@@ -72,24 +72,7 @@ bool TSimFiler::LoadSourceImage(Bitmap& bitmap) {
   if (jpeg && run.streamSource && components == 3 && !NeedsSizeFix(w, h) &&
       w <= kMaxFollowedWidth && BitmapSizeAllowed(w, h, PixelFormat::Bgr24)) {
     // The warp follows the decoder on the other cores (see WarpImage).
-    Bitmap target(w, h, PixelFormat::Bgr24, Uninitialised{}, &run.memory());
-    bitmap.swap(target);
-    auto decode = std::make_unique<RunContext::SourceDecode>();
-    RowGate* rows = &decode->rows;
-    LoadReport* report = &decode->report;
-    decode->task = run.workers().Submit(
-        [fileName, into = &bitmap, rows, report, context = run.decode()]() mutable {
-          context.rows = rows;
-          context.workers = Workers();  // this worker is the decoder's only thread
-          try {
-            NotingFile(fileName, [&] { ReadJpegFileInto(fileName, *into, context, report); });
-          } catch (...) {
-            rows->Fail(std::current_exception());
-            throw;
-          }
-          rows->Finish();
-        });
-    run.source = std::move(decode);
+    run.StartSourceDecode(fileName, w, h, bitmap);
     return true;
   }
   if (jpeg) PrepareMappingTable(WarpedWidth(w, h) / 8);

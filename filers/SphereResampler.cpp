@@ -493,7 +493,6 @@ constexpr int kCell = 8;
 // Along face rows, cells from kMaxCell columns down to kMinCell.
 constexpr int kMaxCell = 32;
 constexpr int kMinCell = 2;
-constexpr int kInverseMinCell = 4;
 constexpr double kMaxInterpolationError = 0.02;  // source pixels
 
 // The panorama halved in width k times (k = 0: itself), for footprints
