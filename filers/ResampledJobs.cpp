@@ -127,16 +127,19 @@ void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result,
     indices.push_back(static_cast<int>(i));
   }
   // A face handed to a background save takes its pixels along: each face
-  // is a new raster (from the run's pool).
-  Bitmap face;
+  // is a new raster (from the run's pool). Faces may be made out of turn;
+  // they are handed on in it.
+  std::array<Bitmap, kFaceCount> faces;
   ResampleFacesFromPanorama<T>(
       source, indices, edge, edge,
       [&](int i) {
-        linesUpTo(static_cast<std::size_t>(i));
+        Bitmap& face = faces[static_cast<std::size_t>(i)];
         face = Bitmap(edge, edge, panorama.format(), Uninitialised{}, &run.memory());
         return SamplesOf<T>(face);
       },
       [&](int i) {
+        Bitmap& face = faces[static_cast<std::size_t>(i)];
+        linesUpTo(static_cast<std::size_t>(i));
         filer.DoProgress("....", spUpdate);
         Premultiply<T>(face, true, run.workers());
         if (face.format() != result) {

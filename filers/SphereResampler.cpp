@@ -533,7 +533,7 @@ constexpr int kTileColumns = 128;
 
 template <typename T, int C, int Taps>
 void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
-              const RasterView<T>& face, ResampleFilter filter, int r0, int r1) {
+              const RasterView<T>& face, ResampleFilter filter, int r0, int r1, int c0, int c1) {
   const PanoramaSource<T, C>& src = levels[0].src;
   const double su = 2.0 / face.width, sv = 2.0 / face.height;
   const Vec3 stepU = su * plane.a, stepV = sv * plane.b;
@@ -548,8 +548,8 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
   // The rows are made a tile of columns at a time: on the top and bottom
   // faces one face row sweeps more of the panorama than a cache holds, and
   // the next row reads much the same panorama rows while they are at hand.
-  for (int t0 = 0; t0 < face.width; t0 += kTileColumns) {
-    const int tEnd = std::min(face.width, t0 + kTileColumns);
+  for (int t0 = c0; t0 < c1; t0 += kTileColumns) {
+    const int tEnd = std::min(c1, t0 + kTileColumns);
     for (int r = r0; r < r1; ++r) {
       const double v = (r + 0.5) * sv - 1;
       const Vec3 rowStart = plane.o + v * plane.b;
@@ -656,6 +656,12 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
   }
 }
 
+// Face rows [r0, r1), columns [c0, c1), and the panorama rows they read.
+struct FaceTile {
+  int r0, r1, c0, c1;
+  int need;
+};
+
 template <typename T, int C, int Taps>
 void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& faceIndices,
                        int faceWidth, int faceHeight, const FaceTarget<T>& target,
@@ -739,7 +745,7 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
   const PanoramaSource<T, C>& src = levels[0].src;
   const double rowsPerPixel = h / kPi * 2.0 / std::min(faceWidth, faceHeight);
   const int reach = static_cast<int>(std::ceil(6 * rowsPerPixel)) + Taps + 4;
-  const auto rowsNeeded = [&](const FacePlane& plane, int r0, int r1) {
+  const auto rowsNeeded = [&](const FacePlane& plane, const FaceTile& tile) {
     const double su = 2.0 / faceWidth, sv = 2.0 / faceHeight;
     const Vec3 nadir{0, -1, 0};
     const double along = nadir.x * plane.o.x + nadir.y * plane.o.y + nadir.z * plane.o.z;
@@ -747,7 +753,7 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
       const double u = (nadir.x * plane.a.x + nadir.y * plane.a.y + nadir.z * plane.a.z) / along;
       const double v = (nadir.x * plane.b.x + nadir.y * plane.b.y + nadir.z * plane.b.z) / along;
       const double c = (u + 1) / su - 0.5, r = (v + 1) / sv - 0.5;
-      if (c >= -1 && c <= faceWidth && r >= r0 - 1 && r <= r1) return h;
+      if (c >= tile.c0 - 1 && c <= tile.c1 && r >= tile.r0 - 1 && r <= tile.r1) return h;
     }
     double lowest = 0;
     const auto at = [&](int c, int r) {
@@ -757,38 +763,90 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
       lowest = std::max(lowest, py);
     };
     constexpr int kEvery = 4;
-    for (int c = 0; c < faceWidth; c += kEvery) {
-      at(c, r0);
-      at(c, r1 - 1);
+    for (int c = tile.c0; c < tile.c1; c += kEvery) {
+      at(c, tile.r0);
+      at(c, tile.r1 - 1);
     }
-    for (int r = r0; r < r1; r += kEvery) {
-      at(0, r);
-      at(faceWidth - 1, r);
+    for (int r = tile.r0; r < tile.r1; r += kEvery) {
+      at(tile.c0, r);
+      at(tile.c1 - 1, r);
     }
-    at(faceWidth - 1, r0);
-    at(faceWidth - 1, r1 - 1);
+    at(tile.c1 - 1, tile.r0);
+    at(tile.c1 - 1, tile.r1 - 1);
     return std::min(h, static_cast<int>(std::ceil(lowest)) + reach);
   };
-  for (const int faceIndex : faceIndices) {
+  const auto planeOf = [&](int faceIndex) {
+    const FacePlane local = PlaneOf(faceIndex);
+    return FacePlane{Apply(view, local.o), Apply(view, local.a), Apply(view, local.b)};
+  };
+  // A face's tiles: bands of rows across the face; while the panorama is
+  // still being decoded, the first face's bands are cut in columns too and
+  // made in the order of the rows they read.
+  const auto tilesOf = [&](const FacePlane& plane, bool first) {
+    std::vector<FaceTile> tiles;
+    const int columns = first ? 4 * kTileColumns : faceWidth;
+    for (int r0 = 0; r0 < faceHeight; r0 += kFaceGrainRows) {
+      for (int c0 = 0; c0 < faceWidth; c0 += columns) {
+        FaceTile tile{r0, std::min(faceHeight, r0 + kFaceGrainRows), c0,
+                      std::min(faceWidth, c0 + columns), 0};
+        if (decoded != nullptr) tile.need = rowsNeeded(plane, tile);
+        tiles.push_back(tile);
+      }
+    }
+    if (first) {
+      std::stable_sort(tiles.begin(), tiles.end(),
+                       [](const FaceTile& x, const FaceTile& y) { return x.need < y.need; });
+    }
+    return tiles;
+  };
+  // Faces are made in the given order and handed on (done) in it. While the
+  // panorama is still being decoded, the face that reads the fewest rows
+  // (the top face of an unturned view) is made first, as the decoder starts,
+  // and handed on in its turn.
+  std::vector<std::size_t> order(faceIndices.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  if (decoded != nullptr && order.size() > 1) {
+    std::size_t first = 0;
+    int least = h + 1;
+    for (std::size_t i = 0; i < faceIndices.size(); ++i) {
+      // The least any of its tiles reads: that of its middle.
+      const int need = rowsNeeded(
+          planeOf(faceIndices[i]),
+          FaceTile{faceHeight / 2, faceHeight / 2 + 1, faceWidth / 2, faceWidth / 2 + 1, 0});
+      if (need < least) {
+        least = need;
+        first = i;
+      }
+    }
+    std::rotate(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(first),
+                order.begin() + static_cast<std::ptrdiff_t>(first) + 1);
+  }
+  std::vector<bool> made(faceIndices.size(), false);
+  std::size_t handed = 0;
+  for (std::size_t k = 0; k < order.size(); ++k) {
     CheckCancel(cancel);
+    const int faceIndex = faceIndices[order[k]];
     const RasterView<T> face = target(faceIndex);
     if (face.width != faceWidth || face.height != faceHeight || face.channels != C) {
       throw ArgumentError("The face raster does not match.");
     }
-    const FacePlane local = PlaneOf(faceIndex);
-    const FacePlane plane{Apply(view, local.o), Apply(view, local.a), Apply(view, local.b)};
-    // Each thread takes the next rows while any are left: a worker busy
+    const FacePlane plane = planeOf(faceIndex);
+    const std::vector<FaceTile> tiles = tilesOf(plane, k == 0 && order[0] != 0);
+    // Each thread takes the next tile while any are left: a worker busy
     // elsewhere (the decoder) joins when it is free.
-    std::atomic<int> nextRow{0};
+    std::atomic<std::size_t> nextTile{0};
     workers.For(0, workers.Count(), [&](int, int) {
-      for (int r0 = 0; (r0 = nextRow.fetch_add(kFaceGrainRows)) < face.height;) {
+      for (std::size_t t = 0; (t = nextTile.fetch_add(1)) < tiles.size();) {
         CheckCancel(cancel);
-        const int r1 = std::min(face.height, r0 + kFaceGrainRows);
-        if (decoded != nullptr) makeReady(rowsNeeded(plane, r0, r1));
-        FaceRows<T, C, Taps>(levels, plane, face, filter, r0, r1);
+        const FaceTile& tile = tiles[t];
+        if (decoded != nullptr) makeReady(tile.need);
+        FaceRows<T, C, Taps>(levels, plane, face, filter, tile.r0, tile.r1, tile.c0, tile.c1);
       }
     });
-    if (done) done(faceIndex);
+    made[order[k]] = true;
+    for (; handed < made.size() && made[handed]; ++handed) {
+      if (done) done(faceIndices[handed]);
+    }
   }
 }
 
