@@ -147,7 +147,7 @@ TEST_F(ResampledJobs, StreamedJpegPanoramaIsTheWholeOnesEncoding) {
 // A JPEG source is decoded on one worker while the faces follow it: on more
 // threads the faces are those of the whole decoded source, turned toward a
 // pole and from a truncated file too.
-TEST_F(ResampledJobs, FacesFollowingTheDecoderAreTheWholeSourcesFaces) {
+TEST_F(ResampledJobs, FacesFollowingTheDecoderOnMoreThreadsAreTheWholeSourcesFaces) {
   const std::vector<std::uint8_t> jpeg = EncodeJpeg(SmoothPanorama(512), 95);
   for (const std::size_t kept : {jpeg.size(), jpeg.size() * 3 / 5}) {
     const std::string source = work_.file("source.jpg");
