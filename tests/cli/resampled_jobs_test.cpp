@@ -160,7 +160,7 @@ TEST_F(ResampledJobs, FacesFollowingTheDecoderOnMoreThreadsAreTheWholeSourcesFac
                                "-q",
                                "-f",
                                "-s",
-                               "96",
+                               "64",
                                "--filter",
                                "lanczos3",
                                "--pitch",
