@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <cstdint>
 #include <limits>
 #include <type_traits>
@@ -234,24 +235,32 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   const bool provided = filer.TakeProvidedFaces(faces);
   if (!provided && !FaceFilesReadable(filer.FileNames)) return false;
 
-  // The faces decode on the run's workers, in list order; each is kept at
-  // its own size.
+  // The faces decode on all the run's threads at once (the caller too);
+  // each is kept at its own size. Their lines, and a failure, come in list
+  // order.
   run.BeginStage(RunStage::Loading, kFaceCount);
   if (!provided) {
-    std::vector<Task<Bitmap>> decodes;
-    for (const std::string& name : filer.FileNames) {
-      decodes.push_back(
-          run.workers().Submit([name, pool = PoolRef(&run.memory()), context = run.decode()] {
-            Bitmap face(pool);
-            if (LoadImageFile(face, name, nullptr, context)) ConvertToBgr24(face);
-            return face;
-          }));
-    }
+    std::array<std::exception_ptr, kFaceCount> failures;
+    run.workers().For(0, kFaceCount, [&](int first, int last) {
+      for (int d = first; d < last; ++d) {
+        const auto i = static_cast<std::size_t>(d);
+        try {
+          run.cancel().Check();
+          Bitmap face(&run.memory());
+          if (LoadImageFile(face, filer.FileNames[i], nullptr, run.decode())) ConvertToBgr24(face);
+          faces[i] = std::move(face);
+        } catch (...) {
+          failures[i] = std::current_exception();
+        }
+      }
+    });
     for (int d = 0; d < kFaceCount; ++d) {
       run.cancel().Check();
       const std::string& name = filer.FileNames[static_cast<std::size_t>(d)];
       filer.DoProgress("読み込んでいます。　" + ExtractFileName(name), spAppend);
-      faces[static_cast<std::size_t>(d)] = decodes[static_cast<std::size_t>(d)].Get();
+      if (failures[static_cast<std::size_t>(d)]) {
+        std::rethrow_exception(failures[static_cast<std::size_t>(d)]);
+      }
       if (faces[static_cast<std::size_t>(d)].empty()) {
         ShowErrorMessage("Cube 画像ファイルがありません。\n" + ExpandFileName(name));
         return false;

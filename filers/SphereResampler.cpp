@@ -311,8 +311,14 @@ template <typename T, int C, int Taps, typename Outside>
         for (int c = 0; c < C; ++c) line[c] += wx[i] * static_cast<float>(p[i * C + c]);
       }
     } else {
+      // Only the taps beyond the raster are looked up elsewhere.
+      const int y = iy + j;
+      const bool rowInside = y >= 0 && y < src.height;
       for (int i = 0; i < Taps; ++i) {
-        const T* p = outside(ix + i, iy + j);
+        const int x = ix + i;
+        const T* p = rowInside && x >= 0 && x < src.width
+                         ? src.row(y) + static_cast<std::ptrdiff_t>(x) * C
+                         : outside(x, y);
         for (int c = 0; c < C; ++c) line[c] += wx[i] * static_cast<float>(p[c]);
       }
     }
