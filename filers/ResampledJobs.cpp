@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <exception>
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <type_traits>
 #include <utility>

@@ -662,24 +662,18 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
   }
 }
 
-// Face rows [r0, r1), columns [c0, c1), and the panorama rows they read.
-struct FaceTile {
-  int r0, r1, c0, c1;
-  int need;
-};
-
+// The panorama and its halved levels (Level). The levels are filled row by
+// row (HalveRow), so that they can follow a decoder.
 template <typename T, int C, int Taps>
-void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& faceIndices,
-                       int faceWidth, int faceHeight, const FaceTarget<T>& target,
-                       const FaceDone& done, const Orientation& view, ResampleFilter filter,
-                       const Workers& workers, const CancelToken* cancel, RowGate* decoded) {
-  std::vector<Level<T, C>> levels{
-      Level<T, C>{{pano, pano.width / (2 * kPi), pano.height / kPi}, pano.height, 1}};
+struct PanoramaLevels {
+  std::vector<Level<T, C>> levels;
   std::vector<std::unique_ptr<T[]>> halves;
-  const int h = pano.height;
-  // A face pixel spans at most 2 / E radians: s0 columns at the equator.
-  const double s0 = pano.width / (kPi * std::min(faceWidth, faceHeight));
-  if (filter != ResampleFilter::Design) {
+
+  // s0: the columns a face pixel spans at the equator.
+  PanoramaLevels(const RasterView<const T>& pano, double s0, bool averages)
+      : levels{Level<T, C>{{pano, pano.width / (2 * kPi), pano.height / kPi}, pano.height, 1}} {
+    if (!averages) return;
+    const int h = pano.height;
     // At polar angle θ a face pixel spans at most s0 / sin θ columns: level k
     // is chosen only where that exceeds kAverageAbove · 2^(k − 1).
     const int margin = static_cast<int>(std::ceil(2 * s0)) + Taps + 3;
@@ -699,9 +693,11 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
       levels.push_back(Level<T, C>{{view, nw / (2 * kPi), h / kPi}, rows, scale, 1 / scale});
     }
   }
+
   // Row y of every halved level that holds it, each from the level before
   // (a level halves columns only: a row needs nothing but the same row).
-  const auto halveRow = [&](int y) {
+  void HalveRow(int y) {
+    const int h = levels[0].src.pano.height;
     for (std::size_t k = 1; k < levels.size(); ++k) {
       const int rows = levels[k].rows;
       if (rows < h && y >= rows && y < h - rows) break;  // the held rows shrink with k
@@ -723,7 +719,25 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
         }
       }
     }
-  };
+  }
+};
+
+// Face rows [r0, r1), columns [c0, c1), and the panorama rows they read.
+struct FaceTile {
+  int r0, r1, c0, c1;
+  int need;
+};
+
+template <typename T, int C, int Taps>
+void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& faceIndices,
+                       int faceWidth, int faceHeight, const FaceTarget<T>& target,
+                       const FaceDone& done, const Orientation& view, ResampleFilter filter,
+                       const Workers& workers, const CancelToken* cancel, RowGate* decoded) {
+  const int h = pano.height;
+  // A face pixel spans at most 2 / E radians: s0 columns at the equator.
+  const double s0 = pano.width / (kPi * std::min(faceWidth, faceHeight));
+  PanoramaLevels<T, C, Taps> pyramid(pano, s0, filter != ResampleFilter::Design);
+  const std::vector<Level<T, C>>& levels = pyramid.levels;
   // The panorama rows decoded and halved so far. While the decoder is still
   // at work, a face tile first waits for the rows it reads; the thread that
   // needs further rows halves them.
@@ -735,13 +749,13 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
     const int from = ready.load(std::memory_order_relaxed);
     if (need <= from) return;
     decoded->WaitFor(need);
-    for (int y = from; y < need; ++y) halveRow(y);
+    for (int y = from; y < need; ++y) pyramid.HalveRow(y);
     ready.store(need, std::memory_order_release);
   };
   if (decoded == nullptr && levels.size() > 1) {
     workers.For(0, h, [&](int first, int last) {
       CheckCancel(cancel);
-      for (int y = first; y < last; ++y) halveRow(y);
+      for (int y = first; y < last; ++y) pyramid.HalveRow(y);
     });
   }
   // The panorama rows face rows [r0, r1) of `plane` read: the lowest point of
