@@ -205,6 +205,10 @@ PixelFormat HeldFormat(const OutputFormat* output, PixelFormat source) {
   return DirectFormat(held, output->alpha && HasAlpha(source));
 }
 
+bool IsDeep(PixelFormat format) {
+  return SampleTypeOf(format) != SampleType::U8 || HasAlpha(format);
+}
+
 PixelFormat DeepWorkingFormat(PixelFormat format) {
   const bool alpha = HasAlpha(format);
   return DirectFormat(SampleTypeOf(format) == SampleType::F32 ? SampleType::F32 : SampleType::U16,

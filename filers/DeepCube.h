@@ -26,6 +26,9 @@ inline constexpr const char* kReducedDepthLine =
 // the classic types, output null).
 PixelFormat HeldFormat(const OutputFormat* output, PixelFormat source);
 
+// Whether samples in `format` are deeper than 8 bits or carry alpha.
+bool IsDeep(PixelFormat format);
+
 // The working format for sources in `format`: Rgb48 / Rgba64 for integer
 // samples (8-bit ones widened), RgbF96 / RgbaF128 for float.
 PixelFormat DeepWorkingFormat(PixelFormat format);

@@ -92,8 +92,24 @@ void Premultiply(Bitmap& bitmap, bool undo, const Workers& workers) {
   });
 }
 
-bool IsDeep(PixelFormat format) {
-  return SampleTypeOf(format) != SampleType::U8 || HasAlpha(format);
+// The panorama a to-pano job makes from faces whose front is faceWidth wide,
+// and its bands: its size is checked and given to the result's metadata,
+// and its warping stage begins (a dot a band).
+struct PanoramaBands {
+  int width = 0, height = 0, rows = 0;
+};
+
+PanoramaBands BeginPanorama(TPanoFiler& filer, int faceWidth) {
+  PanoramaBands bands;
+  bands.width = ResampledPanoramaWidth(filer.Options.resample, faceWidth, filer.OutputSize);
+  if (bands.width < 2 || bands.width % 2 != 0) throw ArgumentError("Invalid panorama size.");
+  bands.height = bands.width / 2;
+  filer.SetResultPanoramaSize(bands.width, bands.height);
+  bands.rows = std::max(1, (bands.height + kPanoramaDots - 1) / kPanoramaDots);
+  filer.Context().BeginStage(RunStage::Warping, 2 + (bands.height + bands.rows - 1) / bands.rows);
+  filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
+  filer.DoProgress("処理中 ", spAppend);
+  return bands;
 }
 
 // The faces of `panorama` (24 bits or a working format), each brought to
@@ -184,11 +200,8 @@ bool ResampleCubeFaces(TCubeFiler& filer, Bitmap& panorama) {
   const OutputFormat* output = ExtractImageTypeFormat(filer.GetExtractImageType());
   // A colour JPEG decodes on one worker while the faces are made on the
   // others, each tile once the decoder has finished the rows it reads.
-  int w = 0, h = 0, components = 0;
-  if (run.Threads() > 1 && GetImageFileKind(fileName) == ikJpeg &&
-      ReadJpegSize(fileName, w, h, &components) && components == 3 && w > 0 && h > 0 &&
-      BitmapSizeAllowed(w, h, PixelFormat::Bgr24)) {
-    run.StartSourceDecode(fileName, w, h, panorama);
+  if (const auto jpeg = run.ParallelJpeg(fileName); jpeg && jpeg->colour) {
+    run.StartSourceDecode(fileName, jpeg->width, jpeg->height, panorama);
     try {
       ResampleFaces<std::uint8_t>(filer, panorama, PixelFormat::Bgr24, &run.source->rows);
       filer.NoteIncomplete(run.FinishSource(), fileName);
@@ -268,21 +281,13 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
     }
   }
 
-  const ResampleOptions& options = filer.Options.resample;
-  const int width = ResampledPanoramaWidth(options, faces[1].width(), filer.OutputSize);
-  if (width < 2 || width % 2 != 0) throw ArgumentError("Invalid panorama size.");
-  const int height = width / 2;
-  filer.SetResultPanoramaSize(width, height);
   std::array<RasterView<const std::uint8_t>, kFaceCount> views;
   for (int d = 0; d < kFaceCount; ++d) {
     views[static_cast<std::size_t>(d)] = SamplesOf<std::uint8_t>(faces[d]);
   }
-
-  const int bandRows = std::max(1, (height + kPanoramaDots - 1) / kPanoramaDots);
-  const int bands = (height + bandRows - 1) / bandRows;
-  run.BeginStage(RunStage::Warping, 2 + bands);
-  filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
-  filer.DoProgress("処理中 ", spAppend);
+  const PanoramaBands plan = BeginPanorama(filer, faces[1].width());
+  const int width = plan.width, height = plan.height, bandRows = plan.rows;
+  const ResampleOptions& options = filer.Options.resample;
   const Orientation view = ViewOf(options);
   const auto dot = [&](int) { filer.DoProgress(".", spUpdate); };
 
@@ -352,16 +357,9 @@ bool ResampleDeepPanorama(TPanoFiler& filer, const std::string& fileName) {
   if (!filer.LoadDeepFaces(faces, deepest)) return false;
   if (faces.size() != kFaceCount) throw ArgumentError("Six faces are needed.");
 
+  const PanoramaBands plan = BeginPanorama(filer, faces[1].width());
+  const int width = plan.width, height = plan.height, bandRows = plan.rows;
   const ResampleOptions& options = filer.Options.resample;
-  const int width = ResampledPanoramaWidth(options, faces[1].width(), filer.OutputSize);
-  if (width < 2 || width % 2 != 0) throw ArgumentError("Invalid panorama size.");
-  const int height = width / 2;
-  filer.SetResultPanoramaSize(width, height);
-  const int bandRows = std::max(1, (height + kPanoramaDots - 1) / kPanoramaDots);
-  const int bands = (height + bandRows - 1) / bandRows;
-  run.BeginStage(RunStage::Warping, 2 + bands);
-  filer.DoProgress("立方体表面の画像を正距円筒画像へ変形します。", spAppend);
-  filer.DoProgress("処理中 ", spAppend);
   const PixelFormat working = faces[0].format();
   Bitmap panorama(width, height, working, Uninitialised{}, &run.memory());
   WithSampleType(working, [&](auto sample) {

@@ -3,6 +3,7 @@
 #include "filers/MemoryBudget.h"
 #include "imaging/Errors.h"
 #include "imaging/JpegIO.h"
+#include "imaging/SimImgUtils.h"
 
 namespace skyfold {
 
@@ -25,6 +26,15 @@ RunContext::~RunContext() {
 
 std::uint64_t RunContext::MemoryBudget() const {
   return memoryBudget != 0 ? memoryBudget : DefaultMemoryBudget();
+}
+
+std::optional<RunContext::JpegSource> RunContext::ParallelJpeg(const std::string& fileName) {
+  int w = 0, h = 0, components = 0;
+  if (Threads() < 2 || GetImageFileKind(fileName) != ikJpeg ||
+      !ReadJpegSize(fileName, w, h, &components) || w <= 0 || h <= 0) {
+    return std::nullopt;
+  }
+  return JpegSource{w, h, components == 3 && BitmapSizeAllowed(w, h, PixelFormat::Bgr24)};
 }
 
 void RunContext::StartSourceDecode(const std::string& fileName, int width, int height,

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -91,6 +92,14 @@ class RunContext {
     LoadReport report;  // written by the decoder, read once it has ended
   };
   std::unique_ptr<SourceDecode> source;
+  // The header of a JPEG source when the run has threads to decode it beside
+  // other work; `colour` when it has three components in a size a 24-bit
+  // bitmap allows, so that it can be followed (StartSourceDecode).
+  struct JpegSource {
+    int width = 0, height = 0;
+    bool colour = false;
+  };
+  std::optional<JpegSource> ParallelJpeg(const std::string& fileName);
   // Makes `into` a width × height 24-bit bitmap of the run's pool and starts
   // decoding the colour JPEG fileName into it on a worker, as `source`.
   void StartSourceDecode(const std::string& fileName, int width, int height, Bitmap& into);

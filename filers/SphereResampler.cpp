@@ -383,6 +383,16 @@ void SampleLine(const RasterView<const T>& src, double x, double y, double gx, d
   }
 }
 
+// Whether a step of (x, y) source pixels is covered by one sample: no more
+// than kAverageAbove long (told without a root).
+bool OneSample(double x, double y) { return x * x + y * y <= kAverageAbove * kAverageAbove; }
+
+// The halvings after which a span of `span` source pixels is at most
+// kAverageAbove of them.
+int HalvingsFor(double span) {
+  return span > kAverageAbove ? static_cast<int>(std::ceil(std::log2(span / kAverageAbove))) : 0;
+}
+
 // Subsamples along one output axis whose step spans `span` source pixels:
 // at most one source pixel apart over ± 1 output pixel.
 // Takes the span squared: most spans are single samples, told without a root.
@@ -524,11 +534,7 @@ struct Level {
 // spans at most kAverageAbove of, if it holds the rows `reach` about py.
 template <typename T, int C>
 std::size_t LevelFor(const std::vector<Level<T, C>>& levels, double xs, double py, double reach) {
-  int k = 0;
-  if (xs > kAverageAbove) {
-    k = std::min(static_cast<int>(levels.size()) - 1,
-                 static_cast<int>(std::ceil(std::log2(xs / kAverageAbove))));
-  }
+  int k = std::min(static_cast<int>(levels.size()) - 1, HalvingsFor(xs));
   while (k > 0 && !levels[static_cast<std::size_t>(k)].Holds(py, reach)) --k;
   return static_cast<std::size_t>(k);
 }
@@ -574,7 +580,6 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
         bool single = !averages;
         std::size_t k = 0;
         if (straight && averages) {
-          constexpr double kLimit = kAverageAbove * kAverageAbove;
           double vx0 = 0, vy0 = 0, vx1 = 0, vy1 = 0;
           src.Step(direction(c0), stepV, vx0, vy0);
           src.Step(direction(c0 + n), stepV, vx1, vy1);
@@ -584,8 +589,7 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
           if (k == LevelFor(levels, std::max(std::fabs(gx), std::fabs(vx1)), y1, reach1)) {
             const double s = levels[k].toLevel;
             const double ux = gx * s;
-            single = ux * ux + gy * gy <= kLimit && vx0 * s * vx0 * s + vy0 * vy0 <= kLimit &&
-                     vx1 * s * vx1 * s + vy1 * vy1 <= kLimit;
+            single = OneSample(ux, gy) && OneSample(vx0 * s, vy0) && OneSample(vx1 * s, vy1);
           }
         }
         if (straight && single) {
@@ -767,11 +771,9 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
   const int reach = static_cast<int>(std::ceil(6 * rowsPerPixel)) + Taps + 4;
   const auto rowsNeeded = [&](const FacePlane& plane, const FaceTile& tile) {
     const double su = 2.0 / faceWidth, sv = 2.0 / faceHeight;
-    const Vec3 nadir{0, -1, 0};
-    const double along = nadir.x * plane.o.x + nadir.y * plane.o.y + nadir.z * plane.o.z;
-    if (along > 0) {
-      const double u = (nadir.x * plane.a.x + nadir.y * plane.a.y + nadir.z * plane.a.z) / along;
-      const double v = (nadir.x * plane.b.x + nadir.y * plane.b.y + nadir.z * plane.b.z) / along;
+    // The nadir (0, −1, 0) on the plane: u = a · n / o · n, v = b · n / o · n.
+    if (plane.o.y < 0) {
+      const double u = plane.a.y / plane.o.y, v = plane.b.y / plane.o.y;
       const double c = (u + 1) / su - 0.5, r = (v + 1) / sv - 0.5;
       if (c >= tile.c0 - 1 && c <= tile.c1 && r >= tile.r0 - 1 && r <= tile.r1) return h;
     }
@@ -945,10 +947,7 @@ FacePoint MapToFace(const std::array<RasterView<const T>, 6>& faces, const Vec3&
 }
 
 // Whether a footprint of these steps is a single sample.
-bool SingleFootprint(const FacePoint& p) {
-  constexpr double kLimit = kAverageAbove * kAverageAbove;
-  return p.ux * p.ux + p.uy * p.uy <= kLimit && p.vx * p.vx + p.vy * p.vy <= kLimit;
-}
+bool SingleFootprint(const FacePoint& p) { return OneSample(p.ux, p.uy) && OneSample(p.vx, p.vy); }
 
 template <typename T>
 using FaceSet = std::array<RasterView<const T>, 6>;
@@ -971,9 +970,7 @@ struct FaceLevels {
     int edge = 0;
     for (const RasterView<const T>& f : faces) edge = std::max({edge, f.width, f.height});
     const double widest = 1.5 * kPi * edge / panoramaHeight;
-    const int levels = widest <= kAverageAbove
-                           ? 1
-                           : 1 + static_cast<int>(std::ceil(std::log2(widest / kAverageAbove)));
+    const int levels = 1 + HalvingsFor(widest);
     for (int k = 1; k < std::min(levels, kMaxLevels); ++k) {
       FaceSet<T> next;
       for (std::size_t i = 0; i < faces.size(); ++i) {
@@ -1016,11 +1013,9 @@ struct FaceLevels {
   // The level whose pixels a footprint of p (level 0) spans at most
   // kAverageAbove of, or the coarsest.
   std::size_t LevelOf(const FacePoint& p) const {
-    constexpr double kLimit = kAverageAbove * kAverageAbove;
-    const double span2 = std::max(p.ux * p.ux + p.uy * p.uy, p.vx * p.vx + p.vy * p.vy);
-    if (sets.size() == 1 || span2 <= kLimit) return 0;
-    const int k = static_cast<int>(std::ceil(0.5 * std::log2(span2 / kLimit)));
-    return static_cast<std::size_t>(std::min(k, static_cast<int>(sets.size()) - 1));
+    if (sets.size() == 1 || SingleFootprint(p)) return 0;
+    const double span = std::sqrt(std::max(p.ux * p.ux + p.uy * p.uy, p.vx * p.vx + p.vy * p.vy));
+    return static_cast<std::size_t>(std::min(HalvingsFor(span), static_cast<int>(sets.size()) - 1));
   }
 
   // p (level 0) in the pixels of level k.
