@@ -15,6 +15,7 @@
 #endif
 
 #include "imaging/Errors.h"
+#include "imaging/PixelMemory.h"
 
 namespace skyfold {
 
@@ -690,7 +691,9 @@ struct PanoramaLevels {
       int rows = limit >= 1 ? h : static_cast<int>(std::ceil(std::asin(limit) / kPi * h)) + margin;
       rows = std::min(rows, prev.rows);
       if (2 * rows >= h) rows = h;
-      halves.push_back(std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(nw) * h * C));
+      const std::size_t count = static_cast<std::size_t>(nw) * h * C;
+      halves.push_back(std::make_unique_for_overwrite<T[]>(count));
+      AdviseHugePages(halves.back().get(), count * sizeof(T));
       const RasterView<const T> view{halves.back().get(), nw, h, C,
                                      static_cast<std::ptrdiff_t>(nw) * C};
       const double scale = prev.scale * pw / nw;

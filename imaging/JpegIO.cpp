@@ -15,6 +15,7 @@
 #include "imaging/Errors.h"
 #include "imaging/JpegGuard.h"
 #include "imaging/OutputFile.h"
+#include "imaging/PixelMemory.h"
 
 namespace skyfold {
 namespace {
@@ -221,6 +222,7 @@ void EncodeJpeg(const Bitmap& bitmap, int quality, std::vector<std::uint8_t>& by
   // are reserved but never written cost nothing, while growing would copy.
   try {
     bytes.reserve(bitmap.byteSize() + 1024);
+    AdviseHugePages(bytes.data(), bytes.capacity());
   } catch (const std::bad_alloc&) {
     throw MemoryError(kOutOfMemoryMessage);
   }
@@ -254,6 +256,7 @@ JpegStreamEncoder::JpegStreamEncoder(int width, int height, int quality)
   try {
     state_->bytes.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3 +
                           1024);
+    AdviseHugePages(state_->bytes.data(), state_->bytes.capacity());
   } catch (const std::bad_alloc&) {
     throw MemoryError(kOutOfMemoryMessage);
   }

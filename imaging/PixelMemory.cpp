@@ -35,9 +35,26 @@ namespace {
 constexpr std::size_t kLargeBlock = std::size_t{8} << 20;
 constexpr std::size_t kPage = std::size_t{4} << 10;
 constexpr std::size_t kKeepBlocks = 8;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 #ifdef SKYFOLD_MAPPED_BLOCKS
 void Unmap(std::uint8_t* p, std::size_t capacity) noexcept { munmap(p, capacity); }
+
+// `capacity` bytes starting on a huge-page boundary, marked for huge pages:
+// one fault then maps 2 MB instead of 4 KB, which on a virtual machine cuts
+// the cost of first touch several times over. Null when nothing is mapped.
+std::uint8_t* MapBlock(std::size_t capacity) noexcept {
+  const std::size_t span = capacity + kHugePage;
+  void* m = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (m == MAP_FAILED) return nullptr;
+  auto* base = static_cast<std::uint8_t*>(m);
+  const std::size_t head =
+      (kHugePage - reinterpret_cast<std::uintptr_t>(base) % kHugePage) % kHugePage;
+  if (head != 0) munmap(base, head);
+  if (kHugePage - head != 0) munmap(base + head + capacity, kHugePage - head);
+  AdviseHugePages(base + head, capacity);
+  return base + head;
+}
 
 // The front of the smallest kept block that holds `capacity` (a whole
 // number of pages), taken out of the pool. What lies beyond stays kept as a
@@ -128,7 +145,7 @@ void PixelMemoryDeleter::operator()(std::uint8_t* p) const noexcept {
 PixelMemory AllocatePixelMemory(std::size_t bytes, const PoolRef& pool) {
   if (bytes == 0) return nullptr;
   if (bytes < kLargeBlock) return PixelMemory(new std::uint8_t[bytes]);
-  if (bytes > SIZE_MAX - kPage) throw std::bad_alloc();
+  if (bytes > SIZE_MAX - kPage - kHugePage) throw std::bad_alloc();
   const std::size_t capacity = (bytes + kPage - 1) / kPage * kPage;
   std::shared_ptr<detail::PoolState> state = pool.state();
   if (state) {
@@ -136,19 +153,35 @@ PixelMemory AllocatePixelMemory(std::size_t bytes, const PoolRef& pool) {
       return PixelMemory(p, PixelMemoryDeleter{capacity, std::move(state)});
     }
   }
-  void* p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED && state) {
+  std::uint8_t* p = MapBlock(capacity);
+  if (p == nullptr && state) {
     // The kept blocks may be what stands in the way.
     ReleaseAll(*state);
-    p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    p = MapBlock(capacity);
   }
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  return PixelMemory(static_cast<std::uint8_t*>(p), PixelMemoryDeleter{capacity, std::move(state)});
+  if (p == nullptr) throw std::bad_alloc();
+  return PixelMemory(p, PixelMemoryDeleter{capacity, std::move(state)});
+}
+
+void AdviseHugePages(void* data, std::size_t bytes) noexcept {
+#ifdef MADV_HUGEPAGE
+  const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t begin = (at + kHugePage - 1) / kHugePage * kHugePage;
+  const std::uintptr_t end = (at + bytes) / kHugePage * kHugePage;
+  if (data != nullptr && begin < end) {
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
+#else
+  (void)data;
+  (void)bytes;
+#endif
 }
 
 #else
 
 void PixelMemoryDeleter::operator()(std::uint8_t* p) const noexcept { delete[] p; }
+
+void AdviseHugePages(void*, std::size_t) noexcept {}
 
 PixelMemory AllocatePixelMemory(std::size_t bytes, const PoolRef&) {
   if (bytes == 0) return nullptr;

@@ -31,6 +31,8 @@ TEST_F(PixelMemoryTest, AFreedLargeBlockIsKeptAndHandedOutAgainInPieces) {
   {
     PixelMemory big = AllocatePixelMemory(40 * kMB);
     first = big.get();
+    // On a huge-page boundary, so that its first touch can map 2 MB at once.
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % (2 * kMB), 0u);
     std::memset(big.get(), 7, 40 * kMB);
   }
   EXPECT_EQ(KeptPixelMemory(), 40 * kMB);
@@ -50,6 +52,16 @@ TEST_F(PixelMemoryTest, AFreedLargeBlockIsKeptAndHandedOutAgainInPieces) {
   std::memset(c.get(), 3, 9 * kMB);
   a[10 * kMB] = 2;  // the last byte of a
   b[20 * kMB - 1] = 2;
+}
+
+TEST(PixelMemory, HugePageAdviceLeavesAnyBufferAsItWas) {
+  std::vector<std::uint8_t> bytes(5 * kMB + 123);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+  AdviseHugePages(bytes.data() + 1, bytes.size() - 1);
+  AdviseHugePages(bytes.data(), 100);  // holds no whole huge page
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    ASSERT_EQ(bytes[i], static_cast<std::uint8_t>(i * 7)) << i;
+  }
 }
 
 TEST_F(PixelMemoryTest, SmallBlocksAndReleaseKeepNothing) {
