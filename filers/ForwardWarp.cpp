@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -241,14 +242,20 @@ void TSimFiler::ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurre
 
 namespace {
 
-// The source rows band [y0, y1) of the warp reads: up to the last row any of
-// its entries starts from, and the row below it (clamped). Per table row,
-// from the stored quadrant: a mirrored row takes R − 2 − V.
-std::vector<int> RowsNeeded(const TmxCurrencyUV& table, int height) {
+// The source rows each warped row reads, from the stored quadrant: entry V
+// blends rows V and V + 1, and a mirrored row takes R − 2 − V. A row with
+// no source reads nothing (first = height, last = 0).
+struct RowReach {
+  std::vector<int> need;      // rows the decoder must have finished: last read + 1
+  std::vector<int> keepFrom;  // first row any warped row from here on reads
+};
+
+RowReach ReachOf(const TmxCurrencyUV& table, int height) {
   const int rows = table.Rows();
   const int stored = table.StoredRows();
   const int columns = table.StoredColumns();
-  std::vector<int> need(static_cast<std::size_t>(rows), 0);
+  std::vector<int> first(static_cast<std::size_t>(rows), height);
+  std::vector<int> last(static_cast<std::size_t>(rows), 0);
   for (int r = 0; r < stored; ++r) {
     const PackedUV* row = table.Row(r);
     int low = rows, high = -1;
@@ -257,11 +264,22 @@ std::vector<int> RowsNeeded(const TmxCurrencyUV& table, int height) {
       low = std::min<int>(low, row[x].V);
       high = std::max<int>(high, row[x].V);
     }
-    need[static_cast<std::size_t>(r)] = high + 2;
-    if (table.Mirrored() && high >= 0) need[static_cast<std::size_t>(rows - 1 - r)] = rows - low;
+    if (high < 0) continue;
+    first[static_cast<std::size_t>(r)] = low;
+    last[static_cast<std::size_t>(r)] = high + 2;
+    if (table.Mirrored()) {
+      first[static_cast<std::size_t>(rows - 1 - r)] = rows - 2 - high;
+      last[static_cast<std::size_t>(rows - 1 - r)] = rows - low;
+    }
   }
-  for (int& n : need) n = std::clamp(n, 0, height);
-  return need;
+  RowReach reach{std::vector<int>(static_cast<std::size_t>(height), 0),
+                 std::vector<int>(static_cast<std::size_t>(height) + 1, height)};
+  for (int y = std::min(rows, height) - 1; y >= 0; --y) {
+    const auto i = static_cast<std::size_t>(y);
+    reach.need[i] = std::clamp(last[i], 0, height);
+    reach.keepFrom[i] = std::min(reach.keepFrom[i + 1], std::max(first[i], 0));
+  }
+  return reach;
 }
 
 }  // namespace
@@ -270,24 +288,60 @@ void TSimFiler::WarpFollowingTheDecoder(Bitmap& bitmap, const TmxCurrencyUV& tab
                                         WarpDots& dots) {
   // The source is still being decoded on a worker: all four strips are
   // warped together, band by band, each band once the decoder has finished
-  // the rows it reads, into a new panorama (the source must stay whole
-  // until its last band is read).
+  // the rows it reads. A warped band waits in a buffer of its own until no
+  // later band reads the source rows it replaces, and is then copied over
+  // them: the panorama is warped in place with a few hundred rows of extra
+  // memory rather than a second panorama.
   RunContext& run = Context();
+  const Workers workers = run.workers();
   const int h = bitmap.height();
-  const std::vector<int> need = RowsNeeded(table, h);
+  const RowReach reach = ReachOf(table, h);
+  struct Band {
+    int y0, y1;
+    Bitmap rows;
+  };
+  std::deque<Band> waiting;
+  std::vector<Bitmap> spare;
+  // Copies the waiting bands that lie wholly above row `keepFrom` into place.
+  auto settle = [&](int keepFrom) {
+    while (!waiting.empty() && waiting.front().y1 <= keepFrom) {
+      Band& band = waiting.front();
+      run.source->rows.WaitFor(band.y1);  // the decoder is past them
+      workers.For(
+          band.y0, band.y1,
+          [&](int first, int last) {
+            for (int y = first; y < last; ++y) {
+              std::memcpy(bitmap.row(y), band.rows.row(y - band.y0), band.rows.rowBytes());
+            }
+          },
+          MinRowsPerBlock(bitmap.width()));
+      spare.push_back(std::move(band.rows));
+      waiting.pop_front();
+    }
+  };
   try {
-    Bitmap warped(bitmap.width(), h, PixelFormat::Bgr24, Uninitialised{}, bitmap.pool());
     int ready = 0;
     WarpPanorama(
-        bitmap, table, run.workers(), run.cancel(), dots, StripRange{},
+        bitmap, table, workers, run.cancel(), dots, StripRange{},
         [&](int y0, int y1) {
-          for (int y = y0; y < y1; ++y) ready = std::max(ready, need[static_cast<std::size_t>(y)]);
+          for (int y = y0; y < y1; ++y)
+            ready = std::max(ready, reach.need[static_cast<std::size_t>(y)]);
           run.source->rows.WaitFor(ready);
-          return WarpRows{warped.row(y0), warped.rowBytes()};
+          Bitmap rows(bitmap.pool());
+          if (!spare.empty()) {
+            rows = std::move(spare.back());
+            spare.pop_back();
+          }
+          if (rows.height() < y1 - y0) {
+            rows =
+                Bitmap(bitmap.width(), y1 - y0, PixelFormat::Bgr24, Uninitialised{}, bitmap.pool());
+          }
+          waiting.push_back(Band{y0, y1, std::move(rows)});
+          return WarpRows{waiting.back().rows.row(0), waiting.back().rows.rowBytes()};
         },
-        [](int, int) {});
+        [&](int, int y1) { settle(reach.keepFrom[static_cast<std::size_t>(y1)]); });
+    settle(h);
     const LoadReport report = run.FinishSource();
-    bitmap.swap(warped);
     NoteIncomplete(report, GetImageFileName());
   } catch (...) {
     run.DropSource();

@@ -58,9 +58,10 @@ std::uint64_t ForwardJobBytes(const ImageHeader& source, int faceEdge, int threa
   const u64 panorama = Rgb(ww, ww / 2);
   const u64 q = ww / 8;
   const u64 n = static_cast<u64>(std::max(faceEdge, 0));
-  // The warp writes a second panorama-sized raster at most; cutting holds a
-  // quarter-unit face, a polar strip and the faces being encoded (each with
-  // its compressed copy) on every thread.
+  // A second panorama-sized raster: a source converted to 24 bits, or the
+  // warp's own rows (a quarter strip, or the bands that wait behind the
+  // decoder) at most. Cutting holds a quarter-unit face, a polar strip and
+  // the faces being encoded (each with its compressed copy) on every thread.
   const u64 cutting = 2 * Rgb(2 * q, 2 * q) + Rgb(ww, q) +
                       static_cast<u64>(std::max(threads, 1) + 1) * 2 * Rgb(n, n);
   // Six faces kept, then turned copies or one image (a cross has twelve cells).
