@@ -14,8 +14,7 @@
 #include "filers/SphereResampler.h"
 #include "imaging/Errors.h"
 #include "imaging/ImageMetadata.h"
-#include "imaging/JpegIO.h"
-#include "imaging/OutputFile.h"
+#include "imaging/JpegResultFile.h"
 #include "imaging/OutputFormats.h"
 #include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
@@ -309,7 +308,7 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   // made (the resampler takes that worker back whenever it has no band to
   // encode): the encoding hides behind the resampling, and the panorama is
   // never held whole. The bytes are those SaveImage writes.
-  JpegStreamEncoder encoder(width, height, 100);
+  JpegResultFile encoder(fileName, width, height, filer.MetadataFor(eiJpeg), run.outputs);
   std::array<Bitmap, 2> buffers;
   Task<void> encoding;  // after what it uses: a started one is waited for first
   int band = 0;
@@ -340,11 +339,8 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   filer.DoProgress(savingLine, spAppend);
   if (encoding.Valid()) encoding.Get();
   buffers = {};
-  std::vector<std::uint8_t> bytes = encoder.Finish();
   run.cancel().Check();
-  OutputFile file(fileName, run.outputs);
-  WriteWithMetadata(file, std::move(bytes), filer.MetadataFor(eiJpeg));
-  file.close();
+  encoder.Close();
   return true;
 }
 

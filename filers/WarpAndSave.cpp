@@ -23,7 +23,7 @@
 #include "filers/SimFilers.h"
 #include "imaging/ImageMetadata.h"
 #include "imaging/JpegIO.h"
-#include "imaging/OutputFile.h"
+#include "imaging/JpegResultFile.h"
 #include "imaging/Parallel.h"
 
 namespace skyfold {
@@ -38,8 +38,8 @@ constexpr std::size_t kBandsAhead = 4;
 // The encoder's task (one worker of the run) and the bands waiting for it.
 class BandEncoder {
  public:
-  BandEncoder(int width, int height, const Workers& workers, PoolRef pool)
-      : width_(width), pool_(std::move(pool)), encoder_(width, height, 100) {
+  BandEncoder(JpegResultFile& file, int width, const Workers& workers, PoolRef pool)
+      : width_(width), pool_(std::move(pool)), encoder_(file) {
     task_ = workers.Submit([this] { Run(); });
   }
 
@@ -84,14 +84,11 @@ class BandEncoder {
     return failed_;
   }
 
-  // Waits until every queued band is encoded; returns the file's bytes, or
-  // throws what the encoding threw.
-  std::vector<std::uint8_t> Finish() {
+  // Waits until every queued band is encoded; throws what the encoding threw.
+  void Finish() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return (queue_.empty() && !busy_) || failed_; });
     if (failed_) std::rethrow_exception(failure_);
-    lock.unlock();
-    return encoder_.Finish();
   }
 
  private:
@@ -131,7 +128,7 @@ class BandEncoder {
 
   const int width_;
   PoolRef pool_;
-  JpegStreamEncoder encoder_;
+  JpegResultFile& encoder_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Band> queue_;
@@ -167,9 +164,9 @@ void TSimFiler::WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName,
   ObtainMappingTable(w / 8, table);
   DoProgress("処理中 ", spAppend);
 
-  std::vector<std::uint8_t> bytes;
+  JpegResultFile file(fileName, w, h, MetadataFor(eiJpeg), run.outputs);
   {
-    BandEncoder encoder(w, h, run.workers(), &run.memory());
+    BandEncoder encoder(file, w, run.workers(), &run.memory());
     Bitmap band;
     // The encoder keeps one core busy; the warp takes the others.
     WarpDots dots(ProgressHere(), h);
@@ -192,13 +189,11 @@ void TSimFiler::WarpAndSaveImage(Bitmap& bitmap, const std::string& fileName,
     DoProgress(savingLine, spAppend);
     bitmap = Bitmap();
     table = TmxCurrencyUV();
-    bytes = encoder.Finish();
+    encoder.Finish();
   }
   run.cancel().Check();
-  OutputFile file(fileName, run.outputs);
-  // With a face's profile the JPEG carries it; otherwise these are the bytes.
-  WriteWithMetadata(file, std::move(bytes), MetadataFor(eiJpeg));
-  file.close();
+  // With a face's profile the JPEG carries it.
+  file.Close();
 }
 
 }  // namespace skyfold

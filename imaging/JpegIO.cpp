@@ -36,6 +36,7 @@ void Guarded(jpeg::ErrorManager& err, Body body) {
 struct OutputDestination {
   jpeg_destination_mgr pub;
   OutputFile* file;                   // the file written, or
+  JpegStreamEncoder::Sink sink;       // where the bytes go, or
   std::vector<std::uint8_t>* memory;  // the buffer appended to
   std::array<JOCTET, kOutputChunk> buffer;
   std::exception_ptr failure;
@@ -56,6 +57,8 @@ void WriteOrFail(j_compress_ptr cinfo, const JOCTET* data, std::size_t size) {
   try {
     if (dest->file != nullptr) {
       dest->file->write(data, size);
+    } else if (dest->sink) {
+      dest->sink(data, size);
     } else {
       dest->memory->insert(dest->memory->end(), data, data + size);
     }
@@ -246,7 +249,7 @@ struct JpegStreamEncoder::State {
   }
 };
 
-JpegStreamEncoder::JpegStreamEncoder(int width, int height, int quality)
+JpegStreamEncoder::JpegStreamEncoder(int width, int height, int quality, Sink sink)
     : state_(std::make_unique<State>()) {
   if (!BitmapSizeAllowed(width, height, PixelFormat::Bgr24) || width == 0 || height == 0) {
     throw CodecError("Cannot encode an image of " + std::to_string(width) + " x " +
@@ -254,9 +257,12 @@ JpegStreamEncoder::JpegStreamEncoder(int width, int height, int quality)
   }
   // As EncodeJpeg: room for the raw pixels, which quality 100 rarely needs.
   try {
-    state_->bytes.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3 +
-                          1024);
-    AdviseHugePages(state_->bytes.data(), state_->bytes.capacity());
+    state_->dest->sink = std::move(sink);
+    if (!state_->dest->sink) {
+      state_->bytes.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3 +
+                            1024);
+      AdviseHugePages(state_->bytes.data(), state_->bytes.capacity());
+    }
   } catch (const std::bad_alloc&) {
     throw MemoryError(kOutOfMemoryMessage);
   }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,11 +74,14 @@ void EncodeJpeg(const Bitmap& bitmap, int quality, std::vector<std::uint8_t>& by
 // EncodeJpeg for a 24-bit image handed over a few rows at a time, so the
 // rows can be encoded as soon as they are made and the whole image need
 // never be held: Finish returns exactly the bytes EncodeJpeg would for the
-// same rows. One thread at a time may use it. Throws CodecError on a
-// library error, MemoryError when the buffer cannot grow.
+// same rows — or, given a sink, hands them to it as they come (nor is the
+// compressed image held) and returns nothing. One thread at a time may use
+// it. Throws CodecError on a library error, MemoryError when the buffer
+// cannot grow, what the sink throws.
 class JpegStreamEncoder {
  public:
-  JpegStreamEncoder(int width, int height, int quality = 100);
+  using Sink = std::function<void(const std::uint8_t* data, std::size_t size)>;
+  JpegStreamEncoder(int width, int height, int quality = 100, Sink sink = {});
   ~JpegStreamEncoder();
   JpegStreamEncoder(const JpegStreamEncoder&) = delete;
   JpegStreamEncoder& operator=(const JpegStreamEncoder&) = delete;

@@ -1,5 +1,6 @@
 // Encoding JPEG into memory: the very bytes SaveBitmapAsJpeg writes to a
-// file, for every pixel format it accepts, and a picture that decodes back.
+// file, for every pixel format it accepts, and a picture that decodes back;
+// and row by row, into memory or straight into the file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "imaging/Bitmap.h"
 #include "imaging/Errors.h"
 #include "imaging/JpegIO.h"
+#include "imaging/JpegResultFile.h"
 #include "support/PanoramaTestImages.h"
 
 namespace skyfold {
@@ -52,21 +54,30 @@ TEST(JpegMemory, SameBytesAsTheFileForEveryFormat) {
 }
 
 // Rows handed over a few at a time, in uneven bunches, give the bytes of the
-// whole picture encoded at once.
+// whole picture encoded at once, gathered in memory or written to the file
+// as they come (a picture of many output chunks too).
 TEST(JpegStream, RowsInBunchesGiveTheBytesOfTheWholePicture) {
+  test::TempDir dir;
   std::mt19937 rng(2);
-  for (const auto& [w, h] : {std::pair{97, 75}, std::pair{16, 16}, std::pair{1, 1}}) {
+  for (const auto& [w, h] :
+       {std::pair{97, 75}, std::pair{16, 16}, std::pair{1, 1}, std::pair{400, 300}}) {
     const Bitmap picture = Noise(w, h, PixelFormat::Bgr24, rng);
     JpegStreamEncoder stream(w, h, 100);
+    JpegResultFile file(dir.file("pano.jpg"), w, h, {}, nullptr);
     int y = 0;
     for (int bunch = 1; y < h; bunch = bunch * 3 % 17 + 1) {
       const int count = std::min(bunch, h - y);
       std::vector<const std::uint8_t*> rows;
       for (int i = 0; i < count; ++i) rows.push_back(picture.row(y + i));
       stream.WriteRows(rows.data(), count);
+      file.WriteRows(rows.data(), count);
       y += count;
     }
-    EXPECT_EQ(stream.Finish(), EncodeJpeg(picture, 100)) << w << " x " << h;
+    const std::vector<std::uint8_t> whole = EncodeJpeg(picture, 100);
+    EXPECT_EQ(stream.Finish(), whole) << w << " x " << h;
+    file.Close();
+    const std::vector<char> written = test::ReadBytes(dir.file("pano.jpg"));
+    EXPECT_EQ(std::vector<std::uint8_t>(written.begin(), written.end()), whole) << w << " x " << h;
   }
 }
 
