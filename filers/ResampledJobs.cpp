@@ -308,7 +308,7 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   // made (the resampler takes that worker back whenever it has no band to
   // encode): the encoding hides behind the resampling, and the panorama is
   // never held whole. The bytes are those SaveImage writes.
-  JpegResultFile encoder(fileName, width, height, filer.MetadataFor(eiJpeg), run.outputs);
+  JpegResultFile result(fileName, width, height, filer.MetadataFor(eiJpeg), run.outputs);
   std::array<Bitmap, 2> buffers;
   Task<void> encoding;  // after what it uses: a started one is waited for first
   int band = 0;
@@ -326,10 +326,10 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
         if (encoding.Valid()) encoding.Get();
         const Bitmap& buffer = buffers[static_cast<std::size_t>(band++ % 2)];
         encoding =
-            run.workers().Submit([&encoder, &buffer, rows = std::min(bandRows, height - y0)] {
+            run.workers().Submit([&result, &buffer, rows = std::min(bandRows, height - y0)] {
               std::vector<const std::uint8_t*> pointers(static_cast<std::size_t>(rows));
               for (int y = 0; y < rows; ++y) pointers[static_cast<std::size_t>(y)] = buffer.row(y);
-              encoder.WriteRows(pointers.data(), rows);
+              result.WriteRows(pointers.data(), rows);
             });
         dot(y0);
       },
@@ -340,7 +340,7 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
   if (encoding.Valid()) encoding.Get();
   buffers = {};
   run.cancel().Check();
-  encoder.Close();
+  result.Close();
   return true;
 }
 

@@ -39,7 +39,7 @@ constexpr std::size_t kBandsAhead = 4;
 class BandEncoder {
  public:
   BandEncoder(JpegResultFile& file, int width, const Workers& workers, PoolRef pool)
-      : width_(width), pool_(std::move(pool)), encoder_(file) {
+      : width_(width), pool_(std::move(pool)), file_(file) {
     task_ = workers.Submit([this] { Run(); });
   }
 
@@ -110,7 +110,7 @@ class BandEncoder {
       try {
         rows.resize(static_cast<std::size_t>(band.rows));
         for (int y = 0; y < band.rows; ++y) rows[y] = band.pixels.row(y);
-        encoder_.WriteRows(rows.data(), band.rows);
+        file_.WriteRows(rows.data(), band.rows);
       } catch (...) {
         lock.lock();
         failure_ = std::current_exception();
@@ -128,7 +128,7 @@ class BandEncoder {
 
   const int width_;
   PoolRef pool_;
-  JpegResultFile& encoder_;
+  JpegResultFile& file_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Band> queue_;

@@ -1,7 +1,7 @@
 // JpegResultFile: a JPEG written a few rows at a time, as a panorama made
 // band by band is. Without metadata to splice in, the encoder writes the
 // file as it goes, so the compressed image is never held in memory (a
-// 65 MB buffer of fresh pages at 16384 wide); with metadata, the bytes are
+// 70 MB buffer of fresh pages at 16384 wide); with metadata, the bytes are
 // gathered first and written with it. Either way the file is the bytes
 // SaveBitmapAsJpeg would write for the same rows.
 #pragma once
