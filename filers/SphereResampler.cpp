@@ -1311,16 +1311,26 @@ void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex
       filter, workers, cancel);
 }
 
+namespace {
+
+// Faces to resample a panorama from: none empty, all with `channels`.
+template <typename T>
+void CheckFaces(const std::array<RasterView<const T>, 6>& faces, int channels) {
+  for (const RasterView<const T>& f : faces) {
+    if (f.channels != channels) throw ArgumentError("Channel counts differ.");
+    if (f.width < 1 || f.height < 1) throw ArgumentError("Empty face.");
+  }
+}
+
+}  // namespace
+
 template <typename T>
 void ResamplePanoramaBands(const std::array<RasterView<const T>, 6>& faces, int panoramaWidth,
                            int panoramaHeight, int bandRows, const BandTarget<T>& target,
                            const BandDone& done, const Orientation& view, ResampleFilter filter,
                            const Workers& workers, const CancelToken* cancel) {
   if (bandRows < 1) throw ArgumentError("Invalid band height.");
-  for (const RasterView<const T>& f : faces) {
-    if (f.channels != faces[0].channels) throw ArgumentError("Channel counts differ.");
-    if (f.width < 1 || f.height < 1) throw ArgumentError("Empty face.");
-  }
+  CheckFaces(faces, faces[0].channels);
   if (panoramaHeight < 1 || panoramaWidth < 1) return;
   WithChannels(faces[0].channels, [&](auto c) {
     WithTaps(filter, [&](auto taps) {
@@ -1339,10 +1349,7 @@ void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, 
   if (band.width != panoramaWidth || firstRow < 0 || firstRow + band.height > panoramaHeight) {
     throw ArgumentError("The band is not part of the panorama.");
   }
-  for (const RasterView<const T>& f : faces) {
-    if (f.channels != band.channels) throw ArgumentError("Channel counts differ.");
-    if (f.width < 1 || f.height < 1) throw ArgumentError("Empty face.");
-  }
+  CheckFaces(faces, band.channels);
   if (band.height < 1 || panoramaWidth < 1) return;
   WithChannels(band.channels, [&](auto c) {
     WithTaps(filter, [&](auto taps) {

@@ -120,6 +120,18 @@ void StartCompress(jpeg_compress_struct* cinfo, int quality) {
   jpeg_start_compress(cinfo, TRUE);
 }
 
+// Room in `bytes` for an encoding of `pixelBytes` of raw pixels: quality
+// 100 rarely needs more, and pages that are reserved but never written cost
+// nothing, while growing would copy.
+void ReserveForPixels(std::vector<std::uint8_t>& bytes, std::size_t pixelBytes) {
+  try {
+    bytes.reserve(pixelBytes + 1024);
+  } catch (const std::bad_alloc&) {
+    throw MemoryError(kOutOfMemoryMessage);
+  }
+  AdviseHugePages(bytes.data(), bytes.capacity());
+}
+
 // A destination manager appending to `memory`.
 std::unique_ptr<OutputDestination> MemoryDestination(std::vector<std::uint8_t>* memory) {
   auto dest = std::make_unique<OutputDestination>();
@@ -221,14 +233,7 @@ std::vector<std::uint8_t> EncodeJpeg(const Bitmap& bitmap, int quality) {
 
 void EncodeJpeg(const Bitmap& bitmap, int quality, std::vector<std::uint8_t>& bytes) {
   bytes.clear();
-  // Room for the raw pixels: quality 100 rarely needs more, and pages that
-  // are reserved but never written cost nothing, while growing would copy.
-  try {
-    bytes.reserve(bitmap.byteSize() + 1024);
-    AdviseHugePages(bytes.data(), bytes.capacity());
-  } catch (const std::bad_alloc&) {
-    throw MemoryError(kOutOfMemoryMessage);
-  }
+  ReserveForPixels(bytes, bitmap.byteSize());
   Encode(bitmap, quality, nullptr, &bytes);
 }
 
@@ -255,16 +260,9 @@ JpegStreamEncoder::JpegStreamEncoder(int width, int height, int quality, Sink si
     throw CodecError("Cannot encode an image of " + std::to_string(width) + " x " +
                      std::to_string(height) + " pixels.");
   }
-  // As EncodeJpeg: room for the raw pixels, which quality 100 rarely needs.
-  try {
-    state_->dest->sink = std::move(sink);
-    if (!state_->dest->sink) {
-      state_->bytes.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3 +
-                            1024);
-      AdviseHugePages(state_->bytes.data(), state_->bytes.capacity());
-    }
-  } catch (const std::bad_alloc&) {
-    throw MemoryError(kOutOfMemoryMessage);
+  state_->dest->sink = std::move(sink);
+  if (!state_->dest->sink) {
+    ReserveForPixels(state_->bytes, static_cast<std::size_t>(width) * height * 3);
   }
   jpeg_compress_struct* cinfo = state_->comp.get();
   cinfo->dest = &state_->dest->pub;

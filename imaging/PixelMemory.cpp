@@ -51,7 +51,7 @@ std::uint8_t* MapBlock(std::size_t capacity) noexcept {
   const std::size_t head =
       (kHugePage - reinterpret_cast<std::uintptr_t>(base) % kHugePage) % kHugePage;
   if (head != 0) munmap(base, head);
-  if (kHugePage - head != 0) munmap(base + head + capacity, kHugePage - head);
+  munmap(base + head + capacity, kHugePage - head);
   AdviseHugePages(base + head, capacity);
   return base + head;
 }
