@@ -14,6 +14,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "filers/StripBlend.h"
 #include "imaging/Errors.h"
 #include "imaging/PixelMemory.h"
 
@@ -338,26 +339,105 @@ template <typename T, int C, int Taps, typename Outside>
   AddTaps<T, C, Taps>(src, ix, iy, wx, wy, weight, acc, outside);
 }
 
-// n single samples along a straight line of src: from (x, y) by (gx, gy)
-// a pixel, into out (C samples a pixel).
-template <typename T, int C, int Taps, typename Outside>
-void SampleLine(const RasterView<const T>& src, double x, double y, double gx, double gy, int n,
-                T* out, const Outside& outside) {
-  // Positions in fixed point, 16 bits of fraction: no floor per pixel.
-  constexpr double kOne = 65536;
-  const auto x0 = std::llround(x * kOne), y0 = std::llround(y * kOne);
-  const auto sx = std::llround(gx * kOne), sy = std::llround(gy * kOne);
-  if constexpr (std::is_same_v<T, std::uint8_t> && Taps == 2) {
-    // Bilinear 8-bit samples in fixed point, 8 bits of weight, where both
-    // ends (so every pixel between) have their taps inside: a third of the
-    // float path's time, within a level of it.
+// Positions along a line of output pixels in fixed point, 16 bits of
+// fraction (no floor per pixel): p(i) = p0 + s·i + a·i², with a kept to 16
+// more bits. The quadratic term follows the mapping's bend over a cell.
+struct LineSteps {
+  static constexpr double kOne = 65536;
+  long long x0, y0, sx, sy, ax, ay;
+
+  LineSteps(double x, double y, double gx, double gy, double hx = 0, double hy = 0)
+      : x0(std::llround(x * kOne)),
+        y0(std::llround(y * kOne)),
+        sx(std::llround(gx * kOne)),
+        sy(std::llround(gy * kOne)),
+        ax(std::llround(hx * kOne * kOne)),
+        ay(std::llround(hy * kOne * kOne)) {}
+
+  long long X(long long i) const { return x0 + sx * i + ((ax * i * i) >> 16); }
+  long long Y(long long i) const { return y0 + sy * i + ((ay * i * i) >> 16); }
+
+  // Whether positions 0 … n − 1 all have both bilinear taps inside a raster
+  // of this size: between the ends, or off the chord by at most a·(n − 1)²/4.
+  bool Within(int n, int width, int height) const {
     const long long last = n - 1;
-    const auto within = [](long long a, long long b, int size) {
-      return std::min(a, b) >= 0 && (std::max(a, b) >> 16) < size - 1;
+    const auto inside = [&](long long a, long long b, long long bend, int size) {
+      const long long margin = bend == 0 ? 0 : ((bend < 0 ? -bend : bend) * last * last >> 18) + 1;
+      return std::min(a, b) - margin >= 0 && (std::max(a, b) + margin) >> 16 < size - 1;
     };
-    if (n > 0 && within(x0, x0 + sx * last, src.width) && within(y0, y0 + sy * last, src.height)) {
+    return inside(x0, X(last), ax, width) && inside(y0, Y(last), ay, height);
+  }
+};
+
+#if defined(__SSE2__)
+// The fixed-point bilinear line below, a pixel per vector: the same sums,
+// so the same bytes. Per channel, top = P00·(256 − fx) + P01·fx (a
+// multiply-add of byte pairs), and top·(256 − fy) + bottom·fy + 32768 stays
+// below 2^24, so float arithmetic is exact there. The fourth lane of a
+// three-channel pixel is the next pixel's first sample: read, and written
+// before that pixel overwrites it, except after the last.
+template <int C>
+void BilinearLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps& line, int n,
+                      std::uint8_t* out) {
+  const __m128i zero = _mm_setzero_si128();
+  const auto load = [](const std::uint8_t* q) {
+    std::int32_t bytes = 0;
+    std::memcpy(&bytes, q, sizeof bytes);
+    return _mm_cvtsi32_si128(bytes);
+  };
+  // The last pixel of a three-channel raster has nothing after it to read.
+  const std::uint8_t* end = src.row(src.height - 1) + static_cast<std::ptrdiff_t>(src.width) * C;
+  for (int i = 0; i < n; ++i, out += C) {
+    const long long px = line.X(i), py = line.Y(i);
+    const int fx = static_cast<int>(px >> 8) & 255, fy = static_cast<int>(py >> 8) & 255;
+    const std::uint8_t* p0 =
+        src.row(static_cast<int>(py >> 16)) + static_cast<std::ptrdiff_t>(px >> 16) * C;
+    const std::uint8_t* p1 = p0 + src.stride;
+    if (C == 3 && p1 + 2 * C + 1 > end) {
+      for (int c = 0; c < C; ++c) {
+        const int top = p0[c] * 256 + (p0[c + C] - p0[c]) * fx;
+        const int bottom = p1[c] * 256 + (p1[c + C] - p1[c]) * fx;
+        out[c] = static_cast<std::uint8_t>((top * 256 + (bottom - top) * fy + 32768) >> 16);
+      }
+      continue;
+    }
+    const __m128i wx = _mm_set1_epi32((fx << 16) | (256 - fx));
+    const __m128i top =
+        _mm_madd_epi16(_mm_unpacklo_epi8(_mm_unpacklo_epi8(load(p0), load(p0 + C)), zero), wx);
+    const __m128i bottom =
+        _mm_madd_epi16(_mm_unpacklo_epi8(_mm_unpacklo_epi8(load(p1), load(p1 + C)), zero), wx);
+    const __m128 sum = _mm_add_ps(
+        _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(top), _mm_set1_ps(static_cast<float>(256 - fy))),
+                   _mm_mul_ps(_mm_cvtepi32_ps(bottom), _mm_set1_ps(static_cast<float>(fy)))),
+        _mm_set1_ps(32768.0f));
+    const __m128i levels = _mm_srli_epi32(_mm_cvttps_epi32(sum), 16);
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(levels, zero), zero);
+    const std::int32_t word = _mm_cvtsi128_si32(bytes);
+    std::memcpy(out, &word, C == 4 || i + 1 < n ? 4 : 3);
+  }
+}
+#endif
+
+// n single samples along a line of src (LineSteps), into out (C samples a
+// pixel).
+template <typename T, int C, int Taps, typename Outside>
+void SampleLine(const RasterView<const T>& src, const LineSteps& line, int n, T* out,
+                const Outside& outside) {
+  if constexpr (std::is_same_v<T, std::uint8_t> && Taps == 2) {
+    // Bilinear 8-bit samples in fixed point, 8 bits of weight, where every
+    // pixel has its taps inside: a third of the float path's time, within a
+    // level of it.
+    if (n > 0 && line.Within(n, src.width, src.height)) {
+#if defined(__SSE2__)
+      if constexpr (C == 3 || C == 4) {
+        if (VectorBlendInUse()) {
+          BilinearLineSse2<C>(src, line, n, out);
+          return;
+        }
+      }
+#endif
       for (int i = 0; i < n; ++i, out += C) {
-        const long long px = x0 + sx * i, py = y0 + sy * i;
+        const long long px = line.X(i), py = line.Y(i);
         const int fx = static_cast<int>(px >> 8) & 255, fy = static_cast<int>(py >> 8) & 255;
         const std::uint8_t* p0 =
             src.row(static_cast<int>(py >> 16)) + static_cast<std::ptrdiff_t>(px >> 16) * C;
@@ -373,7 +453,7 @@ void SampleLine(const RasterView<const T>& src, double x, double y, double gx, d
   }
   constexpr float kFraction = 1.0f / 65536;
   for (int i = 0; i < n; ++i, out += C) {
-    const long long px = x0 + sx * i, py = y0 + sy * i;
+    const long long px = line.X(i), py = line.Y(i);
     float wx[Taps], wy[Taps];
     Kernel<Taps>::Weights(static_cast<float>(px & 0xFFFF) * kFraction, wx);
     Kernel<Taps>::Weights(static_cast<float>(py & 0xFFFF) * kFraction, wy);
@@ -510,6 +590,8 @@ constexpr int kCell = 8;
 // Along face rows, cells from kMaxCell columns down to kMinCell.
 constexpr int kMaxCell = 32;
 constexpr int kMinCell = 2;
+// Cells from this many columns may follow a parabola (the mapping's bend).
+constexpr int kMinBentCell = 8;
 constexpr double kMaxInterpolationError = 0.02;  // source pixels
 
 // The panorama halved in width k times (k = 0: itself), for footprints
@@ -569,10 +651,13 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
       const auto direction = [&](double c) { return rowStart + ((c + 0.5) * su - 1) * plane.a; };
       T* out = face.row(r);
       // Cell [c0, c0 + n) between the positions (x0, y0) and (x1, y1) of
-      // its ends (x1 unwrapped next to x0).
-      const auto cell = [&](int c0, int n, double x0, double y0, double x1, double y1,
-                            bool straight) {
-        const double gx = (x1 - x0) / n, gy = (y1 - y0) / n;
+      // its ends (x1 unwrapped next to x0), bent by (hx, hy) a pixel
+      // squared: column c0 + t sits at (x0, y0) + g·t + h·t², and one step
+      // along the row there moves g + 2h·t.
+      const auto cell = [&](int c0, int n, double x0, double y0, double x1, double y1, double hx,
+                            double hy, bool straight) {
+        const double gx = (x1 - x0) / n - hx * n, gy = (y1 - y0) / n - hy * n;
+        const double ex = gx + 2 * hx * n, ey = gy + 2 * hy * n;  // the step at the far end
         const int cEnd = std::min(face.width, c0 + n);
         // Where both ends of a straight cell take the same level and their
         // steps there are single samples, so do the pixels between (the
@@ -585,25 +670,34 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
           src.Step(direction(c0), stepV, vx0, vy0);
           src.Step(direction(c0 + n), stepV, vx1, vy1);
           const double reach0 = std::fabs(gy) + std::fabs(vy0) + Taps + 1;
-          const double reach1 = std::fabs(gy) + std::fabs(vy1) + Taps + 1;
+          const double reach1 = std::fabs(ey) + std::fabs(vy1) + Taps + 1;
           k = LevelFor(levels, std::max(std::fabs(gx), std::fabs(vx0)), y0, reach0);
-          if (k == LevelFor(levels, std::max(std::fabs(gx), std::fabs(vx1)), y1, reach1)) {
+          if (k == LevelFor(levels, std::max(std::fabs(ex), std::fabs(vx1)), y1, reach1)) {
             const double s = levels[k].toLevel;
-            const double ux = gx * s;
-            single = OneSample(ux, gy) && OneSample(vx0 * s, vy0) && OneSample(vx1 * s, vy1);
+            single = OneSample(gx * s, gy) && OneSample(ex * s, ey) && OneSample(vx0 * s, vy0) &&
+                     OneSample(vx1 * s, vy1);
+            if (single && n > kMinBentCell) {
+              // A long cell: the step across at its middle too.
+              double vxm = 0, vym = 0;
+              src.Step(direction(c0 + n / 2), stepV, vxm, vym);
+              single = OneSample(vxm * s, vym);
+            }
           }
         }
         if (straight && single) {
           const Level<T, C>& level = levels[k];
-          SampleLine<T, C, Taps>(level.src.pano, (x0 + 0.5) * level.toLevel - 0.5, y0,
-                                 gx * level.toLevel, gy, cEnd - c0, out + c0 * C, level.src);
+          const double s = level.toLevel;
+          SampleLine<T, C, Taps>(level.src.pano,
+                                 LineSteps((x0 + 0.5) * s - 0.5, y0, gx * s, gy, hx * s, hy),
+                                 cEnd - c0, out + c0 * C, level.src);
           return;
         }
         for (int c = c0; c < cEnd; ++c) {
           const Vec3 d = direction(c);
-          double px = x0 + gx * (c - c0), py = y0 + gy * (c - c0);
+          const double t = c - c0;
+          double px = x0 + (gx + hx * t) * t, py = y0 + (gy + hy * t) * t;
           if (!straight) src.Position(d, px, py);
-          double ux = gx, uy = gy, vx = 0, vy = 0;
+          double ux = gx + 2 * hx * t, uy = gy + 2 * hy * t, vx = 0, vy = 0;
           Footprint foot;
           const Level<T, C>* level = &levels[0];
           if (averages) {
@@ -622,7 +716,7 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
             foot.Average<C>(acc, [&](double ou, double ov, float wt) {
               double qx = 0, qy = 0;
               if (straight) {
-                // Within the cell the mapping is linear along the row, and
+                // Within the cell the mapping is smooth along the row, and
                 // one row step is the derivative's.
                 qx = px + ou * ux + ov * vx;
                 qy = py + ou * uy + ov * vy;
@@ -636,22 +730,48 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
           for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
         }
       };
-      // Cells as long as the mapping is straight enough over them, halved
-      // down to kMinCell columns where it is not: the exact positions cost
-      // more than the samples.
+      // The position of column c, unwrapped next to x.
+      const auto at = [&](int c, double x, double& px, double& py) {
+        src.Position(direction(c), px, py);
+        px = unwrap(px, x);
+      };
+      const auto close = [](double x, double y, double ex, double ey) {
+        return std::fabs(x - ex) < kMaxInterpolationError &&
+               std::fabs(y - ey) < kMaxInterpolationError;
+      };
+      // Cells as long as the mapping is straight enough over them: a line
+      // through the ends where the midpoint lies on it; else, from
+      // kMinBentCell columns up, the parabola through the ends and the
+      // midpoint where the quarter points lie on it; else halved, down to
+      // kMinCell columns. The exact positions cost more than the samples.
+      // (xm, ym): the midpoint's position when known (hasMid).
       const auto split = [&](const auto& self, int c0, int n, double x0, double y0, double x1,
-                             double y1) -> void {
-        double xm = 0, ym = 0;
-        src.Position(direction(c0 + n / 2), xm, ym);
-        xm = unwrap(xm, x0);
-        const bool straight = std::fabs(xm - (x0 + x1) / 2) < kMaxInterpolationError &&
-                              std::fabs(ym - (y0 + y1) / 2) < kMaxInterpolationError;
-        if (straight || n <= kMinCell) {
-          cell(c0, n, x0, y0, x1, y1, straight);
+                             double y1, bool hasMid, double xm, double ym) -> void {
+        if (!hasMid) at(c0 + n / 2, x0, xm, ym);
+        if (close(xm, ym, (x0 + x1) / 2, (y0 + y1) / 2) || n <= kMinCell) {
+          cell(c0, n, x0, y0, x1, y1, 0, 0, close(xm, ym, (x0 + x1) / 2, (y0 + y1) / 2));
           return;
         }
-        self(self, c0, n / 2, x0, y0, xm, ym);
-        if (c0 + n / 2 < tEnd) self(self, c0 + n / 2, n / 2, xm, ym, x1, y1);
+        double xa = 0, ya = 0, xb = 0, yb = 0;
+        at(c0 + n / 4, x0, xa, ya);
+        const bool second = c0 + n / 2 < tEnd;
+        if (second) at(c0 + 3 * n / 4, x0, xb, yb);
+        if (n >= kMinBentCell && second) {
+          // The bend is the midpoint's distance from the chord.
+          const double hx = 4 * ((x0 + x1) / 2 - xm) / (n * n);
+          const double hy = 4 * ((y0 + y1) / 2 - ym) / (n * n);
+          // On the parabola, the quarter points lie 3/4 of that bend off
+          // the chords' midpoints.
+          const auto onIt = [&](double x, double y, double ax, double ay, double bx, double by) {
+            return close(x, y, (ax + bx) / 2 - hx * n * n / 16, (ay + by) / 2 - hy * n * n / 16);
+          };
+          if (onIt(xa, ya, x0, y0, xm, ym) && onIt(xb, yb, xm, ym, x1, y1)) {
+            cell(c0, n, x0, y0, x1, y1, hx, hy, true);
+            return;
+          }
+        }
+        self(self, c0, n / 2, x0, y0, xm, ym, true, xa, ya);
+        if (second) self(self, c0 + n / 2, n / 2, xm, ym, x1, y1, true, xb, yb);
       };
       double x0 = 0, y0 = 0;
       src.Position(direction(t0), x0, y0);
@@ -659,7 +779,7 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
         double x1 = 0, y1 = 0;
         src.Position(direction(c0 + kMaxCell), x1, y1);
         x1 = unwrap(x1, x0);
-        split(split, c0, kMaxCell, x0, y0, x1, y1);
+        split(split, c0, kMaxCell, x0, y0, x1, y1, false, 0, 0);
         x0 = x1 > w ? x1 - w : x1 < 0 ? x1 + w : x1;
         y0 = y1;
       }
@@ -1125,8 +1245,8 @@ void PanoramaRows(const FaceLevels<T, C>& levels, const std::vector<Vec3>& along
             const FaceSet<T>& set = levels.sets[k];
             const FacePoint pa = levels.At(a, k), pb = levels.At(b, k);
             const double gx = (pb.px - pa.px) / kCell, gy = (pb.py - pa.py) / kCell;
-            SampleLine<T, C, Taps>(set[a.face], pa.px, pa.py, gx, gy, xEnd - x0, out + x0 * C,
-                                   FaceSource<T, C>{&set, a.face});
+            SampleLine<T, C, Taps>(set[a.face], LineSteps(pa.px, pa.py, gx, gy), xEnd - x0,
+                                   out + x0 * C, FaceSource<T, C>{&set, a.face});
           } else {
             FacePoint p = a;
             const double gx = (b.px - a.px) / kCell, gy = (b.py - a.py) / kCell;

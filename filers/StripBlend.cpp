@@ -85,12 +85,17 @@ BlendFunction Chosen(bool vector) {
   return BlendStripRowsPlain;
 }
 
-// SKYFOLD_PLAIN_BLEND=1 in the environment keeps the vector form off.
-std::atomic<BlendFunction>& Active() {
-  static std::atomic<BlendFunction> active{[] {
+// SKYFOLD_PLAIN_BLEND=1 in the environment keeps the vector forms off.
+std::atomic<bool>& VectorWanted() {
+  static std::atomic<bool> wanted{[] {
     const char* plain = std::getenv("SKYFOLD_PLAIN_BLEND");
-    return Chosen(plain == nullptr || std::strcmp(plain, "1") != 0);
+    return plain == nullptr || std::strcmp(plain, "1") != 0;
   }()};
+  return wanted;
+}
+
+std::atomic<BlendFunction>& Active() {
+  static std::atomic<BlendFunction> active{Chosen(VectorWanted().load())};
   return active;
 }
 
@@ -101,6 +106,11 @@ void BlendStripRows(const StripTarget& dest, const StripView& src, int bytes,
   Active().load(std::memory_order_relaxed)(dest, src, bytes, table, first, last);
 }
 
-void UseVectorBlend(bool enabled) { Active() = Chosen(enabled); }
+void UseVectorBlend(bool enabled) {
+  VectorWanted() = enabled;
+  Active() = Chosen(enabled);
+}
+
+bool VectorBlendInUse() { return VectorWanted().load(std::memory_order_relaxed); }
 
 }  // namespace skyfold

@@ -48,5 +48,8 @@ void BlendStripRows(const StripTarget& dest, const StripView& src, int bytes,
 // (tests run both forms). Both forms give the same bytes, so the choice
 // changes only the speed.
 void UseVectorBlend(bool enabled);
+// Whether vector forms are wanted (the switch above): the general
+// resampler's 8-bit bilinear samples follow it too, with the same bytes.
+bool VectorBlendInUse();
 
 }  // namespace skyfold

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "filers/SphereResampler.h"
+#include "filers/StripBlend.h"
 
 namespace skyfold {
 namespace {
@@ -341,6 +342,32 @@ TEST_P(ResamplerThreads, SameSamplesForAnyThreadCount) {
   // In bands or whole.
   EXPECT_EQ(PanoramaOf(faces, 402, view, GetParam(), one.workers()).px,
             PanoramaOf(faces, 402, view, GetParam(), three.workers(), 0).px);
+}
+
+// The vector form of the 8-bit bilinear samples gives the plain form's
+// bytes, for three and four channels.
+TEST_P(ResamplerThreads, SameSamplesWithoutVectorForms) {
+  const Image<> rgb = Panorama(512, Smooth);
+  Image<> rgbaPixels(512, 256, 4);
+  for (std::size_t i = 0; i < rgbaPixels.px.size(); ++i) {
+    rgbaPixels.px[i] = i % 4 == 3 ? std::uint8_t(i / 4 % 251) : rgb.px[i / 4 * 3 + i % 4];
+  }
+  const Image<>& rgba = rgbaPixels;
+  const Orientation view = Orientation::FromYawPitchRoll(30, 20, 10);
+  for (const Image<>* pano : {&rgb, &rgba}) {
+    std::array<std::vector<std::uint8_t>, 2> faces;
+    for (bool vector : {false, true}) {
+      UseVectorBlend(vector);
+      for (int face = 0; face < 6; ++face) {
+        Image<> out(100, 100, pano->channels);
+        ResampleFaceFromPanorama<std::uint8_t>(pano->view(), face, out.view(), view, GetParam(), {},
+                                               nullptr);
+        faces[vector].insert(faces[vector].end(), out.px.begin(), out.px.end());
+      }
+    }
+    EXPECT_EQ(faces[0], faces[1]) << pano->channels << " channels";
+  }
+  UseVectorBlend(true);
 }
 
 INSTANTIATE_TEST_SUITE_P(Filters, ResamplerThreads,
