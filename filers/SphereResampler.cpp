@@ -583,9 +583,10 @@ struct PanoramaSource {
   }
 };
 
-// Columns between two exactly mapped ones along a face row: the positions
-// between are interpolated when the cell's midpoint shows the mapping
-// straight enough there (near a pole it is not, and every pixel is mapped).
+// Columns between two exactly mapped ones along a panorama row: the
+// positions between are interpolated when the cell's midpoint shows the
+// mapping straight enough there; cells of kCell that still are not are
+// mapped column by column.
 constexpr int kCell = 8;
 // Along face rows, cells from kMaxCell columns down to kMinCell.
 constexpr int kMaxCell = 32;
@@ -1221,55 +1222,98 @@ void PanoramaRows(const FaceLevels<T, C>& levels, const std::vector<Vec3>& along
         return MapToFace(faces, d, stepU, stepV, averages);
       };
       Vec3 d, stepU, stepV;
-      FacePoint a = map(t0, d, stepU, stepV);
-      for (int x0 = t0; x0 < tEnd; x0 += kCell) {
-        const FacePoint m = map(x0 + kCell / 2, d, stepU, stepV);
-        const FacePoint b = map(x0 + kCell, d, stepU, stepV);
-        // Within one face the positions between are interpolated when the
-        // midpoint shows the mapping straight enough there; the footprint
-        // then changes as slowly, and where both ends take the same face
-        // level as single samples, every pixel between does.
-        const bool straight = a.face == b.face && m.face == a.face &&
-                              std::fabs(m.px - (a.px + b.px) / 2) < kMaxInterpolationError &&
-                              std::fabs(m.py - (a.py + b.py) / 2) < kMaxInterpolationError;
-        const int xEnd = std::min(width, x0 + kCell);
-        if (straight) {
-          bool single = !averages;
-          std::size_t k = 0;
-          if (averages) {
-            k = levels.LevelOf(a);
-            single = k == levels.LevelOf(b) && SingleFootprint(levels.At(a, k)) &&
-                     SingleFootprint(levels.At(b, k));
-          }
-          if (single) {
-            const FaceSet<T>& set = levels.sets[k];
-            const FacePoint pa = levels.At(a, k), pb = levels.At(b, k);
-            const double gx = (pb.px - pa.px) / kCell, gy = (pb.py - pa.py) / kCell;
-            SampleLine<T, C, Taps>(set[a.face], LineSteps(pa.px, pa.py, gx, gy), xEnd - x0,
-                                   out + x0 * C, FaceSource<T, C>{&set, a.face});
-          } else {
-            FacePoint p = a;
-            const double gx = (b.px - a.px) / kCell, gy = (b.py - a.py) / kCell;
-            for (int x = x0; x < xEnd; ++x) {
-              const double t = x - x0, s = t / kCell;
-              p.px = a.px + gx * t;
-              p.py = a.py + gy * t;
-              p.ux = a.ux + (b.ux - a.ux) * s;
-              p.uy = a.uy + (b.uy - a.uy) * s;
-              p.vx = a.vx + (b.vx - a.vx) * s;
-              p.vy = a.vy + (b.vy - a.vy) * s;
-              map(x, d, stepU, stepV);
-              PanoramaPixel<T, C, Taps>(levels, p, d, stepU, stepV, filter, false, true,
-                                        out + x * C);
-            }
-          }
-        } else {
+      const auto close = [](const FacePoint& p, double x, double y) {
+        return std::fabs(p.px - x) < kMaxInterpolationError &&
+               std::fabs(p.py - y) < kMaxInterpolationError;
+      };
+      // Columns [x0, x0 + n) between the face points a and b of its ends
+      // (with m at its middle): with `straight`, on one face and along a
+      // parabola of bend (hx, hy) face pixels a column squared (0: a line),
+      // else every column mapped exactly.
+      const auto cell = [&](int x0, int n, const FacePoint& a, const FacePoint& m,
+                            const FacePoint& b, double hx, double hy, bool straight) {
+        const int xEnd = std::min(width, x0 + n);
+        if (!straight) {
           for (int x = x0; x < xEnd; ++x) {
             const FacePoint p = map(x, d, stepU, stepV);
             PanoramaPixel<T, C, Taps>(levels, p, d, stepU, stepV, filter, !averages, false,
                                       out + x * C);
           }
+          return;
         }
+        // The footprint changes as slowly as the positions: where both ends
+        // (and the middle of a long cell) take the same face level as single
+        // samples, every pixel between does.
+        bool single = !averages;
+        std::size_t k = 0;
+        if (averages) {
+          k = levels.LevelOf(a);
+          single = k == levels.LevelOf(b) && SingleFootprint(levels.At(a, k)) &&
+                   SingleFootprint(levels.At(b, k)) &&
+                   (n <= kCell || (k == levels.LevelOf(m) && SingleFootprint(levels.At(m, k))));
+        }
+        if (single) {
+          const FaceSet<T>& set = levels.sets[k];
+          const FacePoint pa = levels.At(a, k), pb = levels.At(b, k);
+          // Level k's pixels per level 0 pixel, which scale the bend too.
+          const RasterView<const T>& f0 = levels.sets[0][a.face];
+          const RasterView<const T>& fk = set[a.face];
+          const double sx = static_cast<double>(fk.width) / f0.width;
+          const double sy = static_cast<double>(fk.height) / f0.height;
+          const double gx = (pb.px - pa.px) / n - hx * sx * n;
+          const double gy = (pb.py - pa.py) / n - hy * sy * n;
+          SampleLine<T, C, Taps>(set[a.face], LineSteps(pa.px, pa.py, gx, gy, hx * sx, hy * sy),
+                                 xEnd - x0, out + x0 * C, FaceSource<T, C>{&set, a.face});
+          return;
+        }
+        FacePoint p = a;
+        const double gx = (b.px - a.px) / n - hx * n, gy = (b.py - a.py) / n - hy * n;
+        for (int x = x0; x < xEnd; ++x) {
+          const double t = x - x0, s = t / n;
+          p.px = a.px + (gx + hx * t) * t;
+          p.py = a.py + (gy + hy * t) * t;
+          p.ux = a.ux + (b.ux - a.ux) * s;
+          p.uy = a.uy + (b.uy - a.uy) * s;
+          p.vx = a.vx + (b.vx - a.vx) * s;
+          p.vy = a.vy + (b.vy - a.vy) * s;
+          map(x, d, stepU, stepV);
+          PanoramaPixel<T, C, Taps>(levels, p, d, stepU, stepV, filter, false, true, out + x * C);
+        }
+      };
+      // Cells as for the faces: on a line through the ends where the
+      // midpoint lies on it; else, from kMinBentCell columns up, on the
+      // parabola through the ends and the midpoint where the quarter points
+      // lie on it; else halved, down to kCell columns, which are mapped
+      // column by column when still not straight.
+      const auto split = [&](const auto& self, int x0, int n, const FacePoint& a,
+                             const FacePoint& b, bool hasMid, FacePoint m) -> void {
+        if (!hasMid) m = map(x0 + n / 2, d, stepU, stepV);
+        const bool oneFace = a.face == b.face && m.face == a.face;
+        const bool line = oneFace && close(m, (a.px + b.px) / 2, (a.py + b.py) / 2);
+        if (line || n <= kCell) {
+          cell(x0, n, a, m, b, 0, 0, line);
+          return;
+        }
+        const bool second = x0 + n / 2 < tEnd;
+        const FacePoint q1 = map(x0 + n / 4, d, stepU, stepV);
+        const FacePoint q3 = second ? map(x0 + 3 * n / 4, d, stepU, stepV) : FacePoint{};
+        if (oneFace && second && n >= kMinBentCell && q1.face == a.face && q3.face == a.face) {
+          const double hx = 4 * ((a.px + b.px) / 2 - m.px) / (n * n);
+          const double hy = 4 * ((a.py + b.py) / 2 - m.py) / (n * n);
+          const double off = static_cast<double>(n) * n / 16;
+          if (close(q1, (a.px + m.px) / 2 - hx * off, (a.py + m.py) / 2 - hy * off) &&
+              close(q3, (m.px + b.px) / 2 - hx * off, (m.py + b.py) / 2 - hy * off)) {
+            cell(x0, n, a, m, b, hx, hy, true);
+            return;
+          }
+        }
+        self(self, x0, n / 2, a, m, true, q1);
+        if (second) self(self, x0 + n / 2, n / 2, m, b, true, q3);
+      };
+      FacePoint a = map(t0, d, stepU, stepV);
+      for (int x0 = t0; x0 < tEnd; x0 += kMaxCell) {
+        const FacePoint b = map(x0 + kMaxCell, d, stepU, stepV);
+        split(split, x0, kMaxCell, a, b, false, FacePoint{});
         a = b;
       }
     }
