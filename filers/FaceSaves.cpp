@@ -34,7 +34,8 @@ void FaceSaves::Save(Bitmap& bitmap, const std::string& fileName, Writer write) 
         write(fileName, *face);
         *face = Bitmap();
       }));
-  Settle(static_cast<std::size_t>(run_.Threads()));
+  // No more faces wait than there are workers to take them.
+  Settle(static_cast<std::size_t>(run_.Threads() - 1));
 }
 
 void FaceSaves::Settle(std::size_t keep) {
