@@ -595,6 +595,28 @@ constexpr int kMinCell = 2;
 constexpr int kMinBentCell = 8;
 constexpr double kMaxInterpolationError = 0.02;  // source pixels
 
+// Positions at columns 0, n/4, n/2, 3n/4 and n of a cell, as they are
+// mapped, and how the columns between may be interpolated.
+struct CellPoints {
+  double x[5], y[5];
+
+  static bool Close(double x, double y, double ex, double ey) {
+    return std::fabs(x - ex) < kMaxInterpolationError && std::fabs(y - ey) < kMaxInterpolationError;
+  }
+  // Whether the midpoint lies on the line through the ends.
+  bool Line() const { return Close(x[2], y[2], (x[0] + x[4]) / 2, (y[0] + y[4]) / 2); }
+  // The bend (hx, hy) of the parabola through the ends and the midpoint, a
+  // column squared: the midpoint's distance from the chord. True when the
+  // quarter points lie on it too, 3/4 of that bend off their chords.
+  bool Parabola(int n, double& hx, double& hy) const {
+    hx = 4 * ((x[0] + x[4]) / 2 - x[2]) / (n * n);
+    hy = 4 * ((y[0] + y[4]) / 2 - y[2]) / (n * n);
+    const double off = static_cast<double>(n) * n / 16;
+    return Close(x[1], y[1], (x[0] + x[2]) / 2 - hx * off, (y[0] + y[2]) / 2 - hy * off) &&
+           Close(x[3], y[3], (x[2] + x[4]) / 2 - hx * off, (y[2] + y[4]) / 2 - hy * off);
+  }
+};
+
 // The panorama halved in width k times (k = 0: itself), for footprints
 // many columns wide: near the poles a face pixel spans many panorama
 // columns, and one sample of a halved panorama replaces a row of
@@ -736,10 +758,6 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
         src.Position(direction(c), px, py);
         px = unwrap(px, x);
       };
-      const auto close = [](double x, double y, double ex, double ey) {
-        return std::fabs(x - ex) < kMaxInterpolationError &&
-               std::fabs(y - ey) < kMaxInterpolationError;
-      };
       // Cells as long as the mapping is straight enough over them: a line
       // through the ends where the midpoint lies on it; else, from
       // kMinBentCell columns up, the parabola through the ends and the
@@ -748,31 +766,23 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
       // (xm, ym): the midpoint's position when known (hasMid).
       const auto split = [&](const auto& self, int c0, int n, double x0, double y0, double x1,
                              double y1, bool hasMid, double xm, double ym) -> void {
-        if (!hasMid) at(c0 + n / 2, x0, xm, ym);
-        if (close(xm, ym, (x0 + x1) / 2, (y0 + y1) / 2) || n <= kMinCell) {
-          cell(c0, n, x0, y0, x1, y1, 0, 0, close(xm, ym, (x0 + x1) / 2, (y0 + y1) / 2));
+        CellPoints p{{x0, 0, xm, 0, x1}, {y0, 0, ym, 0, y1}};
+        if (!hasMid) at(c0 + n / 2, x0, p.x[2], p.y[2]);
+        const bool line = p.Line();
+        if (line || n <= kMinCell) {
+          cell(c0, n, x0, y0, x1, y1, 0, 0, line);
           return;
         }
-        double xa = 0, ya = 0, xb = 0, yb = 0;
-        at(c0 + n / 4, x0, xa, ya);
+        at(c0 + n / 4, x0, p.x[1], p.y[1]);
         const bool second = c0 + n / 2 < tEnd;
-        if (second) at(c0 + 3 * n / 4, x0, xb, yb);
-        if (n >= kMinBentCell && second) {
-          // The bend is the midpoint's distance from the chord.
-          const double hx = 4 * ((x0 + x1) / 2 - xm) / (n * n);
-          const double hy = 4 * ((y0 + y1) / 2 - ym) / (n * n);
-          // On the parabola, the quarter points lie 3/4 of that bend off
-          // the chords' midpoints.
-          const auto onIt = [&](double x, double y, double ax, double ay, double bx, double by) {
-            return close(x, y, (ax + bx) / 2 - hx * n * n / 16, (ay + by) / 2 - hy * n * n / 16);
-          };
-          if (onIt(xa, ya, x0, y0, xm, ym) && onIt(xb, yb, xm, ym, x1, y1)) {
-            cell(c0, n, x0, y0, x1, y1, hx, hy, true);
-            return;
-          }
+        if (second) at(c0 + 3 * n / 4, x0, p.x[3], p.y[3]);
+        double hx = 0, hy = 0;
+        if (n >= kMinBentCell && second && p.Parabola(n, hx, hy)) {
+          cell(c0, n, x0, y0, x1, y1, hx, hy, true);
+          return;
         }
-        self(self, c0, n / 2, x0, y0, xm, ym, true, xa, ya);
-        if (second) self(self, c0 + n / 2, n / 2, xm, ym, x1, y1, true, xb, yb);
+        self(self, c0, n / 2, x0, y0, p.x[2], p.y[2], true, p.x[1], p.y[1]);
+        if (second) self(self, c0 + n / 2, n / 2, p.x[2], p.y[2], x1, y1, true, p.x[3], p.y[3]);
       };
       double x0 = 0, y0 = 0;
       src.Position(direction(t0), x0, y0);
@@ -1222,10 +1232,6 @@ void PanoramaRows(const FaceLevels<T, C>& levels, const std::vector<Vec3>& along
         return MapToFace(faces, d, stepU, stepV, averages);
       };
       Vec3 d, stepU, stepV;
-      const auto close = [](const FacePoint& p, double x, double y) {
-        return std::fabs(p.px - x) < kMaxInterpolationError &&
-               std::fabs(p.py - y) < kMaxInterpolationError;
-      };
       // Columns [x0, x0 + n) between the face points a and b of its ends
       // (with m at its middle): with `straight`, on one face and along a
       // parabola of bend (hx, hy) face pixels a column squared (0: a line),
@@ -1289,7 +1295,8 @@ void PanoramaRows(const FaceLevels<T, C>& levels, const std::vector<Vec3>& along
                              const FacePoint& b, bool hasMid, FacePoint m) -> void {
         if (!hasMid) m = map(x0 + n / 2, d, stepU, stepV);
         const bool oneFace = a.face == b.face && m.face == a.face;
-        const bool line = oneFace && close(m, (a.px + b.px) / 2, (a.py + b.py) / 2);
+        CellPoints p{{a.px, 0, m.px, 0, b.px}, {a.py, 0, m.py, 0, b.py}};
+        const bool line = oneFace && p.Line();
         if (line || n <= kCell) {
           cell(x0, n, a, m, b, 0, 0, line);
           return;
@@ -1297,15 +1304,12 @@ void PanoramaRows(const FaceLevels<T, C>& levels, const std::vector<Vec3>& along
         const bool second = x0 + n / 2 < tEnd;
         const FacePoint q1 = map(x0 + n / 4, d, stepU, stepV);
         const FacePoint q3 = second ? map(x0 + 3 * n / 4, d, stepU, stepV) : FacePoint{};
-        if (oneFace && second && n >= kMinBentCell && q1.face == a.face && q3.face == a.face) {
-          const double hx = 4 * ((a.px + b.px) / 2 - m.px) / (n * n);
-          const double hy = 4 * ((a.py + b.py) / 2 - m.py) / (n * n);
-          const double off = static_cast<double>(n) * n / 16;
-          if (close(q1, (a.px + m.px) / 2 - hx * off, (a.py + m.py) / 2 - hy * off) &&
-              close(q3, (m.px + b.px) / 2 - hx * off, (m.py + b.py) / 2 - hy * off)) {
-            cell(x0, n, a, m, b, hx, hy, true);
-            return;
-          }
+        p.x[1] = q1.px, p.y[1] = q1.py, p.x[3] = q3.px, p.y[3] = q3.py;
+        double hx = 0, hy = 0;
+        if (oneFace && second && n >= kMinBentCell && q1.face == a.face && q3.face == a.face &&
+            p.Parabola(n, hx, hy)) {
+          cell(x0, n, a, m, b, hx, hy, true);
+          return;
         }
         self(self, x0, n / 2, a, m, true, q1);
         if (second) self(self, x0 + n / 2, n / 2, m, b, true, q3);
