@@ -369,6 +369,30 @@ struct LineSteps {
   }
 };
 
+// Sample i of a line in 8-bit fixed point: its upper-left tap, the one
+// below it, and 8 bits of weight across and down.
+template <int C>
+struct BilinearTap {
+  const std::uint8_t* p0;
+  const std::uint8_t* p1;
+  int fx, fy;
+
+  BilinearTap(const RasterView<const std::uint8_t>& src, const LineSteps& line, int i) {
+    const long long px = line.X(i), py = line.Y(i);
+    fx = static_cast<int>(px >> 8) & 255;
+    fy = static_cast<int>(py >> 8) & 255;
+    p0 = src.row(static_cast<int>(py >> 16)) + static_cast<std::ptrdiff_t>(px >> 16) * C;
+    p1 = p0 + src.stride;
+  }
+  void Blend(std::uint8_t* out) const {
+    for (int c = 0; c < C; ++c) {
+      const int top = p0[c] * 256 + (p0[c + C] - p0[c]) * fx;
+      const int bottom = p1[c] * 256 + (p1[c + C] - p1[c]) * fx;
+      out[c] = static_cast<std::uint8_t>((top * 256 + (bottom - top) * fy + 32768) >> 16);
+    }
+  }
+};
+
 #if defined(__SSE2__)
 // The fixed-point bilinear line below, a pixel per vector: the same sums,
 // so the same bytes. Per channel, top = P00·(256 − fx) + P01·fx (a
@@ -388,19 +412,13 @@ void BilinearLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps
   // The last pixel of a three-channel raster has nothing after it to read.
   const std::uint8_t* end = src.row(src.height - 1) + static_cast<std::ptrdiff_t>(src.width) * C;
   for (int i = 0; i < n; ++i, out += C) {
-    const long long px = line.X(i), py = line.Y(i);
-    const int fx = static_cast<int>(px >> 8) & 255, fy = static_cast<int>(py >> 8) & 255;
-    const std::uint8_t* p0 =
-        src.row(static_cast<int>(py >> 16)) + static_cast<std::ptrdiff_t>(px >> 16) * C;
-    const std::uint8_t* p1 = p0 + src.stride;
+    const BilinearTap<C> tap(src, line, i);
+    const std::uint8_t *p0 = tap.p0, *p1 = tap.p1;
     if (C == 3 && p1 + 2 * C + 1 > end) {
-      for (int c = 0; c < C; ++c) {
-        const int top = p0[c] * 256 + (p0[c + C] - p0[c]) * fx;
-        const int bottom = p1[c] * 256 + (p1[c + C] - p1[c]) * fx;
-        out[c] = static_cast<std::uint8_t>((top * 256 + (bottom - top) * fy + 32768) >> 16);
-      }
+      tap.Blend(out);
       continue;
     }
+    const int fx = tap.fx, fy = tap.fy;
     const __m128i wx = _mm_set1_epi32((fx << 16) | (256 - fx));
     const __m128i top =
         _mm_madd_epi16(_mm_unpacklo_epi8(_mm_unpacklo_epi8(load(p0), load(p0 + C)), zero), wx);
@@ -436,18 +454,7 @@ void SampleLine(const RasterView<const T>& src, const LineSteps& line, int n, T*
         }
       }
 #endif
-      for (int i = 0; i < n; ++i, out += C) {
-        const long long px = line.X(i), py = line.Y(i);
-        const int fx = static_cast<int>(px >> 8) & 255, fy = static_cast<int>(py >> 8) & 255;
-        const std::uint8_t* p0 =
-            src.row(static_cast<int>(py >> 16)) + static_cast<std::ptrdiff_t>(px >> 16) * C;
-        const std::uint8_t* p1 = p0 + src.stride;
-        for (int c = 0; c < C; ++c) {
-          const int top = p0[c] * 256 + (p0[c + C] - p0[c]) * fx;
-          const int bottom = p1[c] * 256 + (p1[c + C] - p1[c]) * fx;
-          out[c] = static_cast<std::uint8_t>((top * 256 + (bottom - top) * fy + 32768) >> 16);
-        }
-      }
+      for (int i = 0; i < n; ++i, out += C) BilinearTap<C>(src, line, i).Blend(out);
       return;
     }
   }
