@@ -326,9 +326,7 @@ bool ResamplePanorama(TPanoFiler& filer, const std::string& fileName,
         if (encoding.Valid()) encoding.Get();
         const Bitmap& buffer = buffers[static_cast<std::size_t>(band++ % 2)];
         encoding = run.workers().Submit([&result, &buffer, rows = std::min(bandRows, height - y0)] {
-          std::vector<const std::uint8_t*> pointers(static_cast<std::size_t>(rows));
-          for (int y = 0; y < rows; ++y) pointers[static_cast<std::size_t>(y)] = buffer.row(y);
-          result.WriteRows(pointers.data(), rows);
+          result.WriteRows(buffer, rows);
         });
         dot(y0);
       },

@@ -98,7 +98,6 @@ class BandEncoder {
   };
 
   void Run() {
-    std::vector<const std::uint8_t*> rows;
     std::unique_lock lock(mutex_);
     for (;;) {
       changed_.wait(lock, [this] { return !queue_.empty() || stop_; });
@@ -108,9 +107,7 @@ class BandEncoder {
       busy_ = true;
       lock.unlock();
       try {
-        rows.resize(static_cast<std::size_t>(band.rows));
-        for (int y = 0; y < band.rows; ++y) rows[y] = band.pixels.row(y);
-        file_.WriteRows(rows.data(), band.rows);
+        file_.WriteRows(band.pixels, band.rows);
       } catch (...) {
         lock.lock();
         failure_ = std::current_exception();

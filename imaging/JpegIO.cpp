@@ -30,12 +30,12 @@ void Guarded(jpeg::ErrorManager& err, Body body) {
 
 // --- encoding ---------------------------------------------------------------
 
-// Destination manager writing through OutputFile (or appending to a memory
-// buffer) in 64 KB chunks. A write failure cannot be thrown through libjpeg's C frames: it is kept
-// here and rethrown after the guarded call returns.
+// Destination manager handing the bytes to a sink (a file, say) or
+// appending them to a memory buffer, in 64 KB chunks. A write failure cannot
+// be thrown through libjpeg's C frames: it is kept here and rethrown after
+// the guarded call returns.
 struct OutputDestination {
   jpeg_destination_mgr pub;
-  OutputFile* file;                   // the file written, or
   JpegStreamEncoder::Sink sink;       // where the bytes go, or
   std::vector<std::uint8_t>* memory;  // the buffer appended to
   std::array<JOCTET, kOutputChunk> buffer;
@@ -55,9 +55,7 @@ void WriteOrFail(j_compress_ptr cinfo, const JOCTET* data, std::size_t size) {
   auto* dest = reinterpret_cast<OutputDestination*>(cinfo->dest);
   bool failed = false;
   try {
-    if (dest->file != nullptr) {
-      dest->file->write(data, size);
-    } else if (dest->sink) {
+    if (dest->sink) {
       dest->sink(data, size);
     } else {
       dest->memory->insert(dest->memory->end(), data, data + size);
@@ -138,7 +136,6 @@ std::unique_ptr<OutputDestination> MemoryDestination(std::vector<std::uint8_t>* 
   dest->pub.init_destination = InitDestination;
   dest->pub.empty_output_buffer = EmptyOutputBuffer;
   dest->pub.term_destination = TermDestination;
-  dest->file = nullptr;
   dest->memory = memory;
   return dest;
 }
@@ -158,7 +155,9 @@ void Encode(const Bitmap& bitmap, int quality, OutputFile* file,
   jpeg_compress_struct* cinfo = comp.get();
 
   auto dest = MemoryDestination(memory);
-  dest->file = file;
+  if (file != nullptr) {
+    dest->sink = [file](const std::uint8_t* data, std::size_t size) { file->write(data, size); };
+  }
   cinfo->dest = &dest->pub;
 
   const PixelFormat format = bitmap.format();
@@ -276,6 +275,19 @@ JpegStreamEncoder::JpegStreamEncoder(int width, int height, int quality, Sink si
 JpegStreamEncoder::~JpegStreamEncoder() = default;
 
 void JpegStreamEncoder::WriteRows(const std::uint8_t* const* rows, int count) {
+  WriteRowsAt(count, [rows](int i) { return rows[i]; });
+}
+
+void JpegStreamEncoder::WriteRows(const Bitmap& band, int count) {
+  if (band.format() != PixelFormat::Bgr24 || count > band.height() ||
+      static_cast<JDIMENSION>(band.width()) != state_->comp.get()->image_width) {
+    throw ArgumentError("The rows do not match the JPEG image.");
+  }
+  WriteRowsAt(count, [&band](int i) { return band.row(i); });
+}
+
+template <typename RowOf>
+void JpegStreamEncoder::WriteRowsAt(int count, const RowOf& rowOf) {
   jpeg_compress_struct* cinfo = state_->comp.get();
   if (count < 0 || static_cast<JDIMENSION>(count) > cinfo->image_height - cinfo->next_scanline) {
     throw ArgumentError("More JPEG rows than the image has.");
@@ -283,7 +295,7 @@ void JpegStreamEncoder::WriteRows(const std::uint8_t* const* rows, int count) {
   // libjpeg never writes through its input rows.
   std::vector<JSAMPROW>& pointers = state_->rows;
   pointers.resize(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) pointers[i] = const_cast<JSAMPROW>(rows[i]);
+  for (int i = 0; i < count; ++i) pointers[i] = const_cast<JSAMPROW>(rowOf(i));
   JSAMPROW* rowArray = pointers.data();
   state_->Run([cinfo, rowArray, count] {
     JDIMENSION done = 0;

@@ -88,10 +88,15 @@ class JpegStreamEncoder {
 
   // Encodes the next `count` rows: rows[i] points at width B, G, R pixels.
   void WriteRows(const std::uint8_t* const* rows, int count);
+  // The same for the first `count` rows of a 24-bit bitmap as wide.
+  void WriteRows(const Bitmap& band, int count);
   // After all rows: completes the file and hands its bytes over.
   std::vector<std::uint8_t> Finish();
 
  private:
+  template <typename RowOf>
+  void WriteRowsAt(int count, const RowOf& rowOf);
+
   struct State;
   std::unique_ptr<State> state_;
 };

@@ -24,6 +24,8 @@ class JpegResultFile {
 
   // Encodes the next `count` rows (width B, G, R pixels each).
   void WriteRows(const std::uint8_t* const* rows, int count) { encoder_.WriteRows(rows, count); }
+  // The first `count` rows of a 24-bit bitmap as wide.
+  void WriteRows(const Bitmap& band, int count) { encoder_.WriteRows(band, count); }
   // After all rows: completes the encoding, then the file (see
   // OutputFile::close). Until then nothing is under the final name. The file
   // is opened when the first bytes are written, so a name that cannot be
