@@ -49,6 +49,11 @@ void TCubeFiler::SaveImage(Bitmap& bitmap, const std::string& fileName, std::uin
   TSimFiler::SaveImage(bitmap, fileName, faceIndex);
 }
 
+bool TCubeFiler::WritesJpegAsMade(std::uint8_t faceIndex) const {
+  return GetExtractImageType() == eiJpeg && !arrangement_ &&
+         !(GetTopRotate() && faceIndex == fiTop);
+}
+
 void TCubeFiler::BuildFileNames() {
   TSimFiler::BuildFileNames();
   BuildArrangedNames();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "imaging/Parallel.h"
 #include "imaging/PathUtils.h"
 #include "imaging/PixelConvert.h"
+#include "imaging/PixelMemory.h"
 #include "imaging/Raster.h"
 #include "imaging/ShowErrorMessage.h"
 #include "imaging/SimImgUtils.h"
@@ -31,6 +33,8 @@ constexpr int kFaceCount = 6;
 // Progress dots of a panorama: about as many as the classic warp prints
 // for one strip.
 constexpr int kPanoramaDots = 40;
+// Face rows encoded at a time when a face is written as it is made.
+constexpr int kStreamedFaceRows = 256;
 
 Orientation ViewOf(const ResampleOptions& options) {
   return Orientation::FromYawPitchRoll(options.yaw, options.pitch, options.roll);
@@ -142,32 +146,85 @@ void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result,
   for (std::size_t i = 0; i < filer.FileNames.size() && i < kFaceCount; ++i) {
     indices.push_back(static_cast<int>(i));
   }
+  const auto pathOf = [&](int i) {
+    return filer.OutputPath(filer.FileNames[static_cast<std::size_t>(i)]);
+  };
   // A face handed to a background save takes its pixels along: each face
-  // is a new raster (from the run's pool). Faces may be made out of turn;
-  // they are handed on in it.
+  // is a new raster (from the run's pool). A face made out of turn (while
+  // the panorama decodes) is saved at once; its line still comes in turn.
   std::array<Bitmap, kFaceCount> faces;
-  ResampleFacesFromPanorama<T>(
-      source, indices, edge, edge,
-      [&](int i) {
-        Bitmap& face = faces[static_cast<std::size_t>(i)];
+  std::array<bool, kFaceCount> saved{};
+  const auto save = [&](int i) {
+    Bitmap& face = faces[static_cast<std::size_t>(i)];
+    Premultiply<T>(face, true, run.workers());
+    if (face.format() != result) {
+      Bitmap converted = ConvertFormat(face, result, run.workers());
+      face.swap(converted);
+    }
+    const FaceSaves::Scope background(saves, filer);
+    filer.SaveImage(face, pathOf(i), static_cast<std::uint8_t>(i));
+    saved[static_cast<std::size_t>(i)] = true;
+  };
+  // A JPEG face SaveImage would write as it is goes to the encoder a band
+  // at a time, on a worker while the next band is made: it is never held
+  // whole (200 MB of fresh pages at 8192). One band is encoded at a time.
+  const bool streams = std::is_same_v<T, std::uint8_t> && panorama.format() == result &&
+                       !HasAlpha(result) && std::any_of(indices.begin(), indices.end(), [&](int i) {
+                         return filer.WritesJpegAsMade(static_cast<std::uint8_t>(i));
+                       });
+  std::array<std::unique_ptr<JpegResultFile>, kFaceCount> files;
+  std::array<Bitmap, 2> buffers;
+  Task<void> encoding;  // after what it uses: a started one is waited for first
+  int bandCount = 0;
+  FaceBands<T> outputs;
+  outputs.bandRows = streams ? kStreamedFaceRows : 0;
+  outputs.band = [&](int i, int firstRow, int rows) {
+    if (rows == edge || !filer.WritesJpegAsMade(static_cast<std::uint8_t>(i))) {
+      Bitmap& face = faces[static_cast<std::size_t>(i)];
+      if (face.empty()) {
         face = Bitmap(edge, edge, panorama.format(), Uninitialised{}, &run.memory());
-        return SamplesOf<T>(face);
-      },
-      [&](int i) {
-        Bitmap& face = faces[static_cast<std::size_t>(i)];
-        linesUpTo(static_cast<std::size_t>(i));
-        filer.DoProgress("....", spUpdate);
-        Premultiply<T>(face, true, run.workers());
-        if (face.format() != result) {
-          Bitmap converted = ConvertFormat(face, result, run.workers());
-          face.swap(converted);
-        }
-        const FaceSaves::Scope background(saves, filer);
-        const auto index = static_cast<std::size_t>(i);
-        filer.SaveImage(face, filer.OutputPath(filer.FileNames[index]),
-                        static_cast<std::uint8_t>(i));
-      },
-      view, options.filter, run.workers(), &run.cancel(), decoded);
+      }
+      return Rows(SamplesOf<T>(face), firstRow, rows);
+    }
+    if (firstRow == 0) {
+      files[static_cast<std::size_t>(i)] = std::make_unique<JpegResultFile>(
+          pathOf(i), edge, edge, filer.MetadataFor(eiJpeg), run.outputs);
+    }
+    // The buffer's previous band was encoded before the last one started.
+    Bitmap& buffer = buffers[static_cast<std::size_t>(bandCount % 2)];
+    if (buffer.empty()) buffer = Bitmap(edge, rows, result, Uninitialised{}, &run.memory());
+    return Rows(SamplesOf<T>(buffer), 0, rows);
+  };
+  outputs.filled = [&](int i, int firstRow, int rows) {
+    const auto index = static_cast<std::size_t>(i);
+    if (!files[index]) {
+      // Whole: saved now when made out of turn, else in its turn.
+      if (firstRow + rows == edge && next < index) save(i);
+      return;
+    }
+    if (encoding.Valid()) encoding.Get();
+    const Bitmap& buffer = buffers[static_cast<std::size_t>(bandCount++ % 2)];
+    const bool last = firstRow + rows == edge;
+    encoding = run.workers().Submit([file = files[index].get(), &buffer, rows, last] {
+      file->WriteRows(buffer, rows);
+      if (last) file->Close();
+    });
+  };
+  outputs.done = [&](int i) {
+    linesUpTo(static_cast<std::size_t>(i));
+    filer.DoProgress("....", spUpdate);
+    if (!files[static_cast<std::size_t>(i)] && !saved[static_cast<std::size_t>(i)]) save(i);
+  };
+  if (decoded != nullptr && streams) {
+    // While the decoder goes on, the rows every face has read give their
+    // pages to the rows it writes next: fresh pages cost more than the rest.
+    outputs.passed = [&panorama](int rows) {
+      DiscardPixels(panorama.data(), static_cast<std::size_t>(rows) * panorama.rowBytes());
+    };
+  }
+  ResampleFacesFromPanorama<T>(source, indices, edge, edge, outputs, view, options.filter,
+                               run.workers(), &run.cancel(), decoded);
+  if (encoding.Valid()) encoding.Get();
   linesUpTo(filer.FileNames.size());
   saves.Finish();
 }

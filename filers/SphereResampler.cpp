@@ -656,11 +656,15 @@ constexpr int kMaxLevels = 8;
 // Face columns made across a worker's rows before the next columns.
 constexpr int kTileColumns = 128;
 
+// Face rows [r0, r1), columns [c0, c1), of a face faceHeight tall into
+// `band`, which holds its rows from firstRow on.
 template <typename T, int C, int Taps>
 void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
-              const RasterView<T>& face, ResampleFilter filter, int r0, int r1, int c0, int c1) {
+              const RasterView<T>& band, int faceHeight, int firstRow, ResampleFilter filter,
+              int r0, int r1, int c0, int c1) {
   const PanoramaSource<T, C>& src = levels[0].src;
-  const double su = 2.0 / face.width, sv = 2.0 / face.height;
+  const RasterView<T>& face = band;
+  const double su = 2.0 / face.width, sv = 2.0 / faceHeight;
   const Vec3 stepU = su * plane.a, stepV = sv * plane.b;
   const double w = src.pano.width;
   const bool averages = filter != ResampleFilter::Design;
@@ -679,7 +683,7 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
       const double v = (r + 0.5) * sv - 1;
       const Vec3 rowStart = plane.o + v * plane.b;
       const auto direction = [&](double c) { return rowStart + ((c + 0.5) * su - 1) * plane.a; };
-      T* out = face.row(r);
+      T* out = face.row(r - firstRow);
       // Cell [c0, c0 + n) between the positions (x0, y0) and (x1, y1) of
       // its ends (x1 unwrapped next to x0), bent by (hx, hy) a pixel
       // squared: column c0 + t sits at (x0, y0) + g·t + h·t², and one step
@@ -839,6 +843,14 @@ struct PanoramaLevels {
     }
   }
 
+  // Rows [0, rows) of the halved levels will not be read again.
+  void LetGo(int rows) {
+    for (std::size_t k = 1; k < levels.size(); ++k) {
+      const std::ptrdiff_t stride = levels[k].src.pano.stride;
+      DiscardPixels(halves[k - 1].get(), static_cast<std::size_t>(rows) * stride * sizeof(T));
+    }
+  }
+
   // Row y of every halved level that holds it, each from the level before
   // (a level halves columns only: a row needs nothing but the same row).
   void HalveRow(int y) {
@@ -867,17 +879,18 @@ struct PanoramaLevels {
   }
 };
 
-// Face rows [r0, r1), columns [c0, c1), and the panorama rows they read.
+// Face rows [r0, r1), columns [c0, c1), and the panorama rows [first,
+// need) they read.
 struct FaceTile {
   int r0, r1, c0, c1;
-  int need;
+  int first, need;
 };
 
 template <typename T, int C, int Taps>
 void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& faceIndices,
-                       int faceWidth, int faceHeight, const FaceTarget<T>& target,
-                       const FaceDone& done, const Orientation& view, ResampleFilter filter,
-                       const Workers& workers, const CancelToken* cancel, RowGate* decoded) {
+                       int faceWidth, int faceHeight, const FaceBands<T>& outputs,
+                       const Orientation& view, ResampleFilter filter, const Workers& workers,
+                       const CancelToken* cancel, RowGate* decoded) {
   const int h = pano.height;
   // A face pixel spans at most 2 / E radians: s0 columns at the equator.
   const double s0 = pano.width / (kPi * std::min(faceWidth, faceHeight));
@@ -903,26 +916,30 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
       for (int y = first; y < last; ++y) pyramid.HalveRow(y);
     });
   }
-  // The panorama rows face rows [r0, r1) of `plane` read: the lowest point of
-  // the tile's edge (the lowest inside is on the edge unless the nadir is
-  // there), sampled every few pixels, and what a footprint and the taps
-  // reach beyond it.
+  // The panorama rows [first, need) face rows [r0, r1) of `plane` read: the
+  // highest and lowest points of the tile's edge (those inside are on the
+  // edge unless a pole is there), sampled every few pixels, and what a
+  // footprint and the taps reach beyond them.
   const PanoramaSource<T, C>& src = levels[0].src;
   const double rowsPerPixel = h / kPi * 2.0 / std::min(faceWidth, faceHeight);
   const int reach = static_cast<int>(std::ceil(6 * rowsPerPixel)) + Taps + 4;
-  const auto rowsNeeded = [&](const FacePlane& plane, const FaceTile& tile) {
+  const auto rowsRead = [&](const FacePlane& plane, FaceTile& tile) {
     const double su = 2.0 / faceWidth, sv = 2.0 / faceHeight;
-    // The nadir (0, −1, 0) on the plane: u = a · n / o · n, v = b · n / o · n.
-    if (plane.o.y < 0) {
+    bool zenith = false, nadir = false;
+    // The pole (0, ±1, 0) the plane faces: u = a · n / o · n, v = b · n / o · n.
+    if (plane.o.y != 0) {
       const double u = plane.a.y / plane.o.y, v = plane.b.y / plane.o.y;
       const double c = (u + 1) / su - 0.5, r = (v + 1) / sv - 0.5;
-      if (c >= tile.c0 - 1 && c <= tile.c1 && r >= tile.r0 - 1 && r <= tile.r1) return h;
+      if (c >= tile.c0 - 1 && c <= tile.c1 && r >= tile.r0 - 1 && r <= tile.r1) {
+        (plane.o.y > 0 ? zenith : nadir) = true;
+      }
     }
-    double lowest = 0;
+    double highest = h, lowest = 0;
     const auto at = [&](int c, int r) {
       double px = 0, py = 0;
       src.Position(plane.o + ((c + 0.5) * su - 1) * plane.a + ((r + 0.5) * sv - 1) * plane.b, px,
                    py);
+      highest = std::min(highest, py);
       lowest = std::max(lowest, py);
     };
     constexpr int kEvery = 4;
@@ -936,79 +953,133 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
     }
     at(tile.c1 - 1, tile.r0);
     at(tile.c1 - 1, tile.r1 - 1);
-    return std::min(h, static_cast<int>(std::ceil(lowest)) + reach);
+    tile.first = zenith ? 0 : std::max(0, static_cast<int>(std::floor(highest)) - reach);
+    tile.need = nadir ? h : std::min(h, static_cast<int>(std::ceil(lowest)) + reach);
   };
   const auto planeOf = [&](int faceIndex) {
     const FacePlane local = PlaneOf(faceIndex);
     return FacePlane{Apply(view, local.o), Apply(view, local.a), Apply(view, local.b)};
   };
-  // A face's tiles: bands of rows across the face; while the panorama is
-  // still being decoded, the first face's bands are cut in columns too and
-  // made in the order of the rows they read.
-  const auto tilesOf = [&](const FacePlane& plane, bool first) {
+  // Where tiles wait for the decoder or rows are let go, each tile knows the
+  // rows it reads.
+  const bool tracksRows = decoded != nullptr || outputs.passed;
+  // Face rows [b0, b1) of one face, in tiles: rows across the face; while
+  // the panorama is still being decoded, the first face's rows are cut in
+  // columns too and made in the order of the panorama rows they read.
+  struct Band {
+    std::size_t slot;  // in faceIndices
+    int b0, rows;
     std::vector<FaceTile> tiles;
+    int first = 0, need = 0;  // over its tiles
+  };
+  const auto bandOf = [&](std::size_t slot, bool first, int b0, int b1) {
+    const FacePlane plane = planeOf(faceIndices[slot]);
+    Band band{slot, b0, b1 - b0, {}, h, 0};
     const int columns = first ? 4 * kTileColumns : faceWidth;
-    for (int r0 = 0; r0 < faceHeight; r0 += kFaceGrainRows) {
+    for (int r0 = b0; r0 < b1; r0 += kFaceGrainRows) {
       for (int c0 = 0; c0 < faceWidth; c0 += columns) {
-        FaceTile tile{r0, std::min(faceHeight, r0 + kFaceGrainRows), c0,
-                      std::min(faceWidth, c0 + columns), 0};
-        if (decoded != nullptr) tile.need = rowsNeeded(plane, tile);
-        tiles.push_back(tile);
+        FaceTile tile{
+            r0, std::min(b1, r0 + kFaceGrainRows), c0, std::min(faceWidth, c0 + columns), 0, h};
+        if (tracksRows) rowsRead(plane, tile);
+        band.first = std::min(band.first, tile.first);
+        band.need = std::max(band.need, tile.need);
+        band.tiles.push_back(tile);
       }
     }
     if (first) {
-      std::stable_sort(tiles.begin(), tiles.end(),
+      std::stable_sort(band.tiles.begin(), band.tiles.end(),
                        [](const FaceTile& x, const FaceTile& y) { return x.need < y.need; });
     }
-    return tiles;
+    return band;
   };
-  // Faces are made in the given order and handed on (done) in it. While the
-  // panorama is still being decoded, the face that reads the fewest rows
-  // (the top face of an unturned view) is made first, as the decoder starts,
-  // and handed on in its turn.
-  std::vector<std::size_t> order(faceIndices.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  if (decoded != nullptr && order.size() > 1) {
-    std::size_t first = 0;
+  // Faces are handed on (done) in the given order. While the panorama is
+  // still being decoded, the face that reads the fewest rows (the top face
+  // of an unturned view) is made first, as the decoder starts, in one band.
+  std::size_t early = 0;
+  if (decoded != nullptr && faceIndices.size() > 1) {
     int least = h + 1;
     for (std::size_t i = 0; i < faceIndices.size(); ++i) {
       // The least any of its tiles reads: that of its middle.
-      const int need = rowsNeeded(
-          planeOf(faceIndices[i]),
-          FaceTile{faceHeight / 2, faceHeight / 2 + 1, faceWidth / 2, faceWidth / 2 + 1, 0});
-      if (need < least) {
-        least = need;
-        first = i;
+      FaceTile middle{faceHeight / 2, faceHeight / 2 + 1, faceWidth / 2, faceWidth / 2 + 1, 0, h};
+      rowsRead(planeOf(faceIndices[i]), middle);
+      if (middle.need < least) {
+        least = middle.need;
+        early = i;
       }
     }
-    std::rotate(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(first),
-                order.begin() + static_cast<std::ptrdiff_t>(first) + 1);
   }
-  std::vector<bool> made(faceIndices.size(), false);
+  // The bands in the order they are made. A face made in several bands
+  // makes them in order; the bands of different faces are merged by the
+  // rows they read, so the panorama rows the faces have passed can go.
+  const int bandRows = outputs.bandRows < 1 ? faceHeight : outputs.bandRows;
+  std::vector<std::vector<Band>> perFace(faceIndices.size());
+  for (std::size_t i = 0; i < faceIndices.size(); ++i) {
+    const bool whole = early != 0 && i == early;
+    for (int b0 = 0; b0 < faceHeight; b0 += whole ? faceHeight : bandRows) {
+      perFace[i].push_back(
+          bandOf(i, whole, b0, whole ? faceHeight : std::min(faceHeight, b0 + bandRows)));
+    }
+  }
+  std::vector<Band> schedule;
+  if (early != 0) schedule.push_back(std::move(perFace[early][0]));
+  std::vector<std::size_t> taken(faceIndices.size(), 0);
+  if (early != 0) taken[early] = 1;
+  for (std::size_t i = 0; i < faceIndices.size(); ++i) {
+    for (;;) {
+      std::size_t pick = i;
+      if (outputs.bandRows > 0) {
+        for (std::size_t j = i + 1; j < faceIndices.size(); ++j) {
+          if (taken[j] < perFace[j].size() &&
+              (taken[pick] >= perFace[pick].size() ||
+               perFace[j][taken[j]].need < perFace[pick][taken[pick]].need)) {
+            pick = j;
+          }
+        }
+      }
+      if (taken[pick] >= perFace[pick].size()) break;
+      schedule.push_back(std::move(perFace[pick][taken[pick]++]));
+    }
+  }
+  // passed[j]: no band from j on reads a row above it.
+  std::vector<int> passed(schedule.size() + 1, h);
+  for (std::size_t j = schedule.size(); j-- > 0;) {
+    passed[j] = std::min(passed[j + 1], schedule[j].first);
+  }
+  int let = 0;  // rows let go so far
+  std::vector<int> rowsMade(faceIndices.size(), 0);
   std::size_t handed = 0;
-  for (std::size_t k = 0; k < order.size(); ++k) {
+  for (std::size_t j = 0; j < schedule.size(); ++j) {
     CheckCancel(cancel);
-    const int faceIndex = faceIndices[order[k]];
-    const RasterView<T> face = target(faceIndex);
-    if (face.width != faceWidth || face.height != faceHeight || face.channels != C) {
+    const Band& job = schedule[j];
+    const int faceIndex = faceIndices[job.slot];
+    const FacePlane plane = planeOf(faceIndex);
+    const RasterView<T> band = outputs.band(faceIndex, job.b0, job.rows);
+    if (band.width != faceWidth || band.height != job.rows || band.channels != C) {
       throw ArgumentError("The face raster does not match.");
     }
-    const FacePlane plane = planeOf(faceIndex);
-    const std::vector<FaceTile> tiles = tilesOf(plane, k == 0 && order[0] != 0);
     // Each thread takes the next tile while any are left: a worker busy
-    // elsewhere (the decoder) joins when it is free.
+    // elsewhere (the decoder, an encoder) joins when it is free.
     std::atomic<std::size_t> nextTile{0};
     workers.For(0, workers.Count(), [&](int, int) {
-      for (std::size_t t = 0; (t = nextTile.fetch_add(1)) < tiles.size();) {
+      for (std::size_t t = 0; (t = nextTile.fetch_add(1)) < job.tiles.size();) {
         CheckCancel(cancel);
-        const FaceTile& tile = tiles[t];
+        const FaceTile& tile = job.tiles[t];
         if (decoded != nullptr) makeReady(tile.need);
-        FaceRows<T, C, Taps>(levels, plane, face, filter, tile.r0, tile.r1, tile.c0, tile.c1);
+        FaceRows<T, C, Taps>(levels, plane, band, faceHeight, job.b0, filter, tile.r0, tile.r1,
+                             tile.c0, tile.c1);
       }
     });
-    made[order[k]] = true;
-    for (; handed < made.size() && made[handed]; ++handed) {
-      if (done) done(faceIndices[handed]);
+    if (outputs.filled) outputs.filled(faceIndex, job.b0, job.rows);
+    // Rows no later band reads, once decoded and halved, can go.
+    const int frontier = std::min(passed[j + 1], ready.load(std::memory_order_acquire));
+    if (frontier > let) {
+      pyramid.LetGo(frontier);
+      if (outputs.passed) outputs.passed(frontier);
+      let = frontier;
+    }
+    rowsMade[job.slot] += job.rows;
+    for (; handed < faceIndices.size() && rowsMade[handed] == faceHeight; ++handed) {
+      if (outputs.done) outputs.done(faceIndices[handed]);
     }
   }
 }
@@ -1458,10 +1529,9 @@ bool Orientation::IsIdentity() const {
 template <typename T>
 void ResampleFacesFromPanorama(const RasterView<const T>& panorama,
                                const std::vector<CubeFaceIndex>& faceIndices, int faceWidth,
-                               int faceHeight, const FaceTarget<T>& target, const FaceDone& done,
-                               const Orientation& view, ResampleFilter filter,
-                               const Workers& workers, const CancelToken* cancel,
-                               RowGate* decoded) {
+                               int faceHeight, const FaceBands<T>& outputs, const Orientation& view,
+                               ResampleFilter filter, const Workers& workers,
+                               const CancelToken* cancel, RowGate* decoded) {
   for (const int f : faceIndices) {
     if (f < 0 || f > 5) throw ArgumentError("Invalid face index.");
   }
@@ -1469,7 +1539,7 @@ void ResampleFacesFromPanorama(const RasterView<const T>& panorama,
   WithChannels(panorama.channels, [&](auto c) {
     WithTaps(filter, [&](auto taps) {
       FacesFromPanorama<T, decltype(c)::value, decltype(taps)::value>(
-          panorama, faceIndices, faceWidth, faceHeight, target, done, view, filter, workers, cancel,
+          panorama, faceIndices, faceWidth, faceHeight, outputs, view, filter, workers, cancel,
           decoded);
     });
   });
@@ -1481,9 +1551,9 @@ void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex
                               ResampleFilter filter, const Workers& workers,
                               const CancelToken* cancel) {
   if (panorama.channels != face.channels) throw ArgumentError("Channel counts differ.");
-  ResampleFacesFromPanorama<T>(
-      panorama, {faceIndex}, face.width, face.height, [&face](int) { return face; }, {}, view,
-      filter, workers, cancel);
+  ResampleFacesFromPanorama<T>(panorama, {faceIndex}, face.width, face.height,
+                               FaceBands<T>{0, [&face](int, int, int) { return face; }, {}, {}, {}},
+                               view, filter, workers, cancel);
 }
 
 namespace {
@@ -1535,19 +1605,19 @@ void ResamplePanoramaFromFaces(const std::array<RasterView<const T>, 6>& faces, 
   });
 }
 
-#define SKYFOLD_RESAMPLER_TYPE(T)                                                                 \
-  template void ResampleFacesFromPanorama<T>(                                                     \
-      const RasterView<const T>&, const std::vector<CubeFaceIndex>&, int, int,                    \
-      const FaceTarget<T>&, const FaceDone&, const Orientation&, ResampleFilter, const Workers&,  \
-      const CancelToken*, RowGate*);                                                              \
-  template void ResampleFaceFromPanorama<T>(const RasterView<const T>&, CubeFaceIndex,            \
-                                            const RasterView<T>&, const Orientation&,             \
-                                            ResampleFilter, const Workers&, const CancelToken*);  \
-  template void ResamplePanoramaFromFaces<T>(const std::array<RasterView<const T>, 6>&, int, int, \
-                                             int, const RasterView<T>&, const Orientation&,       \
-                                             ResampleFilter, const Workers&, const CancelToken*); \
-  template void ResamplePanoramaBands<T>(                                                         \
-      const std::array<RasterView<const T>, 6>&, int, int, int, const BandTarget<T>&,             \
+#define SKYFOLD_RESAMPLER_TYPE(T)                                                                  \
+  template void ResampleFacesFromPanorama<T>(                                                      \
+      const RasterView<const T>&, const std::vector<CubeFaceIndex>&, int, int,                     \
+      const FaceBands<T>&, const Orientation&, ResampleFilter, const Workers&, const CancelToken*, \
+      RowGate*);                                                                                   \
+  template void ResampleFaceFromPanorama<T>(const RasterView<const T>&, CubeFaceIndex,             \
+                                            const RasterView<T>&, const Orientation&,              \
+                                            ResampleFilter, const Workers&, const CancelToken*);   \
+  template void ResamplePanoramaFromFaces<T>(const std::array<RasterView<const T>, 6>&, int, int,  \
+                                             int, const RasterView<T>&, const Orientation&,        \
+                                             ResampleFilter, const Workers&, const CancelToken*);  \
+  template void ResamplePanoramaBands<T>(                                                          \
+      const std::array<RasterView<const T>, 6>&, int, int, int, const BandTarget<T>&,              \
       const BandDone&, const Orientation&, ResampleFilter, const Workers&, const CancelToken*);
 SKYFOLD_RESAMPLER_TYPE(std::uint8_t)
 SKYFOLD_RESAMPLER_TYPE(std::uint16_t)

@@ -79,22 +79,34 @@ void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex
                               ResampleFilter filter, const Workers& workers,
                               const CancelToken* cancel);
 
-// Several faces of one panorama, each faceWidth × faceHeight, in the order
-// of faceIndices: target(i) gives the raster face i goes to, done(i) (if
-// set) runs once it is filled, on the calling thread, before the next
-// face is started. Cheaper than face by face: what the filters prepare
-// from the panorama is made once. With `decoded`, the panorama is still
-// being decoded: each tile waits for the rows it reads.
+// Several faces of one panorama, each faceWidth × faceHeight, made in the
+// order of faceIndices, band by band: band(i, firstRow, rows) gives the
+// raster (faceWidth × rows) rows [firstRow, firstRow + rows) of face i go
+// to, filled(i, firstRow, rows) (if set) runs once that band is filled, and
+// done(i) (if set) once face i and every face before it in faceIndices
+// are made, in their order; all on the calling thread, before the next
+// band is started. Bands are bandRows tall (0: the whole face); bands of
+// different faces are then made in the order of the panorama rows they
+// read, and passed(rows) (if set) says that no later band reads panorama
+// rows [0, rows): the caller may let their memory go. Cheaper
+// than face by face: what the filters prepare from the panorama is made
+// once. With `decoded`, the panorama is still being decoded: each tile
+// waits for the rows it reads, and the face that reads the fewest rows is
+// made first, as the decoder starts, in one band.
 template <typename T>
-using FaceTarget = std::function<RasterView<T>(CubeFaceIndex faceIndex)>;
-using FaceDone = std::function<void(CubeFaceIndex faceIndex)>;
+struct FaceBands {
+  int bandRows = 0;
+  std::function<RasterView<T>(CubeFaceIndex faceIndex, int firstRow, int rows)> band;
+  std::function<void(CubeFaceIndex faceIndex, int firstRow, int rows)> filled;
+  std::function<void(CubeFaceIndex faceIndex)> done;
+  std::function<void(int rows)> passed;
+};
 template <typename T>
 void ResampleFacesFromPanorama(const RasterView<const T>& panorama,
                                const std::vector<CubeFaceIndex>& faceIndices, int faceWidth,
-                               int faceHeight, const FaceTarget<T>& target, const FaceDone& done,
-                               const Orientation& view, ResampleFilter filter,
-                               const Workers& workers, const CancelToken* cancel,
-                               RowGate* decoded = nullptr);
+                               int faceHeight, const FaceBands<T>& outputs, const Orientation& view,
+                               ResampleFilter filter, const Workers& workers,
+                               const CancelToken* cancel, RowGate* decoded = nullptr);
 
 // Fills rows [firstRow, firstRow + band.height) of a panoramaWidth ×
 // panoramaHeight equirectangular panorama into `band` (band.width ==

@@ -177,11 +177,21 @@ void AdviseHugePages(void* data, std::size_t bytes) noexcept {
 #endif
 }
 
+void DiscardPixels(void* data, std::size_t bytes) noexcept {
+  const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t begin = (at + kHugePage - 1) / kHugePage * kHugePage;
+  const std::uintptr_t end = (at + bytes) / kHugePage * kHugePage;
+  if (data != nullptr && begin < end) {
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+  }
+}
+
 #else
 
 void PixelMemoryDeleter::operator()(std::uint8_t* p) const noexcept { delete[] p; }
 
 void AdviseHugePages(void*, std::size_t) noexcept {}
+void DiscardPixels(void*, std::size_t) noexcept {}
 
 PixelMemory AllocatePixelMemory(std::size_t bytes, const PoolRef&) {
   if (bytes == 0) return nullptr;

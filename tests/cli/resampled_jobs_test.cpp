@@ -183,6 +183,39 @@ TEST_F(ResampledJobs, FacesFollowingTheDecoderOnMoreThreadsAreTheWholeSourcesFac
   }
 }
 
+// JPEG faces are encoded band by band as they are made, the bands of the
+// faces taken in the order of the rows they read while the source decodes:
+// each file holds exactly the encoding of the face the same job writes
+// whole, turned or not, on any number of threads.
+TEST_F(ResampledJobs, StreamedJpegFacesAreTheWholeFacesEncoding) {
+  const std::string source = work_.file("smooth.jpg");
+  SaveBitmapAsJpeg(source, SmoothPanorama(2048), 95);
+  for (const std::vector<std::string>& turn :
+       {std::vector<std::string>{},
+        std::vector<std::string>{"--yaw", "20", "--pitch", "-60", "--roll", "10"}}) {
+    const auto run = [&](const std::string& threads, const std::string& type,
+                         const std::string& base) {
+      std::vector<std::string> args{"--threads", threads, "to-cube",  "-q",       "-f",
+                                    "-s",        "600",   "--filter", "bilinear", "-t",
+                                    type,        "-n",    base,       "-o",       work_.path()};
+      args.insert(args.end(), turn.begin(), turn.end());
+      args.push_back(source);
+      const CliResult r = Run(args);
+      ASSERT_EQ(r.status, 0) << r.err;
+    };
+    run("1", "bmp", "whole");
+    for (const char* threads : {"1", "2", "3"}) {
+      run(threads, "jpg", "streamed");
+      for (int i = 0; i < 6; ++i) {
+        std::ifstream in(work_.file("streamed" + kSuffixes[i] + ".jpg"), std::ios::binary);
+        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_TRUE(bytes == EncodeJpeg(Read(Face("whole", i)), 100))
+            << kSuffixes[i] << ", " << threads << " threads, " << turn.size() << " turn options";
+      }
+    }
+  }
+}
+
 TEST_F(ResampledJobs, AnySizeAndAuto) {
   CliResult r =
       Run({"to-cube", "-q", "-s", "auto", "-t", "bmp", "-n", "a", "-o", work_.path(), pano_});
