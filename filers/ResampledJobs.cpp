@@ -154,16 +154,24 @@ void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result,
   // the panorama decodes) is saved at once; its line still comes in turn.
   std::array<Bitmap, kFaceCount> faces;
   std::array<bool, kFaceCount> saved{};
-  const auto save = [&](int i) {
+  const auto save = [&](int i, bool here) {
     Bitmap& face = faces[static_cast<std::size_t>(i)];
     Premultiply<T>(face, true, run.workers());
     if (face.format() != result) {
       Bitmap converted = ConvertFormat(face, result, run.workers());
       face.swap(converted);
     }
-    const FaceSaves::Scope background(saves, filer);
-    filer.SaveImage(face, pathOf(i), static_cast<std::uint8_t>(i));
     saved[static_cast<std::size_t>(i)] = true;
+    if (!here) {
+      const FaceSaves::Scope background(saves, filer);
+      filer.SaveImage(face, pathOf(i), static_cast<std::uint8_t>(i));
+      return;
+    }
+    // Encoded on this thread (the decoder holds the worker); its pages then
+    // go to the rows the decoder writes next.
+    filer.SaveImage(face, pathOf(i), static_cast<std::uint8_t>(i));
+    DiscardPixels(face.data(), face.byteSize());
+    face = Bitmap();
   };
   // A JPEG face SaveImage would write as it is goes to the encoder a band
   // at a time, on a worker while the next band is made: it is never held
@@ -199,7 +207,7 @@ void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result,
     const auto index = static_cast<std::size_t>(i);
     if (!files[index]) {
       // Whole: saved now when made out of turn, else in its turn.
-      if (firstRow + rows == edge && next < index) save(i);
+      if (firstRow + rows == edge && next < index) save(i, outputs.passed != nullptr);
       return;
     }
     if (encoding.Valid()) encoding.Get();
@@ -213,7 +221,7 @@ void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result,
   outputs.done = [&](int i) {
     linesUpTo(static_cast<std::size_t>(i));
     filer.DoProgress("....", spUpdate);
-    if (!files[static_cast<std::size_t>(i)] && !saved[static_cast<std::size_t>(i)]) save(i);
+    if (!files[static_cast<std::size_t>(i)] && !saved[static_cast<std::size_t>(i)]) save(i, false);
   };
   if (decoded != nullptr && streams) {
     // While the decoder goes on, the rows every face has read give their

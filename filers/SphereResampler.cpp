@@ -971,6 +971,8 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
     int b0, rows;
     std::vector<FaceTile> tiles;
     int first = 0, need = 0;  // over its tiles
+    // A band made in pieces: the first takes its raster, the last fills it.
+    bool opens = true, fills = true;
   };
   const auto bandOf = [&](std::size_t slot, bool first, int b0, int b1) {
     const FacePlane plane = planeOf(faceIndices[slot]);
@@ -1020,14 +1022,34 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
           bandOf(i, whole, b0, whole ? faceHeight : std::min(faceHeight, b0 + bandRows)));
     }
   }
+  const bool merges = outputs.bandRows > 0;
   std::vector<Band> schedule;
-  if (early != 0) schedule.push_back(std::move(perFace[early][0]));
   std::vector<std::size_t> taken(faceIndices.size(), 0);
-  if (early != 0) taken[early] = 1;
+  if (early != 0 && merges) {
+    // The early face's tiles, in pieces of about a band's pixels, are
+    // merged with the other bands too: the faces follow the decoder.
+    Band whole = std::move(perFace[early][0]);
+    perFace[early].clear();
+    const std::size_t perPiece = std::max<std::size_t>(
+        1, static_cast<std::size_t>(bandRows) / kFaceGrainRows * faceWidth / (4 * kTileColumns));
+    for (std::size_t t = 0; t < whole.tiles.size(); t += perPiece) {
+      Band piece{whole.slot, whole.b0, whole.rows, {},
+                 h,          0,        t == 0,     t + perPiece >= whole.tiles.size()};
+      for (std::size_t k = t; k < std::min(whole.tiles.size(), t + perPiece); ++k) {
+        piece.tiles.push_back(whole.tiles[k]);
+        piece.first = std::min(piece.first, whole.tiles[k].first);
+        piece.need = std::max(piece.need, whole.tiles[k].need);
+      }
+      perFace[early].push_back(std::move(piece));
+    }
+  } else if (early != 0) {
+    schedule.push_back(std::move(perFace[early][0]));
+    taken[early] = 1;
+  }
   for (std::size_t i = 0; i < faceIndices.size(); ++i) {
     for (;;) {
       std::size_t pick = i;
-      if (outputs.bandRows > 0) {
+      if (merges) {
         for (std::size_t j = i + 1; j < faceIndices.size(); ++j) {
           if (taken[j] < perFace[j].size() &&
               (taken[pick] >= perFace[pick].size() ||
@@ -1047,16 +1069,21 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
   }
   int let = 0;  // rows let go so far
   std::vector<int> rowsMade(faceIndices.size(), 0);
+  std::vector<RasterView<T>> open(faceIndices.size());
   std::size_t handed = 0;
   for (std::size_t j = 0; j < schedule.size(); ++j) {
     CheckCancel(cancel);
     const Band& job = schedule[j];
     const int faceIndex = faceIndices[job.slot];
     const FacePlane plane = planeOf(faceIndex);
-    const RasterView<T> band = outputs.band(faceIndex, job.b0, job.rows);
-    if (band.width != faceWidth || band.height != job.rows || band.channels != C) {
-      throw ArgumentError("The face raster does not match.");
+    if (job.opens) {
+      open[job.slot] = outputs.band(faceIndex, job.b0, job.rows);
+      const RasterView<T>& band = open[job.slot];
+      if (band.width != faceWidth || band.height != job.rows || band.channels != C) {
+        throw ArgumentError("The face raster does not match.");
+      }
     }
+    const RasterView<T> band = open[job.slot];
     // Each thread takes the next tile while any are left: a worker busy
     // elsewhere (the decoder, an encoder) joins when it is free.
     std::atomic<std::size_t> nextTile{0};
@@ -1069,7 +1096,7 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
                              tile.c0, tile.c1);
       }
     });
-    if (outputs.filled) outputs.filled(faceIndex, job.b0, job.rows);
+    if (job.fills && outputs.filled) outputs.filled(faceIndex, job.b0, job.rows);
     // Rows no later band reads, once decoded and halved, can go.
     const int frontier = std::min(passed[j + 1], ready.load(std::memory_order_acquire));
     if (frontier > let) {
@@ -1077,7 +1104,7 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
       if (outputs.passed) outputs.passed(frontier);
       let = frontier;
     }
-    rowsMade[job.slot] += job.rows;
+    if (job.fills) rowsMade[job.slot] += job.rows;
     for (; handed < faceIndices.size() && rowsMade[handed] == faceHeight; ++handed) {
       if (outputs.done) outputs.done(faceIndices[handed]);
     }
