@@ -35,6 +35,9 @@ constexpr int kFaceCount = 6;
 constexpr int kPanoramaDots = 40;
 // Face rows encoded at a time when a face is written as it is made.
 constexpr int kStreamedFaceRows = 256;
+// The decoded rows the faces have not passed that the decoder may run ahead
+// of them by: a 32768-wide panorama's 17 %.
+constexpr std::size_t kDecoderLeadBytes = std::size_t{96} << 20;
 
 Orientation ViewOf(const ResampleOptions& options) {
   return Orientation::FromYawPitchRoll(options.yaw, options.pitch, options.roll);
@@ -229,6 +232,9 @@ void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result,
     outputs.passed = [&panorama](int rows) {
       DiscardPixels(panorama.data(), static_cast<std::size_t>(rows) * panorama.rowBytes());
     };
+    // and a decoder that gets further ahead helps with the faces instead.
+    outputs.leadRows = static_cast<int>(std::max<std::size_t>(
+        1, kDecoderLeadBytes / std::max<std::size_t>(1, panorama.rowBytes())));
   }
   ResampleFacesFromPanorama<T>(source, indices, edge, edge, outputs, view, options.filter,
                                run.workers(), &run.cancel(), decoded);

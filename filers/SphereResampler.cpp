@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -886,6 +887,80 @@ struct FaceTile {
   int first, need;
 };
 
+// The tiles of one band that the decoder's thread may take while it is far
+// ahead of the faces: it makes them instead of filling fresh pages further
+// on, which on a virtual machine cost more than the making. Only tiles whose
+// rows it has decoded are taken there, so the decoder never waits for
+// itself.
+struct DecoderHelp {
+  std::mutex m;
+  std::condition_variable idle;
+  const std::vector<FaceTile>* tiles = nullptr;  // null: none on offer
+  std::atomic<std::size_t>* next = nullptr;
+  std::function<void(const FaceTile&)> make;
+  int inFlight = 0;
+  std::exception_ptr failure;
+
+  // On the decoder's thread, `rows` rows decoded: makes the next tile if it
+  // reads no further and prepare(need) can make its rows ready without
+  // waiting; false when there is none such.
+  bool TakeOne(int rows, const std::function<bool(int need)>& prepare) {
+    const FaceTile* tile = nullptr;
+    std::function<void(const FaceTile&)> run;
+    {
+      const std::lock_guard lock(m);
+      if (tiles == nullptr || failure) return false;
+      std::size_t t = next->load();
+      do {
+        if (t >= tiles->size() || (*tiles)[t].need > rows || !prepare((*tiles)[t].need)) {
+          return false;
+        }
+      } while (!next->compare_exchange_weak(t, t + 1));
+      tile = &(*tiles)[t];
+      run = make;
+      ++inFlight;
+    }
+    try {
+      run(*tile);
+    } catch (...) {
+      const std::lock_guard lock(m);
+      failure = std::current_exception();
+    }
+    {
+      const std::lock_guard lock(m);
+      --inFlight;
+    }
+    idle.notify_all();
+    return true;
+  }
+
+  // A band's tiles on offer while it lives; the tiles taken are made before
+  // it ends.
+  class Offer {
+   public:
+    Offer(DecoderHelp* help, const std::vector<FaceTile>& tiles, std::atomic<std::size_t>& next,
+          std::function<void(const FaceTile&)> make)
+        : help_(help) {
+      if (help_ == nullptr) return;
+      const std::lock_guard lock(help_->m);
+      help_->tiles = &tiles;
+      help_->next = &next;
+      help_->make = std::move(make);
+    }
+    ~Offer() {
+      if (help_ == nullptr) return;
+      std::unique_lock lock(help_->m);
+      help_->tiles = nullptr;
+      help_->idle.wait(lock, [this] { return help_->inFlight == 0; });
+    }
+    Offer(const Offer&) = delete;
+    Offer& operator=(const Offer&) = delete;
+
+   private:
+    DecoderHelp* help_;
+  };
+};
+
 template <typename T, int C, int Taps>
 void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& faceIndices,
                        int faceWidth, int faceHeight, const FaceBands<T>& outputs,
@@ -900,13 +975,16 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
   // at work, a face tile first waits for the rows it reads; the thread that
   // needs further rows halves them.
   std::atomic<int> ready{decoded == nullptr ? h : 0};
+  std::atomic<bool> starving{false};  // a thread waits for the decoder
   std::mutex readying;
   const auto makeReady = [&](int need) {
     if (need <= ready.load(std::memory_order_acquire)) return;
     const std::lock_guard lock(readying);
     const int from = ready.load(std::memory_order_relaxed);
     if (need <= from) return;
+    starving.store(true);
     decoded->WaitFor(need);
+    starving.store(false);
     for (int y = from; y < need; ++y) pyramid.HalveRow(y);
     ready.store(need, std::memory_order_release);
   };
@@ -996,7 +1074,7 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
   };
   // Faces are handed on (done) in the given order. While the panorama is
   // still being decoded, the face that reads the fewest rows (the top face
-  // of an unturned view) is made first, as the decoder starts, in one band.
+  // of an unturned view) is made first, as the decoder starts, as one band.
   std::size_t early = 0;
   if (decoded != nullptr && faceIndices.size() > 1) {
     int least = h + 1;
@@ -1068,6 +1146,36 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
     passed[j] = std::min(passed[j + 1], schedule[j].first);
   }
   int let = 0;  // rows let go so far
+  // A decoder more than leadRows ahead of the rows let go makes tiles of
+  // the band at hand whose rows are ready, unless a face thread waits for it.
+  std::atomic<int> letGo{0};
+  DecoderHelp help;
+  const bool helps = decoded != nullptr && outputs.leadRows > 0;
+  struct PaceScope {
+    RowGate* gate;
+    ~PaceScope() {
+      if (gate != nullptr) gate->SetPace(nullptr);
+    }
+  };
+  // Rows the decoder has passed are made ready there, unless a face thread
+  // is at it (and may be waiting for the decoder).
+  const std::function<bool(int)> prepare = [&](int need) {
+    if (need <= ready.load(std::memory_order_acquire)) return true;
+    const std::unique_lock lock(readying, std::try_to_lock);
+    if (!lock.owns_lock()) return false;
+    const int from = ready.load(std::memory_order_relaxed);
+    for (int y = from; y < need; ++y) pyramid.HalveRow(y);
+    if (need > from) ready.store(need, std::memory_order_release);
+    return true;
+  };
+  if (helps) {
+    decoded->SetPace([&](int rows) {
+      while (rows - letGo.load(std::memory_order_acquire) > outputs.leadRows && !starving.load() &&
+             help.TakeOne(rows, prepare)) {
+      }
+    });
+  }
+  const PaceScope pace{helps ? decoded : nullptr};
   std::vector<int> rowsMade(faceIndices.size(), 0);
   std::vector<RasterView<T>> open(faceIndices.size());
   std::size_t handed = 0;
@@ -1087,15 +1195,22 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
     // Each thread takes the next tile while any are left: a worker busy
     // elsewhere (the decoder, an encoder) joins when it is free.
     std::atomic<std::size_t> nextTile{0};
-    workers.For(0, workers.Count(), [&](int, int) {
-      for (std::size_t t = 0; (t = nextTile.fetch_add(1)) < job.tiles.size();) {
-        CheckCancel(cancel);
-        const FaceTile& tile = job.tiles[t];
-        if (decoded != nullptr) makeReady(tile.need);
-        FaceRows<T, C, Taps>(levels, plane, band, faceHeight, job.b0, filter, tile.r0, tile.r1,
-                             tile.c0, tile.c1);
-      }
-    });
+    const auto make = [&](const FaceTile& tile) {
+      FaceRows<T, C, Taps>(levels, plane, band, faceHeight, job.b0, filter, tile.r0, tile.r1,
+                           tile.c0, tile.c1);
+    };
+    {
+      const DecoderHelp::Offer offer(helps ? &help : nullptr, job.tiles, nextTile, make);
+      workers.For(0, workers.Count(), [&](int, int) {
+        for (std::size_t t = 0; (t = nextTile.fetch_add(1)) < job.tiles.size();) {
+          CheckCancel(cancel);
+          const FaceTile& tile = job.tiles[t];
+          if (decoded != nullptr) makeReady(tile.need);
+          make(tile);
+        }
+      });
+    }
+    if (help.failure) std::rethrow_exception(help.failure);
     if (job.fills && outputs.filled) outputs.filled(faceIndex, job.b0, job.rows);
     // Rows no later band reads, once decoded and halved, can go.
     const int frontier = std::min(passed[j + 1], ready.load(std::memory_order_acquire));
@@ -1103,6 +1218,7 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
       pyramid.LetGo(frontier);
       if (outputs.passed) outputs.passed(frontier);
       let = frontier;
+      letGo.store(frontier, std::memory_order_release);
     }
     if (job.fills) rowsMade[job.slot] += job.rows;
     for (; handed < faceIndices.size() && rowsMade[handed] == faceHeight; ++handed) {
@@ -1578,9 +1694,10 @@ void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex
                               ResampleFilter filter, const Workers& workers,
                               const CancelToken* cancel) {
   if (panorama.channels != face.channels) throw ArgumentError("Channel counts differ.");
-  ResampleFacesFromPanorama<T>(panorama, {faceIndex}, face.width, face.height,
-                               FaceBands<T>{0, [&face](int, int, int) { return face; }, {}, {}, {}},
-                               view, filter, workers, cancel);
+  ResampleFacesFromPanorama<T>(
+      panorama, {faceIndex}, face.width, face.height,
+      FaceBands<T>{0, [&face](int, int, int) { return face; }, {}, {}, {}, 0}, view, filter,
+      workers, cancel);
 }
 
 namespace {

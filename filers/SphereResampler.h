@@ -92,7 +92,7 @@ void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex
 // than face by face: what the filters prepare from the panorama is made
 // once. With `decoded`, the panorama is still being decoded: each tile
 // waits for the rows it reads, and the face that reads the fewest rows is
-// made first, as the decoder starts, in one band.
+// made first, as the decoder starts.
 template <typename T>
 struct FaceBands {
   int bandRows = 0;
@@ -100,6 +100,10 @@ struct FaceBands {
   std::function<void(CubeFaceIndex faceIndex, int firstRow, int rows)> filled;
   std::function<void(CubeFaceIndex faceIndex)> done;
   std::function<void(int rows)> passed;
+  // With `decoded`: once the decoder is more than leadRows rows ahead of
+  // the rows passed, it makes tiles whose rows are ready on its own thread
+  // instead of decoding further (0: never).
+  int leadRows = 0;
 };
 template <typename T>
 void ResampleFacesFromPanorama(const RasterView<const T>& panorama,

@@ -7,7 +7,9 @@
 
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
+#include <utility>
 
 namespace skyfold {
 
@@ -20,6 +22,8 @@ class RowGate {
       if (rows > ready_) ready_ = rows;
     }
     changed_.notify_all();
+    const std::lock_guard lock(paceMutex_);
+    if (pace_) pace_(rows);
   }
   void Finish() {
     {
@@ -37,7 +41,16 @@ class RowGate {
     changed_.notify_all();
   }
 
-  // Reader side: returns once `rows` rows are ready or the decode is over;
+  // Reader side. pace(rows), while set, runs on the decoder's thread after
+  // each advance: the reader may have the decoder do some of its work there
+  // (work that never waits for further rows). Setting another (or none)
+  // waits for a running one to return.
+  void SetPace(std::function<void(int rows)> pace) {
+    const std::lock_guard lock(paceMutex_);
+    pace_ = std::move(pace);
+  }
+
+  // Returns once `rows` rows are ready or the decode is over;
   // rethrows the decoder's failure.
   void WaitFor(int rows) {
     std::unique_lock lock(mutex_);
@@ -51,6 +64,8 @@ class RowGate {
   int ready_ = 0;
   bool finished_ = false;
   std::exception_ptr failure_;
+  std::mutex paceMutex_;
+  std::function<void(int)> pace_;
 };
 
 }  // namespace skyfold

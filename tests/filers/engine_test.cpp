@@ -107,7 +107,10 @@ TEST_F(Engine, AnOutputTypeByNameReplacesTheFilersType) {
 
 // Cancelled in each stage of either direction, with old files in the way
 // and replacement allowed: every old file stays as it was, nothing is added.
+// The resampled forward job encodes its JPEG faces band by band while the
+// source decodes.
 TEST_F(Engine, ACancelledJobLeavesTheFolderAsItWasAtEveryStage) {
+  SaveBitmapAsJpeg(dir.file("pano.jpg"), test::DrawTexturedPanorama(1024), 95);
   {
     TCubeFiler filer;
     DescribeForward(filer, eiBitmap);
@@ -118,7 +121,8 @@ TEST_F(Engine, ACancelledJobLeavesTheFolderAsItWasAtEveryStage) {
   const auto before = Snapshot(dir.file("faces"));
   for (RunStage stage :
        {RunStage::Loading, RunStage::Warping, RunStage::Writing, RunStage::Committing}) {
-    for (bool forward : {true, false}) {
+    for (int job : {0, 1, 2}) {
+      const bool forward = job != 1;
       for (int threads : {1, 2}) {
         RunContext run(threads);
         run.progress = [&](const ProgressEvent& e) {
@@ -127,7 +131,12 @@ TEST_F(Engine, ACancelledJobLeavesTheFolderAsItWasAtEveryStage) {
         JobResult result;
         if (forward) {
           TCubeFiler filer;
-          DescribeForward(filer, eiBitmap);
+          DescribeForward(filer, job == 0 ? eiBitmap : eiJpeg);
+          if (job == 2) {
+            filer.SetImageFileName(dir.file("pano.jpg"));
+            filer.Options.resample.filter = ResampleFilter::Bilinear;
+            filer.Options.resample.faceEdge = 600;
+          }
           result = RunForwardJob(filer, run);
         } else {
           TPanoFiler filer;
@@ -135,10 +144,10 @@ TEST_F(Engine, ACancelledJobLeavesTheFolderAsItWasAtEveryStage) {
           result = RunInverseJob(filer, run);
         }
         EXPECT_EQ(result.status, JobResult::Status::Cancelled)
-            << static_cast<int>(stage) << forward << threads;
+            << static_cast<int>(stage) << job << threads;
         EXPECT_EQ(result.message, "キャンセルしました。");
         EXPECT_TRUE(result.written.empty());
-        ASSERT_EQ(Snapshot(dir.file("faces")), before) << static_cast<int>(stage) << forward;
+        ASSERT_EQ(Snapshot(dir.file("faces")), before) << static_cast<int>(stage) << job;
       }
     }
   }

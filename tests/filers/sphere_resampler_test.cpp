@@ -4,14 +4,17 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <functional>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 #include "filers/SphereResampler.h"
 #include "filers/StripBlend.h"
+#include "imaging/RowGate.h"
 
 namespace skyfold {
 namespace {
@@ -410,6 +413,55 @@ TEST_P(ResamplerThreads, SameSamplesWithoutVectorForms) {
     EXPECT_EQ(faces[0], faces[1]) << pano->channels << " channels";
   }
   UseVectorBlend(true);
+}
+
+// Faces made while a decoder on another thread is still at the panorama, in
+// bands merged by the rows they read, the decoder taking tiles whenever it
+// is ahead: the same samples, though every row the faces have passed is
+// overwritten as soon as it is let go.
+TEST_P(ResamplerThreads, FacesFollowingADecoderAreTheWholePanoramasFaces) {
+  const Image<> pano = Panorama(512, Smooth);
+  for (const Orientation& view : {Orientation{}, Orientation::FromYawPitchRoll(30, 20, 10)}) {
+    const auto expected = Faces(pano, 100, view, GetParam());
+    Image<> source = pano;
+    std::array<Image<>, 6> faces{Image<>(100, 100), Image<>(100, 100), Image<>(100, 100),
+                                 Image<>(100, 100), Image<>(100, 100), Image<>(100, 100)};
+    // The decoder goes on advancing once it is through, so that it keeps
+    // taking tiles.
+    RowGate gate;
+    std::atomic<bool> started{false}, finished{false};
+    std::thread decoder([&] {
+      while (!started.load()) std::this_thread::yield();
+      for (int y = 4; !finished.load(); y = std::min(y + 4, source.height)) {
+        gate.Advance(y);
+        std::this_thread::yield();
+      }
+      gate.Finish();
+    });
+    FaceBands<std::uint8_t> outputs;
+    outputs.bandRows = 16;
+    outputs.leadRows = 24;
+    outputs.band = [&](int face, int firstRow, int rows) {
+      started = true;
+      RasterView<std::uint8_t> band = faces[face].view();
+      band.data = band.row(firstRow);
+      band.height = rows;
+      return band;
+    };
+    int let = 0;
+    outputs.passed = [&](int rows) {
+      EXPECT_GE(rows, let);
+      let = rows;
+      std::fill(source.px.begin(), source.px.begin() + std::ptrdiff_t(rows) * 512 * 3, 0);
+    };
+    ThreadPool pool(2);
+    ResampleFacesFromPanorama<std::uint8_t>(source.view(), {0, 1, 2, 3, 4, 5}, 100, 100, outputs,
+                                            view, GetParam(), pool.workers(), nullptr, &gate);
+    finished = true;
+    decoder.join();
+    for (int f = 0; f < 6; ++f) EXPECT_EQ(faces[f].px, expected[f].px) << "face " << f;
+    EXPECT_GT(let, 0) << "rows were let go";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Filters, ResamplerThreads,
