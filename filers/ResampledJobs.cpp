@@ -35,8 +35,9 @@ constexpr int kFaceCount = 6;
 constexpr int kPanoramaDots = 40;
 // Face rows encoded at a time when a face is written as it is made.
 constexpr int kStreamedFaceRows = 256;
-// The decoded rows the faces have not passed that the decoder may run ahead
-// of them by: a 32768-wide panorama's 17 %.
+// How far the decoder may run ahead of the rows the faces have passed before
+// it helps with them: about 6 % of a 32768-wide panorama, more than the
+// whole of one 8192 wide.
 constexpr std::size_t kDecoderLeadBytes = std::size_t{96} << 20;
 
 Orientation ViewOf(const ResampleOptions& options) {
