@@ -184,6 +184,9 @@ void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result,
                        !HasAlpha(result) && std::any_of(indices.begin(), indices.end(), [&](int i) {
                          return filer.WritesJpegAsMade(static_cast<std::uint8_t>(i));
                        });
+  // While the decoder goes on, the rows every face has read give their pages
+  // to the rows it writes next: fresh pages cost more than the rest.
+  const bool releases = decoded != nullptr && streams;
   std::array<std::unique_ptr<JpegResultFile>, kFaceCount> files;
   std::array<Bitmap, 2> buffers;
   Task<void> encoding;  // after what it uses: a started one is waited for first
@@ -211,7 +214,7 @@ void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result,
     const auto index = static_cast<std::size_t>(i);
     if (!files[index]) {
       // Whole: saved now when made out of turn, else in its turn.
-      if (firstRow + rows == edge && next < index) save(i, outputs.passed != nullptr);
+      if (firstRow + rows == edge && next < index) save(i, releases);
       return;
     }
     if (encoding.Valid()) encoding.Get();
@@ -227,13 +230,11 @@ void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result,
     filer.DoProgress("....", spUpdate);
     if (!files[static_cast<std::size_t>(i)] && !saved[static_cast<std::size_t>(i)]) save(i, false);
   };
-  if (decoded != nullptr && streams) {
-    // While the decoder goes on, the rows every face has read give their
-    // pages to the rows it writes next: fresh pages cost more than the rest.
+  if (releases) {
     outputs.passed = [&panorama](int rows) {
       DiscardPixels(panorama.data(), static_cast<std::size_t>(rows) * panorama.rowBytes());
     };
-    // and a decoder that gets further ahead helps with the faces instead.
+    // A decoder that gets further ahead helps with the faces instead.
     outputs.leadRows = static_cast<int>(std::max<std::size_t>(
         1, kDecoderLeadBytes / std::max<std::size_t>(1, panorama.rowBytes())));
   }
