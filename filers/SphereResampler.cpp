@@ -1145,9 +1145,9 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
   for (std::size_t j = schedule.size(); j-- > 0;) {
     passed[j] = std::min(passed[j + 1], schedule[j].first);
   }
-  int let = 0;  // rows let go so far
-  // A decoder more than leadRows ahead of the rows let go makes tiles of
-  // the band at hand whose rows are ready, unless a face thread waits for it.
+  // The rows let go so far. A decoder more than leadRows ahead of them
+  // makes tiles of the band at hand whose rows it has decoded, unless a face
+  // thread waits for it.
   std::atomic<int> letGo{0};
   DecoderHelp help;
   const bool helps = decoded != nullptr && outputs.leadRows > 0;
@@ -1214,10 +1214,9 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
     if (job.fills && outputs.filled) outputs.filled(faceIndex, job.b0, job.rows);
     // Rows no later band reads, once decoded and halved, can go.
     const int frontier = std::min(passed[j + 1], ready.load(std::memory_order_acquire));
-    if (frontier > let) {
+    if (frontier > letGo.load(std::memory_order_relaxed)) {
       pyramid.LetGo(frontier);
       if (outputs.passed) outputs.passed(frontier);
-      let = frontier;
       letGo.store(frontier, std::memory_order_release);
     }
     if (job.fills) rowsMade[job.slot] += job.rows;

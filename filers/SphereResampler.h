@@ -79,20 +79,20 @@ void ResampleFaceFromPanorama(const RasterView<const T>& panorama, CubeFaceIndex
                               ResampleFilter filter, const Workers& workers,
                               const CancelToken* cancel);
 
-// Several faces of one panorama, each faceWidth × faceHeight, made in the
-// order of faceIndices, band by band: band(i, firstRow, rows) gives the
-// raster (faceWidth × rows) rows [firstRow, firstRow + rows) of face i go
-// to, filled(i, firstRow, rows) (if set) runs once that band is filled, and
-// done(i) (if set) once face i and every face before it in faceIndices
-// are made, in their order; all on the calling thread, before the next
-// band is started. Bands are bandRows tall (0: the whole face); bands of
-// different faces are then made in the order of the panorama rows they
-// read, and passed(rows) (if set) says that no later band reads panorama
-// rows [0, rows): the caller may let their memory go. Cheaper
-// than face by face: what the filters prepare from the panorama is made
-// once. With `decoded`, the panorama is still being decoded: each tile
-// waits for the rows it reads, and the face that reads the fewest rows is
-// made first, as the decoder starts.
+// Several faces of one panorama, each faceWidth × faceHeight, band by band:
+// band(i, firstRow, rows) gives the raster (faceWidth × rows) rows
+// [firstRow, firstRow + rows) of face i go to, filled(i, firstRow, rows)
+// (if set) runs once that band is filled, and done(i) (if set) once face i
+// and every face before it in faceIndices are made, in their order; all on
+// the calling thread. Bands are bandRows tall, a face's in order; those of
+// different faces are merged in the order of the panorama rows they read,
+// and passed(rows) (if set) says that no later band reads panorama rows
+// [0, rows): the caller may let their memory go. With bandRows 0 each face
+// is one band, made in the order of faceIndices. Cheaper than face by face:
+// what the filters prepare from the panorama is made once. With `decoded`,
+// the panorama is still being decoded: each tile waits for the rows it
+// reads, and the face that reads the fewest rows is begun first, as the
+// decoder starts, as one band.
 template <typename T>
 struct FaceBands {
   int bandRows = 0;
@@ -100,9 +100,9 @@ struct FaceBands {
   std::function<void(CubeFaceIndex faceIndex, int firstRow, int rows)> filled;
   std::function<void(CubeFaceIndex faceIndex)> done;
   std::function<void(int rows)> passed;
-  // With `decoded`: once the decoder is more than leadRows rows ahead of
-  // the rows passed, it makes tiles whose rows are ready on its own thread
-  // instead of decoding further (0: never).
+  // With `decoded`: while the decoder is more than leadRows rows ahead of
+  // the rows passed, it makes tiles whose rows it has decoded on its own
+  // thread, between its batches of rows (0: never).
   int leadRows = 0;
 };
 template <typename T>
