@@ -658,13 +658,12 @@ constexpr int kMaxLevels = 8;
 constexpr int kTileColumns = 128;
 
 // Face rows [r0, r1), columns [c0, c1), of a face faceHeight tall into
-// `band`, which holds its rows from firstRow on.
+// `face`, which holds its rows from firstRow on.
 template <typename T, int C, int Taps>
 void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
-              const RasterView<T>& band, int faceHeight, int firstRow, ResampleFilter filter,
+              const RasterView<T>& face, int faceHeight, int firstRow, ResampleFilter filter,
               int r0, int r1, int c0, int c1) {
   const PanoramaSource<T, C>& src = levels[0].src;
-  const RasterView<T>& face = band;
   const double su = 2.0 / face.width, sv = 2.0 / faceHeight;
   const Vec3 stepU = su * plane.a, stepV = sv * plane.b;
   const double w = src.pano.width;
@@ -897,7 +896,7 @@ struct DecoderHelp {
   std::condition_variable idle;
   const std::vector<FaceTile>* tiles = nullptr;  // null: none on offer
   std::atomic<std::size_t>* next = nullptr;
-  std::function<void(const FaceTile&)> make;
+  const std::function<void(const FaceTile&)>* make = nullptr;
   int inFlight = 0;
   std::exception_ptr failure;
 
@@ -906,7 +905,7 @@ struct DecoderHelp {
   // waiting; false when there is none such.
   bool TakeOne(int rows, const std::function<bool(int need)>& prepare) {
     const FaceTile* tile = nullptr;
-    std::function<void(const FaceTile&)> run;
+    const std::function<void(const FaceTile&)>* run = nullptr;
     {
       const std::lock_guard lock(m);
       if (tiles == nullptr || failure) return false;
@@ -921,7 +920,7 @@ struct DecoderHelp {
       ++inFlight;
     }
     try {
-      run(*tile);
+      (*run)(*tile);
     } catch (...) {
       const std::lock_guard lock(m);
       failure = std::current_exception();
@@ -939,13 +938,13 @@ struct DecoderHelp {
   class Offer {
    public:
     Offer(DecoderHelp* help, const std::vector<FaceTile>& tiles, std::atomic<std::size_t>& next,
-          std::function<void(const FaceTile&)> make)
+          const std::function<void(const FaceTile&)>& make)
         : help_(help) {
       if (help_ == nullptr) return;
       const std::lock_guard lock(help_->m);
       help_->tiles = &tiles;
       help_->next = &next;
-      help_->make = std::move(make);
+      help_->make = &make;
     }
     ~Offer() {
       if (help_ == nullptr) return;
@@ -1051,6 +1050,12 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
     int first = 0, need = 0;  // over its tiles
     // A band made in pieces: the first takes its raster, the last fills it.
     bool opens = true, fills = true;
+
+    void Add(const FaceTile& tile) {
+      first = std::min(first, tile.first);
+      need = std::max(need, tile.need);
+      tiles.push_back(tile);
+    }
   };
   const auto bandOf = [&](std::size_t slot, bool first, int b0, int b1) {
     const FacePlane plane = planeOf(faceIndices[slot]);
@@ -1061,9 +1066,7 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
         FaceTile tile{
             r0, std::min(b1, r0 + kFaceGrainRows), c0, std::min(faceWidth, c0 + columns), 0, h};
         if (tracksRows) rowsRead(plane, tile);
-        band.first = std::min(band.first, tile.first);
-        band.need = std::max(band.need, tile.need);
-        band.tiles.push_back(tile);
+        band.Add(tile);
       }
     }
     if (first) {
@@ -1095,9 +1098,9 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
   std::vector<std::vector<Band>> perFace(faceIndices.size());
   for (std::size_t i = 0; i < faceIndices.size(); ++i) {
     const bool whole = early != 0 && i == early;
-    for (int b0 = 0; b0 < faceHeight; b0 += whole ? faceHeight : bandRows) {
-      perFace[i].push_back(
-          bandOf(i, whole, b0, whole ? faceHeight : std::min(faceHeight, b0 + bandRows)));
+    const int rows = whole ? faceHeight : bandRows;
+    for (int b0 = 0; b0 < faceHeight; b0 += rows) {
+      perFace[i].push_back(bandOf(i, whole, b0, std::min(faceHeight, b0 + rows)));
     }
   }
   const bool merges = outputs.bandRows > 0;
@@ -1114,9 +1117,7 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
       Band piece{whole.slot, whole.b0, whole.rows, {},
                  h,          0,        t == 0,     t + perPiece >= whole.tiles.size()};
       for (std::size_t k = t; k < std::min(whole.tiles.size(), t + perPiece); ++k) {
-        piece.tiles.push_back(whole.tiles[k]);
-        piece.first = std::min(piece.first, whole.tiles[k].first);
-        piece.need = std::max(piece.need, whole.tiles[k].need);
+        piece.Add(whole.tiles[k]);
       }
       perFace[early].push_back(std::move(piece));
     }
@@ -1195,7 +1196,7 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
     // Each thread takes the next tile while any are left: a worker busy
     // elsewhere (the decoder, an encoder) joins when it is free.
     std::atomic<std::size_t> nextTile{0};
-    const auto make = [&](const FaceTile& tile) {
+    const std::function<void(const FaceTile&)> make = [&](const FaceTile& tile) {
       FaceRows<T, C, Taps>(levels, plane, band, faceHeight, job.b0, filter, tile.r0, tile.r1,
                            tile.c0, tile.c1);
     };

@@ -163,14 +163,21 @@ PixelMemory AllocatePixelMemory(std::size_t bytes, const PoolRef& pool) {
   return PixelMemory(p, PixelMemoryDeleter{capacity, std::move(state)});
 }
 
-void AdviseHugePages(void* data, std::size_t bytes) noexcept {
-#ifdef MADV_HUGEPAGE
+namespace {
+
+// madvise(advice) on the whole huge pages of [data, data + bytes).
+void AdviseWholeHugePages(void* data, std::size_t bytes, int advice) noexcept {
   const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(data);
   const std::uintptr_t begin = (at + kHugePage - 1) / kHugePage * kHugePage;
   const std::uintptr_t end = (at + bytes) / kHugePage * kHugePage;
-  if (data != nullptr && begin < end) {
-    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  }
+  if (data != nullptr && begin < end) madvise(reinterpret_cast<void*>(begin), end - begin, advice);
+}
+
+}  // namespace
+
+void AdviseHugePages(void* data, std::size_t bytes) noexcept {
+#ifdef MADV_HUGEPAGE
+  AdviseWholeHugePages(data, bytes, MADV_HUGEPAGE);
 #else
   (void)data;
   (void)bytes;
@@ -178,12 +185,7 @@ void AdviseHugePages(void* data, std::size_t bytes) noexcept {
 }
 
 void DiscardPixels(void* data, std::size_t bytes) noexcept {
-  const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t begin = (at + kHugePage - 1) / kHugePage * kHugePage;
-  const std::uintptr_t end = (at + bytes) / kHugePage * kHugePage;
-  if (data != nullptr && begin < end) {
-    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
-  }
+  AdviseWholeHugePages(data, bytes, MADV_DONTNEED);
 }
 
 #else

@@ -6,10 +6,10 @@
 // mapped directly, on huge-page boundaries and asking for huge pages (a
 // fault per 2 MB instead of per 4 KB), and, when a run frees one, kept by
 // that run's MemoryPool for its next large request the block can hold,
-// whose pages are then already in place. A conversion frees its mapping table and work strip just
-// before it cuts the faces, and decodes faces one after another: those reuse
-// the freed blocks. Small blocks, and blocks of no pool, come from the
-// system and go straight back to it.
+// whose pages are then already in place. A conversion frees its mapping
+// table and work strip just before it cuts the faces, and decodes faces one
+// after another: those reuse the freed blocks. Small blocks, and blocks of
+// no pool, come from the system and go straight back to it.
 #pragma once
 
 #include <cstddef>
