@@ -395,45 +395,93 @@ struct BilinearTap {
 };
 
 #if defined(__SSE2__)
-// The fixed-point bilinear line below, a pixel per vector: the same sums,
-// so the same bytes. Per channel, top = P00·(256 − fx) + P01·fx (a
-// multiply-add of byte pairs), and top·(256 − fy) + bottom·fy + 32768 stays
-// below 2^24, so float arithmetic is exact there. The fourth lane of a
-// three-channel pixel is the next pixel's first sample: read, and written
-// before that pixel overwrites it, except after the last.
+// The fixed-point bilinear line below, two pixels per vector, in integers:
+// the same sums, so the same bytes. Per channel top = P00·(256 − fx) +
+// P01·fx is at most 65280, exact in 16 bits; top·(256 − fy) + bottom·fy is
+// one multiply-add of (top − 32768, bottom − 32768) pairs plus 32768·256.
+// A three-channel pixel is read and written as four bytes, the fourth the
+// next pixel's first: written before that pixel overwrites it, except
+// after the last. Positions advance by differences: the same values as
+// LineSteps::X and Y, without their multiplies.
 template <int C>
 void BilinearLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps& line, int n,
                       std::uint8_t* out) {
   const __m128i zero = _mm_setzero_si128();
-  const auto load = [](const std::uint8_t* q) {
-    std::int32_t bytes = 0;
-    std::memcpy(&bytes, q, sizeof bytes);
-    return _mm_cvtsi32_si128(bytes);
-  };
+  const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+  const __m128i bias = _mm_set1_epi32(32768 * 256 + 32768);
   // The last pixel of a three-channel raster has nothing after it to read.
   const std::uint8_t* end = src.row(src.height - 1) + static_cast<std::ptrdiff_t>(src.width) * C;
-  for (int i = 0; i < n; ++i, out += C) {
-    const BilinearTap<C> tap(src, line, i);
-    const std::uint8_t *p0 = tap.p0, *p1 = tap.p1;
-    if (C == 3 && p1 + 2 * C + 1 > end) {
-      tap.Blend(out);
+  const std::ptrdiff_t stride = src.stride;
+  long long lx = line.x0, ly = line.y0, qx = 0, qy = 0, dqx = line.ax, dqy = line.ay;
+  struct Tap {
+    const std::uint8_t* p;
+    int fx, fy;
+  };
+  const auto next = [&]() {
+    const long long px = lx + (qx >> 16), py = ly + (qy >> 16);
+    lx += line.sx, ly += line.sy, qx += dqx, qy += dqy;
+    dqx += 2 * line.ax, dqy += 2 * line.ay;
+    return Tap{src.row(static_cast<int>(py >> 16)) + static_cast<std::ptrdiff_t>(px >> 16) * C,
+               static_cast<int>(px >> 8) & 255, static_cast<int>(py >> 8) & 255};
+  };
+  // The pixel and the one right of it at p, as 16-bit lanes: P0 then P1.
+  const auto pair = [&](const std::uint8_t* p) {
+    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    return _mm_unpacklo_epi8(C == 4 ? v : _mm_unpacklo_epi32(v, _mm_srli_epi64(v, 24)), zero);
+  };
+  // Weights (256 − f) for the four lanes of P0 and f for those of P1.
+  const auto across = [](int f) {
+    const __m128i w = _mm_cvtsi32_si128((f << 16) | (256 - f));
+    const __m128i twice = _mm_unpacklo_epi16(w, w);
+    return _mm_unpacklo_epi32(twice, twice);
+  };
+  // top of both pixels (a, b): four lanes each, offset by −32768.
+  const auto row = [&](const std::uint8_t* a, int fa, const std::uint8_t* b, int fb) {
+    const __m128i ma = _mm_mullo_epi16(pair(a), across(fa));
+    const __m128i mb = _mm_mullo_epi16(pair(b), across(fb));
+    return _mm_xor_si128(_mm_add_epi16(_mm_unpacklo_epi64(ma, mb), _mm_unpackhi_epi64(ma, mb)),
+                         flip);
+  };
+  const auto down = [&](__m128i pairs, int fy) {
+    return _mm_srli_epi32(
+        _mm_add_epi32(_mm_madd_epi16(pairs, _mm_set1_epi32((fy << 16) | (256 - fy))), bias), 16);
+  };
+  // A tap too near the raster's end for eight-byte reads: the plain sum.
+  const auto single = [&](const Tap& t, std::uint8_t* o) {
+    const std::uint8_t* p1 = t.p + stride;
+    for (int c = 0; c < C; ++c) {
+      const int top = t.p[c] * 256 + (t.p[c + C] - t.p[c]) * t.fx;
+      const int bottom = p1[c] * 256 + (p1[c + C] - p1[c]) * t.fx;
+      o[c] = static_cast<std::uint8_t>((top * 256 + (bottom - top) * t.fy + 32768) >> 16);
+    }
+  };
+  int i = 0;
+  for (; i + 1 < n; i += 2, out += 2 * C) {
+    const Tap a = next(), b = next();
+    if (C == 3 && (a.p + stride + 8 > end || b.p + stride + 8 > end)) {
+      single(a, out);
+      single(b, out + C);
       continue;
     }
-    const int fx = tap.fx, fy = tap.fy;
-    const __m128i wx = _mm_set1_epi32((fx << 16) | (256 - fx));
-    const __m128i top =
-        _mm_madd_epi16(_mm_unpacklo_epi8(_mm_unpacklo_epi8(load(p0), load(p0 + C)), zero), wx);
-    const __m128i bottom =
-        _mm_madd_epi16(_mm_unpacklo_epi8(_mm_unpacklo_epi8(load(p1), load(p1 + C)), zero), wx);
-    const __m128 sum = _mm_add_ps(
-        _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(top), _mm_set1_ps(static_cast<float>(256 - fy))),
-                   _mm_mul_ps(_mm_cvtepi32_ps(bottom), _mm_set1_ps(static_cast<float>(fy)))),
-        _mm_set1_ps(32768.0f));
-    const __m128i levels = _mm_srli_epi32(_mm_cvttps_epi32(sum), 16);
-    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(levels, zero), zero);
-    const std::int32_t word = _mm_cvtsi128_si32(bytes);
-    std::memcpy(out, &word, C == 4 || i + 1 < n ? 4 : 3);
+    const __m128i top = row(a.p, a.fx, b.p, b.fx);
+    const __m128i bottom = row(a.p + stride, a.fx, b.p + stride, b.fx);
+    const __m128i levels = _mm_packs_epi32(down(_mm_unpacklo_epi16(top, bottom), a.fy),
+                                           down(_mm_unpackhi_epi16(top, bottom), b.fy));
+    const __m128i bytes = _mm_packus_epi16(levels, levels);
+    if (C == 4) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+    } else {
+      const std::int32_t first = _mm_cvtsi128_si32(bytes);
+      std::memcpy(out, &first, 4);
+      const std::int32_t second = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 4));
+      if (i + 2 < n) {
+        std::memcpy(out + C, &second, 4);
+      } else {
+        std::memcpy(out + C, &second, 3);
+      }
+    }
   }
+  if (i < n) single(next(), out);
 }
 #endif
 
@@ -809,6 +857,59 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
   }
 }
 
+// Columns [x0, x1) of a line halved across: each the mean of the two
+// pixels it covers, rounded up and down by turns (no drift over the
+// levels); an odd width's last column pairs with the first.
+template <typename T, int C>
+void HalveColumns(const T* in, int fromWidth, T* out, int x0, int x1) {
+  for (int x = x0; x < x1; ++x) {
+    const T* a = in + static_cast<std::ptrdiff_t>(2 * x) * C;
+    const T* b = 2 * x + 1 < fromWidth ? a + C : in;
+    for (int c = 0; c < C; ++c) {
+      if constexpr (std::is_floating_point_v<T>) {
+        out[x * C + c] = (a[c] + b[c]) * T(0.5);
+      } else {
+        out[x * C + c] = static_cast<T>((unsigned{a[c]} + unsigned{b[c]} + (x & 1)) / 2);
+      }
+    }
+  }
+}
+
+// A line of width fromWidth halved into toWidth columns.
+template <typename T, int C>
+void HalveLine(const T* in, int fromWidth, T* out, int toWidth) {
+  int x = 0;
+#if defined(__SSE2__)
+  if constexpr (std::is_same_v<T, std::uint8_t> && (C == 3 || C == 4)) {
+    // Two columns a vector, as four-byte reads and writes (a three-channel
+    // write's fourth byte is the next column's, written after): the last
+    // column is left to the plain loop, which may not read past the line.
+    if (VectorBlendInUse()) {
+      const auto load = [](const std::uint8_t* q) {
+        std::int32_t bytes = 0;
+        std::memcpy(&bytes, q, sizeof bytes);
+        return _mm_cvtsi32_si128(bytes);
+      };
+      // Even columns round down: the rounded-up mean less the odd bit.
+      const __m128i downBit = _mm_set_epi32(0, 0, 0, 0x01010101);
+      for (; x + 2 < toWidth; x += 2) {
+        const std::uint8_t* a = in + static_cast<std::ptrdiff_t>(2 * x) * C;
+        const __m128i left = _mm_unpacklo_epi32(load(a), load(a + 2 * C));
+        const __m128i right = _mm_unpacklo_epi32(load(a + C), load(a + 3 * C));
+        const __m128i mean = _mm_sub_epi8(_mm_avg_epu8(left, right),
+                                          _mm_and_si128(_mm_xor_si128(left, right), downBit));
+        std::uint8_t* o = out + static_cast<std::ptrdiff_t>(x) * C;
+        const std::int32_t first = _mm_cvtsi128_si32(mean);
+        const std::int32_t second = _mm_cvtsi128_si32(_mm_srli_si128(mean, 4));
+        std::memcpy(o, &first, 4);
+        std::memcpy(o + C, &second, 4);
+      }
+    }
+  }
+#endif
+  HalveColumns<T, C>(in, fromWidth, out, x, toWidth);
+}
+
 // The panorama and its halved levels (Level). The levels are filled row by
 // row (HalveRow), so that they can follow a decoder.
 template <typename T, int C, int Taps>
@@ -860,21 +961,8 @@ struct PanoramaLevels {
       if (rows < h && y >= rows && y < h - rows) break;  // the held rows shrink with k
       const RasterView<const T>& from = levels[k - 1].src.pano;
       const RasterView<const T>& to = levels[k].src.pano;
-      const T* in = from.row(y);
-      T* out = halves[k - 1].get() + static_cast<std::ptrdiff_t>(y) * to.stride;
-      for (int x = 0; x < to.width; ++x) {
-        const T* a = in + static_cast<std::ptrdiff_t>(2 * x) * C;
-        // An odd width's last column pairs with the first.
-        const T* b = 2 * x + 1 < from.width ? a + C : in;
-        for (int c = 0; c < C; ++c) {
-          if constexpr (std::is_floating_point_v<T>) {
-            out[x * C + c] = (a[c] + b[c]) * T(0.5);
-          } else {
-            // Halves round up and down by turns: no drift over the levels.
-            out[x * C + c] = static_cast<T>((unsigned{a[c]} + unsigned{b[c]} + (x & 1)) / 2);
-          }
-        }
-      }
+      HalveLine<T, C>(from.row(y), from.width,
+                      halves[k - 1].get() + static_cast<std::ptrdiff_t>(y) * to.stride, to.width);
     }
   }
 };
