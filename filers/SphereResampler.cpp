@@ -446,21 +446,14 @@ void BilinearLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps
     return _mm_srli_epi32(
         _mm_add_epi32(_mm_madd_epi16(pairs, _mm_set1_epi32((fy << 16) | (256 - fy))), bias), 16);
   };
-  // A tap too near the raster's end for eight-byte reads: the plain sum.
-  const auto single = [&](const Tap& t, std::uint8_t* o) {
-    const std::uint8_t* p1 = t.p + stride;
-    for (int c = 0; c < C; ++c) {
-      const int top = t.p[c] * 256 + (t.p[c + C] - t.p[c]) * t.fx;
-      const int bottom = p1[c] * 256 + (p1[c + C] - p1[c]) * t.fx;
-      o[c] = static_cast<std::uint8_t>((top * 256 + (bottom - top) * t.fy + 32768) >> 16);
-    }
-  };
+  // A pixel too near the raster's end for eight-byte reads: the plain sum.
+  const auto single = [&](int i, std::uint8_t* o) { BilinearTap<C>(src, line, i).Blend(o); };
   int i = 0;
   for (; i + 1 < n; i += 2, out += 2 * C) {
     const Tap a = next(), b = next();
     if (C == 3 && (a.p + stride + 8 > end || b.p + stride + 8 > end)) {
-      single(a, out);
-      single(b, out + C);
+      single(i, out);
+      single(i + 1, out + C);
       continue;
     }
     const __m128i top = row(a.p, a.fx, b.p, b.fx);
@@ -481,7 +474,7 @@ void BilinearLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps
       }
     }
   }
-  if (i < n) single(next(), out);
+  if (i < n) single(i, out);
 }
 #endif
 
