@@ -6,6 +6,7 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -166,16 +167,15 @@ void ResampleFaces(TCubeFiler& filer, Bitmap& panorama, PixelFormat result,
       face.swap(converted);
     }
     saved[static_cast<std::size_t>(i)] = true;
-    if (!here) {
-      const FaceSaves::Scope background(saves, filer);
-      filer.SaveImage(face, pathOf(i), static_cast<std::uint8_t>(i));
-      return;
-    }
-    // Encoded on this thread (the decoder holds the worker); its pages then
-    // go to the rows the decoder writes next.
+    // Here: encoded on this thread (the decoder holds the worker); its pages
+    // then go to the rows the decoder writes next.
+    std::optional<FaceSaves::Scope> background;
+    if (!here) background.emplace(saves, filer);
     filer.SaveImage(face, pathOf(i), static_cast<std::uint8_t>(i));
-    DiscardPixels(face.data(), face.byteSize());
-    face = Bitmap();
+    if (here) {
+      DiscardPixels(face.data(), face.byteSize());
+      face = Bitmap();
+    }
   };
   // A JPEG face SaveImage would write as it is goes to the encoder a band
   // at a time, on a worker while the next band is made: it is never held

@@ -1060,16 +1060,20 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
   std::atomic<int> ready{decoded == nullptr ? h : 0};
   std::atomic<bool> starving{false};  // a thread waits for the decoder
   std::mutex readying;
+  // With `readying` held and rows [0, need) decoded: halves those not yet.
+  const auto halveTo = [&](int need) {
+    const int from = ready.load(std::memory_order_relaxed);
+    for (int y = from; y < need; ++y) pyramid.HalveRow(y);
+    if (need > from) ready.store(need, std::memory_order_release);
+  };
   const auto makeReady = [&](int need) {
     if (need <= ready.load(std::memory_order_acquire)) return;
     const std::lock_guard lock(readying);
-    const int from = ready.load(std::memory_order_relaxed);
-    if (need <= from) return;
+    if (need <= ready.load(std::memory_order_relaxed)) return;
     starving.store(true);
     decoded->WaitFor(need);
     starving.store(false);
-    for (int y = from; y < need; ++y) pyramid.HalveRow(y);
-    ready.store(need, std::memory_order_release);
+    halveTo(need);
   };
   if (decoded == nullptr && levels.size() > 1) {
     workers.For(0, h, [&](int first, int last) {
@@ -1248,9 +1252,7 @@ void FacesFromPanorama(const RasterView<const T>& pano, const std::vector<int>& 
     if (need <= ready.load(std::memory_order_acquire)) return true;
     const std::unique_lock lock(readying, std::try_to_lock);
     if (!lock.owns_lock()) return false;
-    const int from = ready.load(std::memory_order_relaxed);
-    for (int y = from; y < need; ++y) pyramid.HalveRow(y);
-    if (need > from) ready.store(need, std::memory_order_release);
+    halveTo(need);
     return true;
   };
   if (helps) {
