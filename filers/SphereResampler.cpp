@@ -157,13 +157,15 @@ struct Kernel<2> {
 };
 
 // Keys' cubic convolution (a = −0.5, Catmull-Rom).
+// F: a float, or a vector of them for as many positions at once.
 template <>
 struct Kernel<4> {
-  [[gnu::always_inline]] static void Weights(float f, float* w) {
-    const float f2 = f * f, f3 = f2 * f;
+  template <typename F>
+  [[gnu::always_inline]] static void Weights(F f, F* w) {
+    const F f2 = f * f, f3 = f2 * f;
     w[0] = -0.5f * f3 + f2 - 0.5f * f;
-    w[1] = 1.5f * f3 - 2.5f * f2 + 1;
-    w[2] = -1.5f * f3 + 2 * f2 + 0.5f * f;
+    w[1] = 1.5f * f3 - 2.5f * f2 + 1.0f;
+    w[2] = -1.5f * f3 + 2.0f * f2 + 0.5f * f;
     w[3] = 0.5f * f3 - 0.5f * f2;
   }
 };
@@ -175,6 +177,8 @@ struct Kernel<6> {
   static constexpr int kPhases = 1024;
   struct Table {
     float w[kPhases + 1][6];
+    // The same weights as the 8-bit paths use them: times 16384, rounded.
+    alignas(16) std::int16_t fixed[kPhases + 1][8] = {};
     Table() {
       for (int i = 0; i <= kPhases; ++i) {
         const double f = static_cast<double>(i) / kPhases;
@@ -188,14 +192,18 @@ struct Kernel<6> {
                                         : 3 * std::sin(x) * std::sin(x / 3) / (x * x);
           sum += raw[k];
         }
-        for (int k = 0; k < 6; ++k) w[i][k] = static_cast<float>(raw[k] / sum);
+        for (int k = 0; k < 6; ++k) {
+          w[i][k] = static_cast<float>(raw[k] / sum);
+          fixed[i][k] = static_cast<std::int16_t>(std::lrint(w[i][k] * 16384.0f));
+        }
       }
     }
   };
   // Made once at start-up, so that reading it needs no guard per sample.
   static const Table kTable;
+  [[gnu::always_inline]] static int Phase(float f) { return static_cast<int>(f * kPhases + 0.5f); }
   [[gnu::always_inline]] static void Weights(float f, float* w) {
-    const float* row = kTable.w[static_cast<int>(f * kPhases + 0.5f)];
+    const float* row = kTable.w[Phase(f)];
     for (int k = 0; k < 6; ++k) w[k] = row[k];
   }
 };
@@ -358,16 +366,45 @@ struct LineSteps {
   long long X(long long i) const { return x0 + sx * i + ((ax * i * i) >> 16); }
   long long Y(long long i) const { return y0 + sy * i + ((ay * i * i) >> 16); }
 
-  // Whether positions 0 … n − 1 all have both bilinear taps inside a raster
-  // of this size: between the ends, or off the chord by at most a·(n − 1)²/4.
-  bool Within(int n, int width, int height) const {
-    const long long last = n - 1;
-    const auto inside = [&](long long a, long long b, long long bend, int size) {
-      const long long margin = bend == 0 ? 0 : ((bend < 0 ? -bend : bend) * last * last >> 18) + 1;
-      return std::min(a, b) - margin >= 0 && (std::max(a, b) + margin) >> 16 < size - 1;
-    };
-    return inside(x0, X(last), ax, width) && inside(y0, Y(last), ay, height);
+  // Whether positions 0 … n − 1 all have their taps, from `before` left of
+  // (above) floor(p) to `after` right of (below) it, inside a raster of this
+  // size (rows: `afterY` below): between the ends, or off the chord by at
+  // most a·(n − 1)²/4.
+  bool Within(int n, int width, int height, int before = 0, int after = 1) const {
+    return Within(n, width, height, before, after, after);
   }
+  bool Within(int n, int width, int height, int before, int after, int afterY) const {
+    const long long last = n - 1;
+    const auto inside = [&](long long a, long long b, long long bend, int size, int below) {
+      const long long margin = bend == 0 ? 0 : ((bend < 0 ? -bend : bend) * last * last >> 18) + 1;
+      return ((std::min(a, b) - margin) >> 16) - before >= 0 &&
+             ((std::max(a, b) + margin) >> 16) + below < size;
+    };
+    return inside(x0, X(last), ax, width, after) && inside(y0, Y(last), ay, height, afterY);
+  }
+};
+
+// The positions of a line in turn, by differences: the same values as
+// LineSteps::X and Y, without their multiplies.
+class LineWalk {
+ public:
+  explicit LineWalk(const LineSteps& line)
+      : lx_(line.x0),
+        ly_(line.y0),
+        sx_(line.sx),
+        sy_(line.sy),
+        dqx_(line.ax),
+        dqy_(line.ay),
+        ax2_(2 * line.ax),
+        ay2_(2 * line.ay) {}
+  [[gnu::always_inline]] void Next(long long& px, long long& py) {
+    px = lx_ + (qx_ >> 16), py = ly_ + (qy_ >> 16);
+    lx_ += sx_, ly_ += sy_, qx_ += dqx_, qy_ += dqy_;
+    dqx_ += ax2_, dqy_ += ay2_;
+  }
+
+ private:
+  long long lx_, ly_, sx_, sy_, qx_ = 0, qy_ = 0, dqx_, dqy_, ax2_, ay2_;
 };
 
 // Sample i of a line in 8-bit fixed point: its upper-left tap, the one
@@ -401,8 +438,7 @@ struct BilinearTap {
 // one multiply-add of (top − 32768, bottom − 32768) pairs plus 32768·256.
 // A three-channel pixel is read and written as four bytes, the fourth the
 // next pixel's first: written before that pixel overwrites it, except
-// after the last. Positions advance by differences: the same values as
-// LineSteps::X and Y, without their multiplies.
+// after the last.
 template <int C>
 void BilinearLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps& line, int n,
                       std::uint8_t* out) {
@@ -412,15 +448,14 @@ void BilinearLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps
   // The last pixel of a three-channel raster has nothing after it to read.
   const std::uint8_t* end = src.row(src.height - 1) + static_cast<std::ptrdiff_t>(src.width) * C;
   const std::ptrdiff_t stride = src.stride;
-  long long lx = line.x0, ly = line.y0, qx = 0, qy = 0, dqx = line.ax, dqy = line.ay;
+  LineWalk walk(line);
   struct Tap {
     const std::uint8_t* p;
     int fx, fy;
   };
   const auto next = [&]() {
-    const long long px = lx + (qx >> 16), py = ly + (qy >> 16);
-    lx += line.sx, ly += line.sy, qx += dqx, qy += dqy;
-    dqx += 2 * line.ax, dqy += 2 * line.ay;
+    long long px = 0, py = 0;
+    walk.Next(px, py);
     return Tap{src.row(static_cast<int>(py >> 16)) + static_cast<std::ptrdiff_t>(px >> 16) * C,
                static_cast<int>(px >> 8) & 255, static_cast<int>(py >> 8) & 255};
   };
@@ -478,6 +513,111 @@ void BilinearLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps
 }
 #endif
 
+#if defined(__SSE2__)
+// The 8-bit line of four or six taps a row, as AddTaps sums each pixel
+// (16-bit weights across, two taps a multiply-add; the rows weighted in
+// float, in turn), so the same bytes; but four positions' weights are made
+// at once, and the line was checked whole for taps beyond the raster. A
+// pair of taps is one eight-byte read, past the pair for three channels:
+// the line has a row below its last taps (Within), so those bytes are
+// there.
+template <int C, int Taps>
+void KernelLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps& line, int n,
+                    std::uint8_t* out) {
+  static_assert(Taps == 4 || Taps == 6);
+  constexpr float kScale = 16384;
+  // Pixels a pass: the positions, then their weights, then the pixels, so
+  // that each pass keeps its own work in registers.
+  constexpr int kChunk = 64;
+  const __m128i zero = _mm_setzero_si128();
+  const std::ptrdiff_t stride = src.stride;
+  LineWalk walk(line);
+  alignas(16) std::int32_t fractions[2][kChunk];
+  alignas(16) std::int32_t across[Taps / 2][kChunk];  // per tap pair, per pixel
+  alignas(16) float down[Taps][kChunk];               // per row, per pixel
+  const std::uint8_t* first[kChunk];
+  for (int i = 0; i < n; i += kChunk, out += kChunk * C) {
+    const int m = std::min(kChunk, n - i);
+    for (int k = 0; k < m; ++k) {
+      long long px = 0, py = 0;
+      walk.Next(px, py);
+      fractions[0][k] = static_cast<int>(px & 0xFFFF);
+      fractions[1][k] = static_cast<int>(py & 0xFFFF);
+      first[k] = src.row(static_cast<int>(py >> 16) - (Taps / 2 - 1)) +
+                 (static_cast<std::ptrdiff_t>(px >> 16) - (Taps / 2 - 1)) * C;
+    }
+    // The weights are made four positions at a time; past the end, of the
+    // last one again.
+    for (int k = m; k % 4 != 0; ++k) {
+      fractions[0][k] = fractions[0][m - 1];
+      fractions[1][k] = fractions[1][m - 1];
+    }
+    for (int k = 0; k < m; k += 4) {
+      const auto fraction = [k](const std::int32_t* f) {
+        constexpr float kFraction = 1.0f / 65536;
+        return static_cast<Float4>(
+                   _mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(f + k)))) *
+               kFraction;
+      };
+      const Float4 fx = fraction(fractions[0]), fy = fraction(fractions[1]);
+      if constexpr (Taps == 4) {
+        Float4 wx[4], wy[4];
+        Kernel<4>::Weights(fx, wx);
+        Kernel<4>::Weights(fy, wy);
+        const auto fixed = [&](int t) {
+          return _mm_cvtps_epi32(_mm_mul_ps(static_cast<__m128>(wx[t]), _mm_set1_ps(kScale)));
+        };
+        const __m128i even = _mm_packs_epi32(fixed(0), fixed(2));  // w0 of the pixels, then w2
+        const __m128i odd = _mm_packs_epi32(fixed(1), fixed(3));
+        _mm_store_si128(reinterpret_cast<__m128i*>(across[0] + k), _mm_unpacklo_epi16(even, odd));
+        _mm_store_si128(reinterpret_cast<__m128i*>(across[1] + k), _mm_unpackhi_epi16(even, odd));
+        for (int j = 0; j < 4; ++j) _mm_store_ps(down[j] + k, static_cast<__m128>(wy[j] / kScale));
+      } else {
+        using K = Kernel<6>;
+        const Float4 half = {0.5f, 0.5f, 0.5f, 0.5f};
+        alignas(16) std::int32_t phase[2][4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(phase[0]),
+                        _mm_cvttps_epi32(static_cast<__m128>(fx * float(K::kPhases) + half)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(phase[1]),
+                        _mm_cvttps_epi32(static_cast<__m128>(fy * float(K::kPhases) + half)));
+        for (int q = 0; q < 4; ++q) {
+          for (int t = 0; t < 3; ++t) {
+            std::memcpy(&across[t][k + q], &K::kTable.fixed[phase[0][q]][2 * t], 4);
+          }
+          const float* w = K::kTable.w[phase[1][q]];
+          for (int j = 0; j < 6; ++j) down[j][k + q] = w[j] / kScale;
+        }
+      }
+    }
+    for (int k = 0; k < m; ++k) {
+      __m128i pairs[Taps / 2];
+      for (int t = 0; t < Taps / 2; ++t) pairs[t] = _mm_set1_epi32(across[t][k]);
+      const std::uint8_t* p = first[k];
+      Float4 sum = {};
+      for (int j = 0; j < Taps; ++j, p += stride) {
+        __m128i row = zero;
+        for (int t = 0; t < Taps / 2; ++t) {
+          // a0 b0 a1 b1 a2 b2 a3 b3 of the pair's pixels a and b.
+          const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 2 * t * C));
+          const __m128i ab = _mm_unpacklo_epi8(v, _mm_srli_si128(v, C));
+          row = _mm_add_epi32(row, _mm_madd_epi16(_mm_unpacklo_epi8(ab, zero), pairs[t]));
+        }
+        sum += down[j][k] * static_cast<Float4>(_mm_cvtepi32_ps(row));
+      }
+      // ToSample's clip and rounding, four channels at once.
+      const __m128 clipped =
+          _mm_min_ps(_mm_max_ps(static_cast<__m128>(sum), _mm_setzero_ps()), _mm_set1_ps(255.0f));
+      const __m128i value = _mm_cvttps_epi32(_mm_add_ps(clipped, _mm_set1_ps(0.5f)));
+      const std::int32_t bytes =
+          _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(value, value), zero));
+      // A three-channel pixel's fourth byte is the next one's first, written
+      // over by it; the line's last pixel writes three.
+      std::memcpy(out + k * C, &bytes, C == 3 && i + k == n - 1 ? 3 : 4);
+    }
+  }
+}
+#endif
+
 // n single samples along a line of src (LineSteps), into out (C samples a
 // pixel).
 template <typename T, int C, int Taps, typename Outside>
@@ -500,6 +640,15 @@ void SampleLine(const RasterView<const T>& src, const LineSteps& line, int n, T*
       return;
     }
   }
+#if defined(__SSE2__)
+  if constexpr (std::is_same_v<T, std::uint8_t> && Taps >= 4 && (C == 3 || C == 4)) {
+    if (n > 0 && VectorBlendInUse() &&
+        line.Within(n, src.width, src.height, Taps / 2 - 1, Taps / 2, Taps / 2 + (C == 3))) {
+      KernelLineSse2<C, Taps>(src, line, n, out);
+      return;
+    }
+  }
+#endif
   constexpr float kFraction = 1.0f / 65536;
   for (int i = 0; i < n; ++i, out += C) {
     const long long px = line.X(i), py = line.Y(i);

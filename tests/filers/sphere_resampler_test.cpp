@@ -402,17 +402,25 @@ TEST_P(ResamplerThreads, SameSamplesWithoutVectorForms) {
   for (const Image<>* pano : {&rgb, &rgba}) {
     for (const Orientation& view : {Orientation{}, Orientation::FromYawPitchRoll(30, 20, 10)}) {
       for (int size : {100, 137}) {
-        std::array<std::vector<std::uint8_t>, 2> faces;
+        std::array<std::vector<std::uint8_t>, 2> faces, back;
+        std::vector<Image<>> made(6, Image<>(size, size, pano->channels));
         for (bool vector : {false, true}) {
           UseVectorBlend(vector);
           for (int face = 0; face < 6; ++face) {
-            Image<> out(size, size, pano->channels);
-            ResampleFaceFromPanorama<std::uint8_t>(pano->view(), face, out.view(), view, GetParam(),
-                                                   {}, nullptr);
-            faces[vector].insert(faces[vector].end(), out.px.begin(), out.px.end());
+            ResampleFaceFromPanorama<std::uint8_t>(pano->view(), face, made[face].view(), view,
+                                                   GetParam(), {}, nullptr);
+            faces[vector].insert(faces[vector].end(), made[face].px.begin(), made[face].px.end());
           }
+          // And back, from the faces of the same form.
+          std::array<RasterView<const std::uint8_t>, 6> views;
+          for (int i = 0; i < 6; ++i) views[i] = made[i].view();
+          Image<> out(4 * size, 2 * size, pano->channels);
+          ResamplePanoramaFromFaces<std::uint8_t>(views, out.width, out.height, 0, out.view(), view,
+                                                  GetParam(), {}, nullptr);
+          back[vector] = out.px;
         }
         EXPECT_EQ(faces[0], faces[1]) << pano->channels << " channels, faces of " << size;
+        EXPECT_EQ(back[0], back[1]) << pano->channels << " channels, from faces of " << size;
       }
     }
   }
