@@ -12,7 +12,7 @@
 #include <vector>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "filers/StripBlend.h"
@@ -514,23 +514,91 @@ void BilinearLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps
 #endif
 
 #if defined(__SSE2__)
+// Pixels a pass of the line below: the positions, then their weights, then
+// the pixels, so that each pass keeps its own work in registers.
+constexpr int kLineChunk = 64;
+
+// Pixels [0, m) of a line pass (KernelLine), two a vector: each lane does
+// what the plain sum does for its channel, in the same order. A pair of
+// pixels' taps is one read of up to 16 bytes, spread into 16-bit words by a
+// shuffle; the last taps of a three-channel row read past it, into the row
+// below.
+template <int C, int Taps>
+__attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const* first,
+                                                      const std::int32_t (*across)[kLineChunk],
+                                                      const float (*down)[kLineChunk], int m,
+                                                      std::ptrdiff_t stride, bool lineEnds,
+                                                      std::uint8_t* out) {
+  // Tap pairs (0, 1) and (2, 3) of a 16-byte read, (4, 5) of one from 4·C.
+  const auto spread = [](int first) {
+    alignas(16) std::int8_t index[16];
+    for (int c = 0; c < 4; ++c) {
+      index[4 * c] = static_cast<std::int8_t>(first + c);
+      index[4 * c + 1] = -128;  // zero
+      index[4 * c + 2] = static_cast<std::int8_t>(first + C + c);
+      index[4 * c + 3] = -128;
+    }
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(index));
+  };
+  const __m256i pair0 = _mm256_broadcastsi128_si256(spread(0));
+  const __m256i pair1 = _mm256_broadcastsi128_si256(spread(2 * C));
+  const __m256 low = _mm256_setzero_ps(), high = _mm256_set1_ps(255.0f);
+  const __m256 half = _mm256_set1_ps(0.5f);
+  for (int k = 0; k < m; k += 2) {
+    // An odd pass's last pixel is made twice and written once.
+    const int b = k + 1 < m ? k + 1 : k;
+    __m256i w[Taps / 2];
+    for (int t = 0; t < Taps / 2; ++t) {
+      w[t] = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_set1_epi32(across[t][k])),
+                                     _mm_set1_epi32(across[t][b]), 1);
+    }
+    const std::uint8_t* pa = first[k];
+    const std::uint8_t* pb = first[b];
+    __m256 sum = _mm256_setzero_ps();
+    for (int j = 0; j < Taps; ++j, pa += stride, pb += stride) {
+      const __m256i v = _mm256_inserti128_si256(
+          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pa))),
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb)), 1);
+      __m256i row = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(v, pair0), w[0]),
+                                     _mm256_madd_epi16(_mm256_shuffle_epi8(v, pair1), w[1]));
+      if constexpr (Taps == 6) {
+        const __m256i rest = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pa + 4 * C))),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pb + 4 * C)), 1);
+        row = _mm256_add_epi32(row, _mm256_madd_epi16(_mm256_shuffle_epi8(rest, pair0), w[2]));
+      }
+      const __m256 weight = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_set1_ps(down[j][k])),
+                                                 _mm_set1_ps(down[j][b]), 1);
+      sum = _mm256_add_ps(sum, _mm256_mul_ps(weight, _mm256_cvtepi32_ps(row)));
+    }
+    // ToSample's clip and rounding.
+    const __m256i value =
+        _mm256_cvttps_epi32(_mm256_add_ps(_mm256_min_ps(_mm256_max_ps(sum, low), high), half));
+    const __m256i words = _mm256_packs_epi32(value, value);
+    const __m256i packed = _mm256_packus_epi16(words, words);
+    const std::int32_t bytes[2] = {_mm256_cvtsi256_si32(packed),
+                                   _mm_cvtsi128_si32(_mm256_extracti128_si256(packed, 1))};
+    // A three-channel pixel's fourth byte is the next one's first, written
+    // over by it; the line's last pixel writes three.
+    const auto size = [&](int q) { return C == 3 && lineEnds && q == m - 1 ? 3 : 4; };
+    std::memcpy(out + k * C, &bytes[0], size(k));
+    if (b != k) std::memcpy(out + b * C, &bytes[1], size(b));
+  }
+}
+
 // The 8-bit line of four or six taps a row, as AddTaps sums each pixel
 // (16-bit weights across, two taps a multiply-add; the rows weighted in
 // float, in turn), so the same bytes; but four positions' weights are made
-// at once, and the line was checked whole for taps beyond the raster. A
-// pair of taps is one eight-byte read, past the pair for three channels:
-// the line has a row below its last taps (Within), so those bytes are
-// there.
+// at once, two pixels are summed a vector, and the line was checked whole
+// for taps beyond the raster. Its reads go past a row's last taps for
+// three channels: the line has a row below them (Within), so those bytes
+// are there.
 template <int C, int Taps>
-void KernelLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps& line, int n,
-                    std::uint8_t* out) {
+void KernelLine(const RasterView<const std::uint8_t>& src, const LineSteps& line, int n,
+                std::uint8_t* out) {
   static_assert(Taps == 4 || Taps == 6);
   constexpr float kScale = 16384;
-  // Pixels a pass: the positions, then their weights, then the pixels, so
-  // that each pass keeps its own work in registers.
-  constexpr int kChunk = 64;
-  const __m128i zero = _mm_setzero_si128();
-  const std::ptrdiff_t stride = src.stride;
+  constexpr int kChunk = kLineChunk;
   LineWalk walk(line);
   alignas(16) std::int32_t fractions[2][kChunk];
   alignas(16) std::int32_t across[Taps / 2][kChunk];  // per tap pair, per pixel
@@ -589,31 +657,7 @@ void KernelLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps& 
         }
       }
     }
-    for (int k = 0; k < m; ++k) {
-      __m128i pairs[Taps / 2];
-      for (int t = 0; t < Taps / 2; ++t) pairs[t] = _mm_set1_epi32(across[t][k]);
-      const std::uint8_t* p = first[k];
-      Float4 sum = {};
-      for (int j = 0; j < Taps; ++j, p += stride) {
-        __m128i row = zero;
-        for (int t = 0; t < Taps / 2; ++t) {
-          // a0 b0 a1 b1 a2 b2 a3 b3 of the pair's pixels a and b.
-          const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 2 * t * C));
-          const __m128i ab = _mm_unpacklo_epi8(v, _mm_srli_si128(v, C));
-          row = _mm_add_epi32(row, _mm_madd_epi16(_mm_unpacklo_epi8(ab, zero), pairs[t]));
-        }
-        sum += down[j][k] * static_cast<Float4>(_mm_cvtepi32_ps(row));
-      }
-      // ToSample's clip and rounding, four channels at once.
-      const __m128 clipped =
-          _mm_min_ps(_mm_max_ps(static_cast<__m128>(sum), _mm_setzero_ps()), _mm_set1_ps(255.0f));
-      const __m128i value = _mm_cvttps_epi32(_mm_add_ps(clipped, _mm_set1_ps(0.5f)));
-      const std::int32_t bytes =
-          _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(value, value), zero));
-      // A three-channel pixel's fourth byte is the next one's first, written
-      // over by it; the line's last pixel writes three.
-      std::memcpy(out + k * C, &bytes, C == 3 && i + k == n - 1 ? 3 : 4);
-    }
+    KernelPixelsAvx2<C, Taps>(first, across, down, m, src.stride, i + m == n, out);
   }
 }
 #endif
@@ -642,9 +686,10 @@ void SampleLine(const RasterView<const T>& src, const LineSteps& line, int n, T*
   }
 #if defined(__SSE2__)
   if constexpr (std::is_same_v<T, std::uint8_t> && Taps >= 4 && (C == 3 || C == 4)) {
-    if (n > 0 && VectorBlendInUse() &&
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (n > 0 && avx2 && VectorBlendInUse() &&
         line.Within(n, src.width, src.height, Taps / 2 - 1, Taps / 2, Taps / 2 + (C == 3))) {
-      KernelLineSse2<C, Taps>(src, line, n, out);
+      KernelLine<C, Taps>(src, line, n, out);
       return;
     }
   }
