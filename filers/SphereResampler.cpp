@@ -384,27 +384,28 @@ struct LineSteps {
   }
 };
 
-// The positions of a line in turn, by differences: the same values as
-// LineSteps::X and Y, without their multiplies.
-class LineWalk {
+// The positions of a line along one axis in turn, by differences: the
+// same values as LineSteps::X or Y, without their multiplies.
+class LineAxis {
  public:
-  explicit LineWalk(const LineSteps& line)
-      : lx_(line.x0),
-        ly_(line.y0),
-        sx_(line.sx),
-        sy_(line.sy),
-        dqx_(line.ax),
-        dqy_(line.ay),
-        ax2_(2 * line.ax),
-        ay2_(2 * line.ay) {}
-  [[gnu::always_inline]] void Next(long long& px, long long& py) {
-    px = lx_ + (qx_ >> 16), py = ly_ + (qy_ >> 16);
-    lx_ += sx_, ly_ += sy_, qx_ += dqx_, qy_ += dqy_;
-    dqx_ += ax2_, dqy_ += ay2_;
+  LineAxis(long long start, long long step, long long bend)
+      : p_(start), step_(step), dq_(bend), bend2_(2 * bend) {}
+  [[gnu::always_inline]] long long Next() {
+    const long long p = p_ + (q_ >> 16);
+    p_ += step_, q_ += dq_, dq_ += bend2_;
+    return p;
   }
 
  private:
-  long long lx_, ly_, sx_, sy_, qx_ = 0, qy_ = 0, dqx_, dqy_, ax2_, ay2_;
+  long long p_, step_, q_ = 0, dq_, bend2_;
+};
+
+// Both axes of a line.
+struct LineWalk {
+  LineAxis x, y;
+  explicit LineWalk(const LineSteps& line)
+      : x(line.x0, line.sx, line.ax), y(line.y0, line.sy, line.ay) {}
+  [[gnu::always_inline]] void Next(long long& px, long long& py) { px = x.Next(), py = y.Next(); }
 };
 
 // Sample i of a line in 8-bit fixed point: its upper-left tap, the one
@@ -580,9 +581,16 @@ __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const*
                                    _mm_cvtsi128_si32(_mm256_extracti128_si256(packed, 1))};
     // A three-channel pixel's fourth byte is the next one's first, written
     // over by it; the line's last pixel writes three.
-    const auto size = [&](int q) { return C == 3 && lineEnds && q == m - 1 ? 3 : 4; };
-    std::memcpy(out + k * C, &bytes[0], size(k));
-    if (b != k) std::memcpy(out + b * C, &bytes[1], size(b));
+    // (Lengths fixed at compile time: a variable one is a byte loop.)
+    const auto put = [&](int q, const std::int32_t& v) {
+      if (C == 3 && lineEnds && q == m - 1) {
+        std::memcpy(out + q * C, &v, 3);
+      } else {
+        std::memcpy(out + q * C, &v, 4);
+      }
+    };
+    put(k, bytes[0]);
+    if (b != k) put(b, bytes[1]);
   }
 }
 
@@ -606,13 +614,16 @@ void KernelLine(const RasterView<const std::uint8_t>& src, const LineSteps& line
   const std::uint8_t* first[kChunk];
   for (int i = 0; i < n; i += kChunk, out += kChunk * C) {
     const int m = std::min(kChunk, n - i);
+    // An axis at a time: both at once need more registers than there are.
     for (int k = 0; k < m; ++k) {
-      long long px = 0, py = 0;
-      walk.Next(px, py);
+      const long long px = walk.x.Next();
       fractions[0][k] = static_cast<int>(px & 0xFFFF);
+      first[k] = src.data + (static_cast<std::ptrdiff_t>(px >> 16) - (Taps / 2 - 1)) * C;
+    }
+    for (int k = 0; k < m; ++k) {
+      const long long py = walk.y.Next();
       fractions[1][k] = static_cast<int>(py & 0xFFFF);
-      first[k] = src.row(static_cast<int>(py >> 16) - (Taps / 2 - 1)) +
-                 (static_cast<std::ptrdiff_t>(px >> 16) - (Taps / 2 - 1)) * C;
+      first[k] += (static_cast<std::ptrdiff_t>(py >> 16) - (Taps / 2 - 1)) * src.stride;
     }
     // The weights are made four positions at a time; past the end, of the
     // last one again.
