@@ -524,6 +524,14 @@ constexpr int kLineChunk = 64;
 // pixels' taps is one read of up to 16 bytes, spread into 16-bit words by a
 // shuffle; the last taps of a three-channel row read past it, into the row
 // below.
+// The 32-bit entries at `at` and after it, each across a 128-bit lane
+// (spread: 0, 0, 0, 0, 1, 1, 1, 1).
+__attribute__((target("avx2"), always_inline)) inline __m256i TwoEntries(const void* at,
+                                                                         __m256i spread) {
+  return _mm256_permutevar8x32_epi32(
+      _mm256_castsi128_si256(_mm_loadl_epi64(static_cast<const __m128i*>(at))), spread);
+}
+
 template <int C, int Taps>
 __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const* first,
                                                       const std::int32_t (*across)[kLineChunk],
@@ -545,14 +553,13 @@ __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const*
   const __m256i pair1 = _mm256_broadcastsi128_si256(spread(2 * C));
   const __m256 low = _mm256_setzero_ps(), high = _mm256_set1_ps(255.0f);
   const __m256 half = _mm256_set1_ps(0.5f);
+  const __m256i spreadTwo = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
   for (int k = 0; k < m; k += 2) {
-    // An odd pass's last pixel is made twice and written once.
+    // An odd pass's last pixel is made twice and written once (its weights
+    // are the pass's padding, made from the same position).
     const int b = k + 1 < m ? k + 1 : k;
     __m256i w[Taps / 2];
-    for (int t = 0; t < Taps / 2; ++t) {
-      w[t] = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_set1_epi32(across[t][k])),
-                                     _mm_set1_epi32(across[t][b]), 1);
-    }
+    for (int t = 0; t < Taps / 2; ++t) w[t] = TwoEntries(&across[t][k], spreadTwo);
     const std::uint8_t* pa = first[k];
     const std::uint8_t* pb = first[b];
     __m256 sum = _mm256_setzero_ps();
@@ -568,8 +575,7 @@ __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const*
             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pb + 4 * C)), 1);
         row = _mm256_add_epi32(row, _mm256_madd_epi16(_mm256_shuffle_epi8(rest, pair0), w[2]));
       }
-      const __m256 weight = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_set1_ps(down[j][k])),
-                                                 _mm_set1_ps(down[j][b]), 1);
+      const __m256 weight = _mm256_castsi256_ps(TwoEntries(&down[j][k], spreadTwo));
       sum = _mm256_add_ps(sum, _mm256_mul_ps(weight, _mm256_cvtepi32_ps(row)));
     }
     // ToSample's clip and rounding.
