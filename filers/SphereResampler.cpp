@@ -142,6 +142,10 @@ inline double FastAtan2(double y, double x) {
 
 // ---- kernels: taps and their weights for a source position p ----
 //
+// The 8-bit paths take the weights across in 16-bit fixed point, times
+// kTapScale: every form must round them alike to give the same bytes.
+constexpr float kTapScale = 16384;
+//
 // Kernel<Taps>::Weights(f, w): the weights of the taps floor(p) − (Taps/2 − 1)
 // onward, for the fraction f = p − floor(p).
 
@@ -177,7 +181,7 @@ struct Kernel<6> {
   static constexpr int kPhases = 1024;
   struct Table {
     float w[kPhases + 1][6];
-    // The same weights as the 8-bit paths use them: times 16384, rounded.
+    // The same weights as the 8-bit paths use them: times kTapScale, rounded.
     alignas(16) std::int16_t fixed[kPhases + 1][8] = {};
     Table() {
       for (int i = 0; i <= kPhases; ++i) {
@@ -194,7 +198,7 @@ struct Kernel<6> {
         }
         for (int k = 0; k < 6; ++k) {
           w[i][k] = static_cast<float>(raw[k] / sum);
-          fixed[i][k] = static_cast<std::int16_t>(std::lrint(w[i][k] * 16384.0f));
+          fixed[i][k] = static_cast<std::int16_t>(std::lrint(w[i][k] * kTapScale));
         }
       }
     }
@@ -273,12 +277,11 @@ template <typename T, int C, int Taps, typename Outside>
         // 8-bit rows of four or six taps in 16-bit fixed point, two taps a
         // multiply-add: each row's sum exact in 32 bits, its weights within
         // 1 / 32768 of the float ones.
-        constexpr float kScale = 16384;
         const __m128i zero = _mm_setzero_si128();
-        const __m128i lo = _mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(wx), _mm_set1_ps(kScale)));
+        const __m128i lo = _mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(wx), _mm_set1_ps(kTapScale)));
         __m128i hi = lo;
         if constexpr (Taps > 4) {
-          hi = _mm_cvtps_epi32(_mm_mul_ps(_mm_setr_ps(wx[4], wx[5], 0, 0), _mm_set1_ps(kScale)));
+          hi = _mm_cvtps_epi32(_mm_mul_ps(_mm_setr_ps(wx[4], wx[5], 0, 0), _mm_set1_ps(kTapScale)));
         }
         const __m128i packed = _mm_packs_epi32(lo, hi);  // w0 … w7
         __m128i pairs[Taps / 2];
@@ -298,7 +301,7 @@ template <typename T, int C, int Taps, typename Outside>
             const __m128i ab = _mm_unpacklo_epi8(load(p + 2 * k * C), load(p + (2 * k + 1) * C));
             line = _mm_add_epi32(line, _mm_madd_epi16(_mm_unpacklo_epi8(ab, zero), pairs[k]));
           }
-          sum += (weight * wy[j] / kScale) * static_cast<Float4>(_mm_cvtepi32_ps(line));
+          sum += (weight * wy[j] / kTapScale) * static_cast<Float4>(_mm_cvtepi32_ps(line));
         }
         for (int c = 0; c < C; ++c) acc[c] = sum[c];
         return;
@@ -370,9 +373,6 @@ struct LineSteps {
   // (above) floor(p) to `after` right of (below) it, inside a raster of this
   // size (rows: `afterY` below): between the ends, or off the chord by at
   // most a·(n − 1)²/4.
-  bool Within(int n, int width, int height, int before = 0, int after = 1) const {
-    return Within(n, width, height, before, after, after);
-  }
   bool Within(int n, int width, int height, int before, int after, int afterY) const {
     const long long last = n - 1;
     const auto inside = [&](long long a, long long b, long long bend, int size, int below) {
@@ -519,11 +519,6 @@ void BilinearLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps
 // the pixels, so that each pass keeps its own work in registers.
 constexpr int kLineChunk = 64;
 
-// Pixels [0, m) of a line pass (KernelLine), two a vector: each lane does
-// what the plain sum does for its channel, in the same order. A pair of
-// pixels' taps is one read of up to 16 bytes, spread into 16-bit words by a
-// shuffle; the last taps of a three-channel row read past it, into the row
-// below.
 // The 32-bit entries at `at` and after it, each across a 128-bit lane
 // (spread: 0, 0, 0, 0, 1, 1, 1, 1).
 __attribute__((target("avx2"), always_inline)) inline __m256i TwoEntries(const void* at,
@@ -531,6 +526,12 @@ __attribute__((target("avx2"), always_inline)) inline __m256i TwoEntries(const v
   return _mm256_permutevar8x32_epi32(
       _mm256_castsi128_si256(_mm_loadl_epi64(static_cast<const __m128i*>(at))), spread);
 }
+
+// Pixels [0, m) of a line pass (KernelLine), two a vector: each lane does
+// what the plain sum does for its channel, in the same order. A pair of
+// pixels' taps is one read of up to 16 bytes, spread into 16-bit words by a
+// shuffle; the last taps of a three-channel row read past it, into the row
+// below.
 
 template <int C, int Taps>
 __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const* first,
@@ -611,15 +612,13 @@ template <int C, int Taps>
 void KernelLine(const RasterView<const std::uint8_t>& src, const LineSteps& line, int n,
                 std::uint8_t* out) {
   static_assert(Taps == 4 || Taps == 6);
-  constexpr float kScale = 16384;
-  constexpr int kChunk = kLineChunk;
   LineWalk walk(line);
-  alignas(16) std::int32_t fractions[2][kChunk];
-  alignas(16) std::int32_t across[Taps / 2][kChunk];  // per tap pair, per pixel
-  alignas(16) float down[Taps][kChunk];               // per row, per pixel
-  const std::uint8_t* first[kChunk];
-  for (int i = 0; i < n; i += kChunk, out += kChunk * C) {
-    const int m = std::min(kChunk, n - i);
+  alignas(16) std::int32_t fractions[2][kLineChunk];
+  alignas(16) std::int32_t across[Taps / 2][kLineChunk];  // per tap pair, per pixel
+  alignas(16) float down[Taps][kLineChunk];               // per row, per pixel
+  const std::uint8_t* first[kLineChunk];
+  for (int i = 0; i < n; i += kLineChunk, out += kLineChunk * C) {
+    const int m = std::min(kLineChunk, n - i);
     // An axis at a time: both at once need more registers than there are.
     for (int k = 0; k < m; ++k) {
       const long long px = walk.x.Next();
@@ -650,14 +649,16 @@ void KernelLine(const RasterView<const std::uint8_t>& src, const LineSteps& line
         Kernel<4>::Weights(fx, wx);
         Kernel<4>::Weights(fy, wy);
         const auto fixed = [&](int t) {
-          return _mm_cvtps_epi32(_mm_mul_ps(static_cast<__m128>(wx[t]), _mm_set1_ps(kScale)));
+          return _mm_cvtps_epi32(_mm_mul_ps(static_cast<__m128>(wx[t]), _mm_set1_ps(kTapScale)));
         };
         const __m128i even = _mm_packs_epi32(fixed(0), fixed(2));  // w0 of the pixels, then w2
         const __m128i odd = _mm_packs_epi32(fixed(1), fixed(3));
         _mm_store_si128(reinterpret_cast<__m128i*>(across[0] + k), _mm_unpacklo_epi16(even, odd));
         _mm_store_si128(reinterpret_cast<__m128i*>(across[1] + k), _mm_unpackhi_epi16(even, odd));
-        for (int j = 0; j < 4; ++j) _mm_store_ps(down[j] + k, static_cast<__m128>(wy[j] / kScale));
+        for (int j = 0; j < 4; ++j)
+          _mm_store_ps(down[j] + k, static_cast<__m128>(wy[j] / kTapScale));
       } else {
+        // Kernel<6>::Phase, four at once.
         using K = Kernel<6>;
         const Float4 half = {0.5f, 0.5f, 0.5f, 0.5f};
         alignas(16) std::int32_t phase[2][4];
@@ -670,7 +671,7 @@ void KernelLine(const RasterView<const std::uint8_t>& src, const LineSteps& line
             std::memcpy(&across[t][k + q], &K::kTable.fixed[phase[0][q]][2 * t], 4);
           }
           const float* w = K::kTable.w[phase[1][q]];
-          for (int j = 0; j < 6; ++j) down[j][k + q] = w[j] / kScale;
+          for (int j = 0; j < 6; ++j) down[j][k + q] = w[j] / kTapScale;
         }
       }
     }
@@ -688,7 +689,7 @@ void SampleLine(const RasterView<const T>& src, const LineSteps& line, int n, T*
     // Bilinear 8-bit samples in fixed point, 8 bits of weight, where every
     // pixel has its taps inside: a third of the float path's time, within a
     // level of it.
-    if (n > 0 && line.Within(n, src.width, src.height)) {
+    if (n > 0 && line.Within(n, src.width, src.height, 0, 1, 1)) {
 #if defined(__SSE2__)
       if constexpr (C == 3 || C == 4) {
         if (VectorBlendInUse()) {
