@@ -183,6 +183,9 @@ struct Kernel<6> {
     float w[kPhases + 1][6];
     // The same weights as the 8-bit paths use them: times kTapScale, rounded.
     alignas(16) std::int16_t fixed[kPhases + 1][8] = {};
+    // And down, over kTapScale (exact: a power of two), as the line's rows
+    // take them.
+    alignas(16) float down[kPhases + 1][8] = {};
     Table() {
       for (int i = 0; i <= kPhases; ++i) {
         const double f = static_cast<double>(i) / kPhases;
@@ -199,6 +202,7 @@ struct Kernel<6> {
         for (int k = 0; k < 6; ++k) {
           w[i][k] = static_cast<float>(raw[k] / sum);
           fixed[i][k] = static_cast<std::int16_t>(std::lrint(w[i][k] * kTapScale));
+          down[i][k] = w[i][k] / kTapScale;
         }
       }
     }
@@ -519,24 +523,77 @@ void BilinearLineSse2(const RasterView<const std::uint8_t>& src, const LineSteps
 // the pixels, so that each pass keeps its own work in registers.
 constexpr int kLineChunk = 64;
 
-// The 32-bit entries at `at` and after it, each across a 128-bit lane
-// (spread: 0, 0, 0, 0, 1, 1, 1, 1).
-__attribute__((target("avx2"), always_inline)) inline __m256i TwoEntries(const void* at,
-                                                                         __m256i spread) {
-  return _mm256_permutevar8x32_epi32(
-      _mm256_castsi128_si256(_mm_loadl_epi64(static_cast<const __m128i*>(at))), spread);
+// 16 bytes at `a` in the low 128-bit lane, 16 at `b` in the high one.
+__attribute__((target("avx2"), always_inline)) inline __m256i TwoReads(const void* a,
+                                                                       const void* b) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(a))),
+      _mm_loadu_si128(static_cast<const __m128i*>(b)), 1);
 }
+
+// The 32-bit entries at `at` and after it, each across a 128-bit lane.
+__attribute__((target("avx2"), always_inline)) inline __m256i TwoEntries(const void* at) {
+  return _mm256_permutevar8x32_epi32(
+      _mm256_castsi128_si256(_mm_loadl_epi64(static_cast<const __m128i*>(at))),
+      _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1));
+}
+
+// Where a line pass's pixels find their weights: for pixels k and b of a
+// pass (Pair), the 16-bit weights of tap pair t across (Across) and the
+// float weight of row j over kTapScale (Down), each in its pixel's 128-bit
+// lane.
+//
+// Bicubic: made per pass from the fractions, four pixels at once, per tap
+// pair and per row (b is k + 1, or the pass's padding after its last).
+struct CubicWeights {
+  alignas(16) std::int32_t across[2][kLineChunk];
+  alignas(16) float down[4][kLineChunk];
+  struct Pair {
+    const CubicWeights& of;
+    int k;
+    __attribute__((target("avx2"), always_inline)) Pair(const CubicWeights& of, int k, int)
+        : of(of), k(k) {}
+    __attribute__((target("avx2"), always_inline)) __m256i Across(int t) const {
+      return TwoEntries(&of.across[t][k]);
+    }
+    __attribute__((target("avx2"), always_inline)) __m256 Down(int j) const {
+      return _mm256_castsi256_ps(TwoEntries(&of.down[j][k]));
+    }
+  };
+};
+
+// Lanczos3: a row of each of its tables per pixel, by its phase across and
+// down.
+struct LanczosWeights {
+  alignas(16) std::int32_t phase[2][kLineChunk];
+  struct Pair {
+    __m256i across;  // 8 weights of k, then of b
+    __m256 down[2];  // rows 0 to 3 of k then of b; rows 4 and 5
+    __attribute__((target("avx2"), always_inline)) Pair(const LanczosWeights& of, int k, int b) {
+      const auto& table = Kernel<6>::kTable;
+      const float* dk = table.down[of.phase[1][k]];
+      const float* db = table.down[of.phase[1][b]];
+      across = TwoReads(table.fixed[of.phase[0][k]], table.fixed[of.phase[0][b]]);
+      down[0] = _mm256_castsi256_ps(TwoReads(dk, db));
+      down[1] = _mm256_castsi256_ps(TwoReads(dk + 4, db + 4));
+    }
+    __attribute__((target("avx2"), always_inline)) __m256i Across(int t) const {
+      return _mm256_shuffle_epi8(across, _mm256_set1_epi32(0x03020100 + 0x04040404 * t));
+    }
+    __attribute__((target("avx2"), always_inline)) __m256 Down(int j) const {
+      return _mm256_permutevar_ps(down[j / 4], _mm256_set1_epi32(j % 4));
+    }
+  };
+};
 
 // Pixels [0, m) of a line pass (KernelLine), two a vector: each lane does
 // what the plain sum does for its channel, in the same order. A pair of
 // pixels' taps is one read of up to 16 bytes, spread into 16-bit words by a
 // shuffle; the last taps of a three-channel row read past it, into the row
 // below.
-
-template <int C, int Taps>
+template <int C, int Taps, typename Weights>
 __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const* first,
-                                                      const std::int32_t (*across)[kLineChunk],
-                                                      const float (*down)[kLineChunk], int m,
+                                                      const Weights& weights, int m,
                                                       std::ptrdiff_t stride, bool lineEnds,
                                                       std::uint8_t* out) {
   // Tap pairs (0, 1) and (2, 3) of a 16-byte read, (4, 5) of one from 4·C.
@@ -554,20 +611,17 @@ __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const*
   const __m256i pair1 = _mm256_broadcastsi128_si256(spread(2 * C));
   const __m256 low = _mm256_setzero_ps(), high = _mm256_set1_ps(255.0f);
   const __m256 half = _mm256_set1_ps(0.5f);
-  const __m256i spreadTwo = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
   for (int k = 0; k < m; k += 2) {
-    // An odd pass's last pixel is made twice and written once (its weights
-    // are the pass's padding, made from the same position).
+    // An odd pass's last pixel is made twice and written once.
     const int b = k + 1 < m ? k + 1 : k;
+    const typename Weights::Pair weight(weights, k, b);
     __m256i w[Taps / 2];
-    for (int t = 0; t < Taps / 2; ++t) w[t] = TwoEntries(&across[t][k], spreadTwo);
+    for (int t = 0; t < Taps / 2; ++t) w[t] = weight.Across(t);
     const std::uint8_t* pa = first[k];
     const std::uint8_t* pb = first[b];
     __m256 sum = _mm256_setzero_ps();
     for (int j = 0; j < Taps; ++j, pa += stride, pb += stride) {
-      const __m256i v = _mm256_inserti128_si256(
-          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pa))),
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb)), 1);
+      const __m256i v = TwoReads(pa, pb);
       __m256i row = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(v, pair0), w[0]),
                                      _mm256_madd_epi16(_mm256_shuffle_epi8(v, pair1), w[1]));
       if constexpr (Taps == 6) {
@@ -576,8 +630,7 @@ __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const*
             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pb + 4 * C)), 1);
         row = _mm256_add_epi32(row, _mm256_madd_epi16(_mm256_shuffle_epi8(rest, pair0), w[2]));
       }
-      const __m256 weight = _mm256_castsi256_ps(TwoEntries(&down[j][k], spreadTwo));
-      sum = _mm256_add_ps(sum, _mm256_mul_ps(weight, _mm256_cvtepi32_ps(row)));
+      sum = _mm256_add_ps(sum, _mm256_mul_ps(weight.Down(j), _mm256_cvtepi32_ps(row)));
     }
     // ToSample's clip and rounding.
     const __m256i value =
@@ -603,79 +656,75 @@ __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const*
 
 // The 8-bit line of four or six taps a row, as AddTaps sums each pixel
 // (16-bit weights across, two taps a multiply-add; the rows weighted in
-// float, in turn), so the same bytes; but four positions' weights are made
-// at once, two pixels are summed a vector, and the line was checked whole
-// for taps beyond the raster. Its reads go past a row's last taps for
-// three channels: the line has a row below them (Within), so those bytes
-// are there.
+// float, in turn), so the same bytes; but bicubic weights are made four
+// positions at once, lanczos3 ones read by phase from its tables, two
+// pixels are summed a vector, and the line was checked whole for taps
+// beyond the raster. Its reads go past a row's last taps for three
+// channels: the line has a row below them (Within), so those bytes are
+// there.
 template <int C, int Taps>
 void KernelLine(const RasterView<const std::uint8_t>& src, const LineSteps& line, int n,
                 std::uint8_t* out) {
   static_assert(Taps == 4 || Taps == 6);
   LineWalk walk(line);
+  // Kernel<6>::Phase of a 16-bit fraction f, in integers: f / 64 + 0.5 is
+  // exact in float, so it truncates to (f + 32) >> 6.
+  const auto phase = [](long long p) { return static_cast<int>(((p & 0xFFFF) + 32) >> 6); };
+  std::conditional_t<Taps == 4, CubicWeights, LanczosWeights> weights;
   alignas(16) std::int32_t fractions[2][kLineChunk];
-  alignas(16) std::int32_t across[Taps / 2][kLineChunk];  // per tap pair, per pixel
-  alignas(16) float down[Taps][kLineChunk];               // per row, per pixel
   const std::uint8_t* first[kLineChunk];
   for (int i = 0; i < n; i += kLineChunk, out += kLineChunk * C) {
     const int m = std::min(kLineChunk, n - i);
     // An axis at a time: both at once need more registers than there are.
     for (int k = 0; k < m; ++k) {
       const long long px = walk.x.Next();
-      fractions[0][k] = static_cast<int>(px & 0xFFFF);
+      if constexpr (Taps == 4) {
+        fractions[0][k] = static_cast<int>(px & 0xFFFF);
+      } else {
+        weights.phase[0][k] = phase(px);
+      }
       first[k] = src.data + (static_cast<std::ptrdiff_t>(px >> 16) - (Taps / 2 - 1)) * C;
     }
     for (int k = 0; k < m; ++k) {
       const long long py = walk.y.Next();
-      fractions[1][k] = static_cast<int>(py & 0xFFFF);
+      if constexpr (Taps == 4) {
+        fractions[1][k] = static_cast<int>(py & 0xFFFF);
+      } else {
+        weights.phase[1][k] = phase(py);
+      }
       first[k] += (static_cast<std::ptrdiff_t>(py >> 16) - (Taps / 2 - 1)) * src.stride;
     }
-    // The weights are made four positions at a time; past the end, of the
-    // last one again.
-    for (int k = m; k % 4 != 0; ++k) {
-      fractions[0][k] = fractions[0][m - 1];
-      fractions[1][k] = fractions[1][m - 1];
-    }
-    for (int k = 0; k < m; k += 4) {
-      const auto fraction = [k](const std::int32_t* f) {
-        constexpr float kFraction = 1.0f / 65536;
-        return static_cast<Float4>(
-                   _mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(f + k)))) *
-               kFraction;
-      };
-      const Float4 fx = fraction(fractions[0]), fy = fraction(fractions[1]);
-      if constexpr (Taps == 4) {
+    if constexpr (Taps == 4) {
+      // Four positions at a time; past the end, of the last one again.
+      for (int k = m; k % 4 != 0; ++k) {
+        fractions[0][k] = fractions[0][m - 1];
+        fractions[1][k] = fractions[1][m - 1];
+      }
+      for (int k = 0; k < m; k += 4) {
+        const auto fraction = [k](const std::int32_t* f) {
+          constexpr float kFraction = 1.0f / 65536;
+          return static_cast<Float4>(
+                     _mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(f + k)))) *
+                 kFraction;
+        };
         Float4 wx[4], wy[4];
-        Kernel<4>::Weights(fx, wx);
-        Kernel<4>::Weights(fy, wy);
+        Kernel<4>::Weights(fraction(fractions[0]), wx);
+        Kernel<4>::Weights(fraction(fractions[1]), wy);
         const auto fixed = [&](int t) {
           return _mm_cvtps_epi32(_mm_mul_ps(static_cast<__m128>(wx[t]), _mm_set1_ps(kTapScale)));
         };
         const __m128i even = _mm_packs_epi32(fixed(0), fixed(2));  // w0 of the pixels, then w2
         const __m128i odd = _mm_packs_epi32(fixed(1), fixed(3));
-        _mm_store_si128(reinterpret_cast<__m128i*>(across[0] + k), _mm_unpacklo_epi16(even, odd));
-        _mm_store_si128(reinterpret_cast<__m128i*>(across[1] + k), _mm_unpackhi_epi16(even, odd));
-        for (int j = 0; j < 4; ++j)
-          _mm_store_ps(down[j] + k, static_cast<__m128>(wy[j] / kTapScale));
-      } else {
-        // Kernel<6>::Phase, four at once.
-        using K = Kernel<6>;
-        const Float4 half = {0.5f, 0.5f, 0.5f, 0.5f};
-        alignas(16) std::int32_t phase[2][4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(phase[0]),
-                        _mm_cvttps_epi32(static_cast<__m128>(fx * float(K::kPhases) + half)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(phase[1]),
-                        _mm_cvttps_epi32(static_cast<__m128>(fy * float(K::kPhases) + half)));
-        for (int q = 0; q < 4; ++q) {
-          for (int t = 0; t < 3; ++t) {
-            std::memcpy(&across[t][k + q], &K::kTable.fixed[phase[0][q]][2 * t], 4);
-          }
-          const float* w = K::kTable.w[phase[1][q]];
-          for (int j = 0; j < 6; ++j) down[j][k + q] = w[j] / kTapScale;
+        _mm_store_si128(reinterpret_cast<__m128i*>(weights.across[0] + k),
+                        _mm_unpacklo_epi16(even, odd));
+        _mm_store_si128(reinterpret_cast<__m128i*>(weights.across[1] + k),
+                        _mm_unpackhi_epi16(even, odd));
+        for (int j = 0; j < 4; ++j) {
+          _mm_store_ps(weights.down[j] + k, static_cast<__m128>(wy[j] / kTapScale));
         }
       }
     }
-    KernelPixelsAvx2<C, Taps>(first, across, down, m, src.stride, i + m == n, out);
+    KernelPixelsAvx2<C, Taps>(first, weights, m, src.stride, i + m == n, out);
   }
 }
 #endif
