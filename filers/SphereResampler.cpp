@@ -546,6 +546,7 @@ __attribute__((target("avx2"), always_inline)) inline __m256i TwoEntries(const v
 // Bicubic: made per pass from the fractions, four pixels at once, per tap
 // pair and per row (b is k + 1, or the pass's padding after its last).
 struct CubicWeights {
+  alignas(16) std::int32_t key[2][kLineChunk];  // per axis, the 16-bit fractions
   alignas(16) std::int32_t across[2][kLineChunk];
   alignas(16) float down[4][kLineChunk];
   struct Pair {
@@ -565,15 +566,15 @@ struct CubicWeights {
 // Lanczos3: a row of each of its tables per pixel, by its phase across and
 // down.
 struct LanczosWeights {
-  alignas(16) std::int32_t phase[2][kLineChunk];
+  alignas(16) std::int32_t key[2][kLineChunk];  // per axis, the phases
   struct Pair {
     __m256i across;  // 8 weights of k, then of b
     __m256 down[2];  // rows 0 to 3 of k then of b; rows 4 and 5
     __attribute__((target("avx2"), always_inline)) Pair(const LanczosWeights& of, int k, int b) {
       const auto& table = Kernel<6>::kTable;
-      const float* dk = table.down[of.phase[1][k]];
-      const float* db = table.down[of.phase[1][b]];
-      across = TwoReads(table.fixed[of.phase[0][k]], table.fixed[of.phase[0][b]]);
+      const float* dk = table.down[of.key[1][k]];
+      const float* db = table.down[of.key[1][b]];
+      across = TwoReads(table.fixed[of.key[0][k]], table.fixed[of.key[0][b]]);
       down[0] = _mm256_castsi256_ps(TwoReads(dk, db));
       down[1] = _mm256_castsi256_ps(TwoReads(dk + 4, db + 4));
     }
@@ -654,52 +655,79 @@ __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const*
   }
 }
 
+// LineAxis's positions four at a time, in 64-bit lanes.
+class LineAxis4 {
+ public:
+  __attribute__((target("avx2"), always_inline))
+  LineAxis4(long long start, long long step, long long bend)
+      : p_(_mm256_setr_epi64x(start, start + step, start + 2 * step, start + 3 * step)),
+        q_(_mm256_setr_epi64x(0, bend, 4 * bend, 9 * bend)),
+        // q(i + 4) − q(i) = bend·(8i + 16), growing by 32·bend a step.
+        dq_(_mm256_setr_epi64x(16 * bend, 24 * bend, 32 * bend, 40 * bend)),
+        step_(_mm256_set1_epi64x(4 * step)),
+        bend_(_mm256_set1_epi64x(32 * bend)) {}
+  __attribute__((target("avx2"), always_inline)) __m256i Next() {
+    // q >> 16, arithmetic (AVX2 shifts 64-bit lanes only logically).
+    const __m256i sign = _mm256_set1_epi64x(std::numeric_limits<long long>::min());
+    const __m256i shifted = _mm256_sub_epi64(_mm256_srli_epi64(_mm256_xor_si256(q_, sign), 16),
+                                             _mm256_set1_epi64x(1LL << 47));
+    const __m256i p = _mm256_add_epi64(p_, shifted);
+    p_ = _mm256_add_epi64(p_, step_), q_ = _mm256_add_epi64(q_, dq_);
+    dq_ = _mm256_add_epi64(dq_, bend_);
+    return p;
+  }
+
+ private:
+  __m256i p_, q_, dq_, step_, bend_;
+};
+
+// The low 32 bits of four 64-bit lanes.
+__attribute__((target("avx2"), always_inline)) inline __m128i Low32(__m256i v) {
+  return _mm256_castsi256_si128(
+      _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
+}
+
 // The 8-bit line of four or six taps a row, as AddTaps sums each pixel
 // (16-bit weights across, two taps a multiply-add; the rows weighted in
-// float, in turn), so the same bytes; but bicubic weights are made four
-// positions at once, lanczos3 ones read by phase from its tables, two
-// pixels are summed a vector, and the line was checked whole for taps
-// beyond the raster. Its reads go past a row's last taps for three
+// float, in turn), so the same bytes; but the positions are walked four at
+// once, bicubic weights made four at once, lanczos3 ones read by phase from
+// its tables, two pixels are summed a vector, and the line was checked whole
+// for taps beyond the raster. Its reads go past a row's last taps for three
 // channels: the line has a row below them (Within), so those bytes are
 // there.
 template <int C, int Taps>
-void KernelLine(const RasterView<const std::uint8_t>& src, const LineSteps& line, int n,
-                std::uint8_t* out) {
+__attribute__((target("avx2"))) void KernelLine(const RasterView<const std::uint8_t>& src,
+                                                const LineSteps& line, int n, std::uint8_t* out) {
   static_assert(Taps == 4 || Taps == 6);
-  LineWalk walk(line);
-  // Kernel<6>::Phase of a 16-bit fraction f, in integers: f / 64 + 0.5 is
-  // exact in float, so it truncates to (f + 32) >> 6.
-  const auto phase = [](long long p) { return static_cast<int>(((p & 0xFFFF) + 32) >> 6); };
+  LineAxis4 walkX(line.x0, line.sx, line.ax), walkY(line.y0, line.sy, line.ay);
+  // Every pixel's first tap: its row and column of the raster, back by
+  // Taps / 2 − 1 each way (the positions are inside, so not negative).
+  const __m256i base = _mm256_set1_epi64x(reinterpret_cast<std::intptr_t>(src.data) -
+                                          (Taps / 2 - 1) * (C + src.stride));
+  const __m256i stride = _mm256_set1_epi64x(src.stride);
+  const __m128i fractionBits = _mm_set1_epi32(0xFFFF);
   std::conditional_t<Taps == 4, CubicWeights, LanczosWeights> weights;
-  alignas(16) std::int32_t fractions[2][kLineChunk];
-  const std::uint8_t* first[kLineChunk];
+  alignas(32) const std::uint8_t* first[kLineChunk];
   for (int i = 0; i < n; i += kLineChunk, out += kLineChunk * C) {
     const int m = std::min(kLineChunk, n - i);
-    // An axis at a time: both at once need more registers than there are.
-    for (int k = 0; k < m; ++k) {
-      const long long px = walk.x.Next();
-      if constexpr (Taps == 4) {
-        fractions[0][k] = static_cast<int>(px & 0xFFFF);
-      } else {
-        weights.phase[0][k] = phase(px);
+    // Four positions at a time, past the end of the last pass too (unused).
+    for (int k = 0; k < m; k += 4) {
+      const __m256i px = walkX.Next(), py = walkY.Next();
+      for (int a = 0; a < 2; ++a) {
+        __m128i f = _mm_and_si128(Low32(a == 0 ? px : py), fractionBits);
+        // Kernel<6>::Phase of a 16-bit fraction f, in integers: f / 64 + 0.5
+        // is exact in float, so it truncates to (f + 32) >> 6.
+        if constexpr (Taps == 6) f = _mm_srli_epi32(_mm_add_epi32(f, _mm_set1_epi32(32)), 6);
+        _mm_store_si128(reinterpret_cast<__m128i*>(&weights.key[a][k]), f);
       }
-      first[k] = src.data + (static_cast<std::ptrdiff_t>(px >> 16) - (Taps / 2 - 1)) * C;
-    }
-    for (int k = 0; k < m; ++k) {
-      const long long py = walk.y.Next();
-      if constexpr (Taps == 4) {
-        fractions[1][k] = static_cast<int>(py & 0xFFFF);
-      } else {
-        weights.phase[1][k] = phase(py);
-      }
-      first[k] += (static_cast<std::ptrdiff_t>(py >> 16) - (Taps / 2 - 1)) * src.stride;
+      const __m256i column = _mm256_srli_epi64(px, 16);
+      const __m256i across = C == 4 ? _mm256_slli_epi64(column, 2)
+                                    : _mm256_add_epi64(column, _mm256_slli_epi64(column, 1));
+      const __m256i down = _mm256_mul_epu32(_mm256_srli_epi64(py, 16), stride);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(&first[k]),
+                         _mm256_add_epi64(base, _mm256_add_epi64(across, down)));
     }
     if constexpr (Taps == 4) {
-      // Four positions at a time; past the end, of the last one again.
-      for (int k = m; k % 4 != 0; ++k) {
-        fractions[0][k] = fractions[0][m - 1];
-        fractions[1][k] = fractions[1][m - 1];
-      }
       for (int k = 0; k < m; k += 4) {
         const auto fraction = [k](const std::int32_t* f) {
           constexpr float kFraction = 1.0f / 65536;
@@ -708,8 +736,8 @@ void KernelLine(const RasterView<const std::uint8_t>& src, const LineSteps& line
                  kFraction;
         };
         Float4 wx[4], wy[4];
-        Kernel<4>::Weights(fraction(fractions[0]), wx);
-        Kernel<4>::Weights(fraction(fractions[1]), wy);
+        Kernel<4>::Weights(fraction(weights.key[0]), wx);
+        Kernel<4>::Weights(fraction(weights.key[1]), wy);
         const auto fixed = [&](int t) {
           return _mm_cvtps_epi32(_mm_mul_ps(static_cast<__m128>(wx[t]), _mm_set1_ps(kTapScale)));
         };
