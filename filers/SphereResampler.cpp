@@ -587,16 +587,73 @@ struct LanczosWeights {
   };
 };
 
+// What a line pass does with the sums of pixels k and b (KernelPixelsAvx2:
+// C lanes of each 128-bit half; b == k for the last of an odd pass).
+//
+// Pixels: ToSample's clip and rounding, into a line of bytes (C a pixel).
+struct LineBytes {
+  std::uint8_t* out;
+  int m = 0;              // pixels in the pass
+  bool lineEnds = false;  // the pass is the line's last
+
+  template <int C>
+  LineBytes Pass(int i, int m, bool last) const {
+    return {out + i * C, m, last};
+  }
+  template <int C>
+  __attribute__((target("avx2"), always_inline)) void Put(int k, int b, __m256 sum) const {
+    const __m256i value = _mm256_cvttps_epi32(_mm256_add_ps(
+        _mm256_min_ps(_mm256_max_ps(sum, _mm256_setzero_ps()), _mm256_set1_ps(255.0f)),
+        _mm256_set1_ps(0.5f)));
+    const __m256i words = _mm256_packs_epi32(value, value);
+    const __m256i packed = _mm256_packus_epi16(words, words);
+    const std::int32_t bytes[2] = {_mm256_cvtsi256_si32(packed),
+                                   _mm_cvtsi128_si32(_mm256_extracti128_si256(packed, 1))};
+    // A three-channel pixel's fourth byte is the next one's first, written
+    // over by it; the line's last pixel writes three.
+    // (Lengths fixed at compile time: a variable one is a byte loop.)
+    const auto put = [&](int q, const std::int32_t& v) {
+      if (C == 3 && lineEnds && q == m - 1) {
+        std::memcpy(out + q * C, &v, 3);
+      } else {
+        std::memcpy(out + q * C, &v, 4);
+      }
+    };
+    put(k, bytes[0]);
+    if (b != k) put(b, bytes[1]);
+  }
+};
+
+// Sums: weight × each pixel's, added to its four floats (C of them used).
+struct LineSums {
+  float* sums;
+  float weight;
+
+  template <int C>
+  LineSums Pass(int i, int, bool) const {
+    return {sums + 4 * i, weight};
+  }
+  template <int C>
+  __attribute__((target("avx2"), always_inline)) void Put(int k, int b, __m256 sum) const {
+    const __m256 scaled = _mm256_mul_ps(sum, _mm256_set1_ps(weight));
+    float* a = sums + 4 * k;
+    _mm_storeu_ps(a, _mm_add_ps(_mm_loadu_ps(a), _mm256_castps256_ps128(scaled)));
+    if (b != k) {
+      float* c = sums + 4 * b;
+      _mm_storeu_ps(c, _mm_add_ps(_mm_loadu_ps(c), _mm256_extractf128_ps(scaled, 1)));
+    }
+  }
+};
+
 // Pixels [0, m) of a line pass (KernelLine), two a vector: each lane does
 // what the plain sum does for its channel, in the same order. A pair of
 // pixels' taps is one read of up to 16 bytes, spread into 16-bit words by a
 // shuffle; the last taps of a three-channel row read past it, into the row
 // below.
-template <int C, int Taps, typename Weights>
+template <int C, int Taps, typename Weights, typename Out>
 __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const* first,
                                                       const Weights& weights, int m,
-                                                      std::ptrdiff_t stride, bool lineEnds,
-                                                      std::uint8_t* out) {
+                                                      std::ptrdiff_t stride, const Out& out) {
   // Tap pairs (0, 1) and (2, 3) of a 16-byte read, (4, 5) of one from 4·C.
   const auto spread = [](int first) {
     alignas(16) std::int8_t index[16];
@@ -610,8 +667,6 @@ __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const*
   };
   const __m256i pair0 = _mm256_broadcastsi128_si256(spread(0));
   const __m256i pair1 = _mm256_broadcastsi128_si256(spread(2 * C));
-  const __m256 low = _mm256_setzero_ps(), high = _mm256_set1_ps(255.0f);
-  const __m256 half = _mm256_set1_ps(0.5f);
   for (int k = 0; k < m; k += 2) {
     // An odd pass's last pixel is made twice and written once.
     const int b = k + 1 < m ? k + 1 : k;
@@ -633,25 +688,7 @@ __attribute__((target("avx2"))) void KernelPixelsAvx2(const std::uint8_t* const*
       }
       sum = _mm256_add_ps(sum, _mm256_mul_ps(weight.Down(j), _mm256_cvtepi32_ps(row)));
     }
-    // ToSample's clip and rounding.
-    const __m256i value =
-        _mm256_cvttps_epi32(_mm256_add_ps(_mm256_min_ps(_mm256_max_ps(sum, low), high), half));
-    const __m256i words = _mm256_packs_epi32(value, value);
-    const __m256i packed = _mm256_packus_epi16(words, words);
-    const std::int32_t bytes[2] = {_mm256_cvtsi256_si32(packed),
-                                   _mm_cvtsi128_si32(_mm256_extracti128_si256(packed, 1))};
-    // A three-channel pixel's fourth byte is the next one's first, written
-    // over by it; the line's last pixel writes three.
-    // (Lengths fixed at compile time: a variable one is a byte loop.)
-    const auto put = [&](int q, const std::int32_t& v) {
-      if (C == 3 && lineEnds && q == m - 1) {
-        std::memcpy(out + q * C, &v, 3);
-      } else {
-        std::memcpy(out + q * C, &v, 4);
-      }
-    };
-    put(k, bytes[0]);
-    if (b != k) put(b, bytes[1]);
+    out.template Put<C>(k, b, sum);
   }
 }
 
@@ -695,9 +732,9 @@ __attribute__((target("avx2"), always_inline)) inline __m128i Low32(__m256i v) {
 // for taps beyond the raster. Its reads go past a row's last taps for three
 // channels: the line has a row below them (Within), so those bytes are
 // there.
-template <int C, int Taps>
+template <int C, int Taps, typename Out>
 __attribute__((target("avx2"))) void KernelLine(const RasterView<const std::uint8_t>& src,
-                                                const LineSteps& line, int n, std::uint8_t* out) {
+                                                const LineSteps& line, int n, const Out& out) {
   static_assert(Taps == 4 || Taps == 6);
   LineAxis4 walkX(line.x0, line.sx, line.ax), walkY(line.y0, line.sy, line.ay);
   // Every pixel's first tap: its row and column of the raster, back by
@@ -708,7 +745,7 @@ __attribute__((target("avx2"))) void KernelLine(const RasterView<const std::uint
   const __m128i fractionBits = _mm_set1_epi32(0xFFFF);
   std::conditional_t<Taps == 4, CubicWeights, LanczosWeights> weights;
   alignas(32) const std::uint8_t* first[kLineChunk];
-  for (int i = 0; i < n; i += kLineChunk, out += kLineChunk * C) {
+  for (int i = 0; i < n; i += kLineChunk) {
     const int m = std::min(kLineChunk, n - i);
     // Four positions at a time, past the end of the last pass too (unused).
     for (int k = 0; k < m; k += 4) {
@@ -752,10 +789,40 @@ __attribute__((target("avx2"))) void KernelLine(const RasterView<const std::uint
         }
       }
     }
-    KernelPixelsAvx2<C, Taps>(first, weights, m, src.stride, i + m == n, out);
+    KernelPixelsAvx2<C, Taps>(first, weights, m, src.stride,
+                              out.template Pass<C>(i, m, i + m == n));
   }
 }
 #endif
+
+// Sample i of a line (LineSteps) into acc (C floats), as the plain form
+// sums it.
+template <typename T, int C, int Taps, typename Outside>
+[[gnu::always_inline]] inline void LineSample(const RasterView<const T>& src, const LineSteps& line,
+                                              int i, float* acc, const Outside& outside) {
+  constexpr float kFraction = 1.0f / 65536;
+  const long long px = line.X(i), py = line.Y(i);
+  float wx[Taps], wy[Taps];
+  Kernel<Taps>::Weights(static_cast<float>(px & 0xFFFF) * kFraction, wx);
+  Kernel<Taps>::Weights(static_cast<float>(py & 0xFFFF) * kFraction, wy);
+  AddTaps<T, C, Taps>(src, static_cast<int>(px >> 16) - (Taps / 2 - 1),
+                      static_cast<int>(py >> 16) - (Taps / 2 - 1), wx, wy, 1.0f, acc, outside);
+}
+
+// Whether KernelLine takes n samples of this line: 8-bit, bicubic or
+// lanczos3, the CPU has AVX2 and every tap is inside the raster.
+template <typename T, int C, int Taps>
+bool TakesKernelLine(const RasterView<const T>& src, const LineSteps& line, int n) {
+#if defined(__SSE2__)
+  if constexpr (std::is_same_v<T, std::uint8_t> && Taps >= 4 && (C == 3 || C == 4)) {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return n > 0 && avx2 && VectorBlendInUse() &&
+           line.Within(n, src.width, src.height, Taps / 2 - 1, Taps / 2, Taps / 2 + (C == 3));
+  }
+#endif
+  (void)src, (void)line, (void)n;
+  return false;
+}
 
 // n single samples along a line of src (LineSteps), into out (C samples a
 // pixel).
@@ -781,24 +848,36 @@ void SampleLine(const RasterView<const T>& src, const LineSteps& line, int n, T*
   }
 #if defined(__SSE2__)
   if constexpr (std::is_same_v<T, std::uint8_t> && Taps >= 4 && (C == 3 || C == 4)) {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (n > 0 && avx2 && VectorBlendInUse() &&
-        line.Within(n, src.width, src.height, Taps / 2 - 1, Taps / 2, Taps / 2 + (C == 3))) {
-      KernelLine<C, Taps>(src, line, n, out);
+    if (TakesKernelLine<T, C, Taps>(src, line, n)) {
+      KernelLine<C, Taps>(src, line, n, LineBytes{out});
       return;
     }
   }
 #endif
-  constexpr float kFraction = 1.0f / 65536;
   for (int i = 0; i < n; ++i, out += C) {
-    const long long px = line.X(i), py = line.Y(i);
-    float wx[Taps], wy[Taps];
-    Kernel<Taps>::Weights(static_cast<float>(px & 0xFFFF) * kFraction, wx);
-    Kernel<Taps>::Weights(static_cast<float>(py & 0xFFFF) * kFraction, wy);
     float acc[C] = {};
-    AddTaps<T, C, Taps>(src, static_cast<int>(px >> 16) - (Taps / 2 - 1),
-                        static_cast<int>(py >> 16) - (Taps / 2 - 1), wx, wy, 1.0f, acc, outside);
+    LineSample<T, C, Taps>(src, line, i, acc, outside);
     for (int c = 0; c < C; ++c) out[c] = ToSample<T>(acc[c]);
+  }
+}
+
+// Adds weight × n single samples along a line of src to sums (four floats
+// a pixel, C of them used): one subsample of a row of averaged pixels.
+template <typename T, int C, int Taps, typename Outside>
+void AddLineSamples(const RasterView<const T>& src, const LineSteps& line, int n, float weight,
+                    float* sums, const Outside& outside) {
+#if defined(__SSE2__)
+  if constexpr (std::is_same_v<T, std::uint8_t> && Taps >= 4 && (C == 3 || C == 4)) {
+    if (TakesKernelLine<T, C, Taps>(src, line, n)) {
+      KernelLine<C, Taps>(src, line, n, LineSums{sums, weight});
+      return;
+    }
+  }
+#endif
+  for (int i = 0; i < n; ++i, sums += 4) {
+    float acc[C] = {};
+    LineSample<T, C, Taps>(src, line, i, acc, outside);
+    for (int c = 0; c < C; ++c) sums[c] += weight * acc[c];
   }
 }
 
@@ -849,6 +928,7 @@ struct Footprint {
   }
 
   bool Single() const { return n1 == 1 && n2 == 1; }
+  bool operator==(const Footprint&) const = default;
 
   // Subsample (i, j): its offset (u, v) in output pixels and its weight (0:
   // outside the triangle's support).
@@ -859,9 +939,9 @@ struct Footprint {
     weight = static_cast<float>(std::max(0.0, 1 - std::fabs(u)) * std::max(0.0, 1 - std::fabs(v)));
   }
   // Calls add(u, v, weight) for each subsample inside the support, then
-  // divides the C sums of acc by the weights' total.
-  template <int C, typename Add>
-  void Average(float* acc, const Add& add) const {
+  // divides the `count` sums of acc by the weights' total.
+  template <typename Add>
+  void Average(float* acc, int count, const Add& add) const {
     float total = 0;
     for (int j = 0; j < n2; ++j) {
       for (int i = 0; i < n1; ++i) {
@@ -873,7 +953,7 @@ struct Footprint {
         total += weight;
       }
     }
-    for (int k = 0; k < C; ++k) acc[k] /= total;
+    for (int k = 0; k < count; ++k) acc[k] /= total;
   }
 };
 
@@ -934,6 +1014,9 @@ constexpr int kMaxCell = 64;
 constexpr int kMinCell = 2;
 // Cells from this many columns may follow a parabola (the mapping's bend).
 constexpr int kMinBentCell = 8;
+// A straight cell partly of single samples is split down to this many
+// columns.
+constexpr int kMinSplitCell = 4;
 constexpr double kMaxInterpolationError = 0.02;  // source pixels
 
 // Positions at columns 0, n/4, n/2, 3n/4 and n of a cell, as they are
@@ -1021,8 +1104,8 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
       // its ends (x1 unwrapped next to x0), bent by (hx, hy) a pixel
       // squared: column c0 + t sits at (x0, y0) + g·t + h·t², and one step
       // along the row there moves g + 2h·t.
-      const auto cell = [&](int c0, int n, double x0, double y0, double x1, double y1, double hx,
-                            double hy, bool straight) {
+      const auto cell = [&](const auto& self, int c0, int n, double x0, double y0, double x1,
+                            double y1, double hx, double hy, bool straight) -> void {
         const double gx = (x1 - x0) / n - hx * n, gy = (y1 - y0) / n - hy * n;
         const double ex = gx + 2 * hx * n, ey = gy + 2 * hy * n;  // the step at the far end
         const int cEnd = std::min(face.width, c0 + n);
@@ -1039,16 +1122,56 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
           const double reach0 = std::fabs(gy) + std::fabs(vy0) + Taps + 1;
           const double reach1 = std::fabs(ey) + std::fabs(vy1) + Taps + 1;
           k = LevelFor(levels, std::max(std::fabs(gx), std::fabs(vx0)), y0, reach0);
-          if (k == LevelFor(levels, std::max(std::fabs(ex), std::fabs(vx1)), y1, reach1)) {
-            const double s = levels[k].toLevel;
-            single = OneSample(gx * s, gy) && OneSample(ex * s, ey) && OneSample(vx0 * s, vy0) &&
-                     OneSample(vx1 * s, vy1);
-            if (single && n > kMinBentCell) {
-              // A long cell: the step across at its middle too.
-              double vxm = 0, vym = 0;
-              src.Step(direction(c0 + n / 2), stepV, vxm, vym);
-              single = OneSample(vxm * s, vym);
+          const std::size_t k1 =
+              LevelFor(levels, std::max(std::fabs(ex), std::fabs(vx1)), y1, reach1);
+          const double s0 = levels[k].toLevel, s1 = levels[k1].toLevel;
+          const bool single0 = OneSample(gx * s0, gy) && OneSample(vx0 * s0, vy0);
+          const bool single1 = OneSample(ex * s1, ey) && OneSample(vx1 * s1, vy1);
+          single = k == k1 && single0 && single1;
+          if (single && n > kMinBentCell) {
+            // A long cell: the step across at its middle too.
+            double vxm = 0, vym = 0;
+            src.Step(direction(c0 + n / 2), stepV, vxm, vym);
+            single = OneSample(vxm * s0, vym);
+          }
+          // A cell of averaged pixels whose ends and middle take one level
+          // and one footprint: each subsample is a line too, offset across
+          // by the step across, which follows a line between the ends.
+          if (!single && k == k1 && !single0 && !single1) {
+            const Footprint foot(gx * s0, gy, vx0 * s0, vy0, filter);
+            const int m = n / 2;
+            double vxm = 0, vym = 0;
+            if (foot == Footprint(ex * s0, ey, vx1 * s0, vy1, filter)) {
+              src.Step(direction(c0 + m), stepV, vxm, vym);
             }
+            const double dvx = (vx1 - vx0) / n, dvy = (vy1 - vy0) / n;
+            if (foot == Footprint(ex * s0, ey, vx1 * s0, vy1, filter) &&
+                foot == Footprint((gx + 2 * hx * m) * s0, gy + 2 * hy * m, vxm * s0, vym, filter) &&
+                CellPoints::Close(vxm, vym, vx0 + dvx * m, vy0 + dvy * m)) {
+              const Level<T, C>& level = levels[k];
+              const int count = cEnd - c0;
+              alignas(16) float sums[kMaxCell][4] = {};
+              foot.Average(sums[0], count * 4, [&](double ou, double ov, float weight) {
+                const double qx = x0 + ou * gx + ov * vx0, qy = y0 + ou * gy + ov * vy0;
+                const double sx = gx + 2 * hx * ou + ov * dvx, sy = gy + 2 * hy * ou + ov * dvy;
+                AddLineSamples<T, C, Taps>(
+                    level.src.pano, LineSteps((qx + 0.5) * s0 - 0.5, qy, sx * s0, sy, hx * s0, hy),
+                    count, weight, sums[0], level.src);
+              });
+              for (int c = 0; c < count; ++c) {
+                for (int q = 0; q < C; ++q) out[(c0 + c) * C + q] = ToSample<T>(sums[c][q]);
+              }
+              return;
+            }
+          }
+          // Else its halves are tried: the lines cost a fraction of the
+          // pixels one by one.
+          if (!single && n >= 2 * kMinSplitCell) {
+            const int m = n / 2;
+            const double xm = x0 + (gx + hx * m) * m, ym = y0 + (gy + hy * m) * m;
+            self(self, c0, m, x0, y0, xm, ym, hx, hy, true);
+            if (c0 + m < face.width) self(self, c0 + m, n - m, xm, ym, x1, y1, hx, hy, true);
+            return;
           }
         }
         if (straight && single) {
@@ -1080,7 +1203,7 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
             AddSample<T, C, Taps>(level->src.pano, (px + 0.5) * toLevel - 0.5, py, 1.0f, acc,
                                   level->src);
           } else {
-            foot.Average<C>(acc, [&](double ou, double ov, float wt) {
+            foot.Average(acc, C, [&](double ou, double ov, float wt) {
               double qx = 0, qy = 0;
               if (straight) {
                 // Within the cell the mapping is smooth along the row, and
@@ -1114,7 +1237,7 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
         if (!hasMid) at(c0 + n / 2, x0, p.x[2], p.y[2]);
         const bool line = p.Line();
         if (line || n <= kMinCell) {
-          cell(c0, n, x0, y0, x1, y1, 0, 0, line);
+          cell(cell, c0, n, x0, y0, x1, y1, 0, 0, line);
           return;
         }
         at(c0 + n / 4, x0, p.x[1], p.y[1]);
@@ -1122,7 +1245,7 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
         if (second) at(c0 + 3 * n / 4, x0, p.x[3], p.y[3]);
         double hx = 0, hy = 0;
         if (n >= kMinBentCell && second && p.Parabola(n, hx, hy)) {
-          cell(c0, n, x0, y0, x1, y1, hx, hy, true);
+          cell(cell, c0, n, x0, y0, x1, y1, hx, hy, true);
           return;
         }
         self(self, c0, n / 2, x0, y0, p.x[2], p.y[2], true, p.x[1], p.y[1]);
@@ -1790,7 +1913,7 @@ void PanoramaPixel(const FaceLevels<T, C>& levels, const FacePoint& at, const Ve
     const double reachY = std::fabs(p.uy) + std::fabs(p.vy);
     const bool linear = straight && p.px >= reachX && p.px + reachX <= f.width - 1 &&
                         p.py >= reachY && p.py + reachY <= f.height - 1;
-    foot.Average<C>(acc, [&](double ou, double ov, float wt) {
+    foot.Average(acc, C, [&](double ou, double ov, float wt) {
       if (linear) {
         AddSample<T, C, Taps>(f, p.px + ou * p.ux + ov * p.vx, p.py + ou * p.uy + ov * p.vy, wt,
                               acc, outside);
