@@ -1139,29 +1139,30 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
           // by the step across, which follows a line between the ends.
           if (!single && k == k1 && !single0 && !single1) {
             const Footprint foot(gx * s0, gy, vx0 * s0, vy0, filter);
-            const int m = n / 2;
-            double vxm = 0, vym = 0;
             if (foot == Footprint(ex * s0, ey, vx1 * s0, vy1, filter)) {
+              const int m = n / 2;
+              double vxm = 0, vym = 0;
               src.Step(direction(c0 + m), stepV, vxm, vym);
-            }
-            const double dvx = (vx1 - vx0) / n, dvy = (vy1 - vy0) / n;
-            if (foot == Footprint(ex * s0, ey, vx1 * s0, vy1, filter) &&
-                foot == Footprint((gx + 2 * hx * m) * s0, gy + 2 * hy * m, vxm * s0, vym, filter) &&
-                CellPoints::Close(vxm, vym, vx0 + dvx * m, vy0 + dvy * m)) {
-              const Level<T, C>& level = levels[k];
-              const int count = cEnd - c0;
-              alignas(16) float sums[kMaxCell][4] = {};
-              foot.Average(sums[0], count * 4, [&](double ou, double ov, float weight) {
-                const double qx = x0 + ou * gx + ov * vx0, qy = y0 + ou * gy + ov * vy0;
-                const double sx = gx + 2 * hx * ou + ov * dvx, sy = gy + 2 * hy * ou + ov * dvy;
-                AddLineSamples<T, C, Taps>(
-                    level.src.pano, LineSteps((qx + 0.5) * s0 - 0.5, qy, sx * s0, sy, hx * s0, hy),
-                    count, weight, sums[0], level.src);
-              });
-              for (int c = 0; c < count; ++c) {
-                for (int q = 0; q < C; ++q) out[(c0 + c) * C + q] = ToSample<T>(sums[c][q]);
+              const double dvx = (vx1 - vx0) / n, dvy = (vy1 - vy0) / n;
+              if (foot ==
+                      Footprint((gx + 2 * hx * m) * s0, gy + 2 * hy * m, vxm * s0, vym, filter) &&
+                  CellPoints::Close(vxm, vym, vx0 + dvx * m, vy0 + dvy * m)) {
+                const Level<T, C>& level = levels[k];
+                const int count = cEnd - c0;
+                alignas(16) float sums[kMaxCell][4] = {};
+                foot.Average(sums[0], count * 4, [&](double ou, double ov, float weight) {
+                  const double qx = x0 + ou * gx + ov * vx0, qy = y0 + ou * gy + ov * vy0;
+                  const double sx = gx + 2 * hx * ou + ov * dvx, sy = gy + 2 * hy * ou + ov * dvy;
+                  AddLineSamples<T, C, Taps>(
+                      level.src.pano,
+                      LineSteps((qx + 0.5) * s0 - 0.5, qy, sx * s0, sy, hx * s0, hy), count, weight,
+                      sums[0], level.src);
+                });
+                for (int c = 0; c < count; ++c) {
+                  for (int q = 0; q < C; ++q) out[(c0 + c) * C + q] = ToSample<T>(sums[c][q]);
+                }
+                return;
               }
-              return;
             }
           }
           // Else its halves are tried: the lines cost a fraction of the
