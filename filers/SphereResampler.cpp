@@ -597,8 +597,8 @@ struct LineBytes {
   bool lineEnds = false;  // the pass is the line's last
 
   template <int C>
-  LineBytes Pass(int i, int m, bool last) const {
-    return {out + i * C, m, last};
+  LineBytes Pass(int i, int count, bool last) const {
+    return {out + i * C, count, last};
   }
   template <int C>
   __attribute__((target("avx2"), always_inline)) void Put(int k, int b, __m256 sum) const {
