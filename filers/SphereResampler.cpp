@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -1104,85 +1105,21 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
       // its ends (x1 unwrapped next to x0), bent by (hx, hy) a pixel
       // squared: column c0 + t sits at (x0, y0) + g·t + h·t², and one step
       // along the row there moves g + 2h·t.
-      const auto cell = [&](const auto& self, int c0, int n, double x0, double y0, double x1,
-                            double y1, double hx, double hy, bool straight) -> void {
-        const double gx = (x1 - x0) / n - hx * n, gy = (y1 - y0) / n - hy * n;
-        const double ex = gx + 2 * hx * n, ey = gy + 2 * hy * n;  // the step at the far end
+      struct Slope {
+        double gx, gy;  // the step along the row at the near end
+        double ex, ey;  // at the far end
+        Slope(int n, double x0, double y0, double x1, double y1, double hx, double hy)
+            : gx((x1 - x0) / n - hx * n),
+              gy((y1 - y0) / n - hy * n),
+              ex(gx + 2 * hx * n),
+              ey(gy + 2 * hy * n) {}
+      };
+      // A cell's pixels one at a time (straight: at the positions between
+      // its ends, else each mapped exactly).
+      const auto pixels = [&](int c0, int n, double x0, double y0, const Slope& slope, double hx,
+                              double hy, bool straight) {
+        const double gx = slope.gx, gy = slope.gy;
         const int cEnd = std::min(face.width, c0 + n);
-        // Where both ends of a straight cell take the same level and their
-        // steps there are single samples, so do the pixels between (the
-        // steps change as slowly as the positions): near the poles that is
-        // a halved panorama.
-        bool single = !averages;
-        std::size_t k = 0;
-        if (straight && averages) {
-          double vx0 = 0, vy0 = 0, vx1 = 0, vy1 = 0;
-          src.Step(direction(c0), stepV, vx0, vy0);
-          src.Step(direction(c0 + n), stepV, vx1, vy1);
-          const double reach0 = std::fabs(gy) + std::fabs(vy0) + Taps + 1;
-          const double reach1 = std::fabs(ey) + std::fabs(vy1) + Taps + 1;
-          k = LevelFor(levels, std::max(std::fabs(gx), std::fabs(vx0)), y0, reach0);
-          const std::size_t k1 =
-              LevelFor(levels, std::max(std::fabs(ex), std::fabs(vx1)), y1, reach1);
-          const double s0 = levels[k].toLevel, s1 = levels[k1].toLevel;
-          const bool single0 = OneSample(gx * s0, gy) && OneSample(vx0 * s0, vy0);
-          const bool single1 = OneSample(ex * s1, ey) && OneSample(vx1 * s1, vy1);
-          single = k == k1 && single0 && single1;
-          if (single && n > kMinBentCell) {
-            // A long cell: the step across at its middle too.
-            double vxm = 0, vym = 0;
-            src.Step(direction(c0 + n / 2), stepV, vxm, vym);
-            single = OneSample(vxm * s0, vym);
-          }
-          // A cell of averaged pixels whose ends and middle take one level
-          // and one footprint: each subsample is a line too, offset across
-          // by the step across, which follows a line between the ends.
-          if (!single && k == k1 && !single0 && !single1) {
-            const Footprint foot(gx * s0, gy, vx0 * s0, vy0, filter);
-            if (foot == Footprint(ex * s0, ey, vx1 * s0, vy1, filter)) {
-              const int m = n / 2;
-              double vxm = 0, vym = 0;
-              src.Step(direction(c0 + m), stepV, vxm, vym);
-              const double dvx = (vx1 - vx0) / n, dvy = (vy1 - vy0) / n;
-              if (foot ==
-                      Footprint((gx + 2 * hx * m) * s0, gy + 2 * hy * m, vxm * s0, vym, filter) &&
-                  CellPoints::Close(vxm, vym, vx0 + dvx * m, vy0 + dvy * m)) {
-                const Level<T, C>& level = levels[k];
-                const int count = cEnd - c0;
-                alignas(16) float sums[kMaxCell][4] = {};
-                foot.Average(sums[0], count * 4, [&](double ou, double ov, float weight) {
-                  const double qx = x0 + ou * gx + ov * vx0, qy = y0 + ou * gy + ov * vy0;
-                  const double sx = gx + 2 * hx * ou + ov * dvx, sy = gy + 2 * hy * ou + ov * dvy;
-                  AddLineSamples<T, C, Taps>(
-                      level.src.pano,
-                      LineSteps((qx + 0.5) * s0 - 0.5, qy, sx * s0, sy, hx * s0, hy), count, weight,
-                      sums[0], level.src);
-                });
-                for (int c = 0; c < count; ++c) {
-                  for (int q = 0; q < C; ++q) out[(c0 + c) * C + q] = ToSample<T>(sums[c][q]);
-                }
-                return;
-              }
-            }
-          }
-          // Else its halves are tried: the lines cost a fraction of the
-          // pixels one by one.
-          if (!single && n >= 2 * kMinSplitCell) {
-            const int m = n / 2;
-            const double xm = x0 + (gx + hx * m) * m, ym = y0 + (gy + hy * m) * m;
-            self(self, c0, m, x0, y0, xm, ym, hx, hy, true);
-            if (c0 + m < face.width) self(self, c0 + m, n - m, xm, ym, x1, y1, hx, hy, true);
-            return;
-          }
-        }
-        if (straight && single) {
-          const Level<T, C>& level = levels[k];
-          const double s = level.toLevel;
-          SampleLine<T, C, Taps>(level.src.pano,
-                                 LineSteps((x0 + 0.5) * s - 0.5, y0, gx * s, gy, hx * s, hy),
-                                 cEnd - c0, out + c0 * C, level.src);
-          return;
-        }
         for (int c = c0; c < cEnd; ++c) {
           const Vec3 d = direction(c);
           const double t = c - c0;
@@ -1221,6 +1158,102 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
           for (int k = 0; k < C; ++k) out[c * C + k] = ToSample<T>(acc[k]);
         }
       };
+      // A straight cell's pixels as a line of single samples of level k.
+      const auto asLine = [&](std::size_t k, int c0, int n, double x0, double y0,
+                              const Slope& slope, double hx, double hy) {
+        const Level<T, C>& level = levels[k];
+        const double s = level.toLevel;
+        SampleLine<T, C, Taps>(
+            level.src.pano, LineSteps((x0 + 0.5) * s - 0.5, y0, slope.gx * s, slope.gy, hx * s, hy),
+            std::min(face.width, c0 + n) - c0, out + c0 * C, level.src);
+      };
+      // The step across (one face row down) at column c, in source pixels.
+      struct Across {
+        double x = 0, y = 0;
+      };
+      const auto across = [&](int c) {
+        Across v;
+        src.Step(direction(c), stepV, v.x, v.y);
+        return v;
+      };
+      // A straight cell that averages, with the steps across at its ends.
+      // Where both ends take the same level and their steps there are
+      // single samples, so do the pixels between (the steps change as
+      // slowly as the positions): near the poles that is a halved panorama.
+      const auto averaged = [&](const auto& self, int c0, int n, double x0, double y0, double x1,
+                                double y1, double hx, double hy, const Across& v0,
+                                const Across& v1) -> void {
+        const Slope slope(n, x0, y0, x1, y1, hx, hy);
+        const double gx = slope.gx, gy = slope.gy, ex = slope.ex, ey = slope.ey;
+        const double reach0 = std::fabs(gy) + std::fabs(v0.y) + Taps + 1;
+        const double reach1 = std::fabs(ey) + std::fabs(v1.y) + Taps + 1;
+        const std::size_t k =
+            LevelFor(levels, std::max(std::fabs(gx), std::fabs(v0.x)), y0, reach0);
+        const std::size_t k1 =
+            LevelFor(levels, std::max(std::fabs(ex), std::fabs(v1.x)), y1, reach1);
+        const double s0 = levels[k].toLevel, s1 = levels[k1].toLevel;
+        const bool single0 = OneSample(gx * s0, gy) && OneSample(v0.x * s0, v0.y);
+        const bool single1 = OneSample(ex * s1, ey) && OneSample(v1.x * s1, v1.y);
+        // The step across at the middle, mapped once when asked for.
+        const int m = n / 2;
+        std::optional<Across> mid;
+        const auto middle = [&]() -> const Across& {
+          if (!mid) mid = across(c0 + m);
+          return *mid;
+        };
+        if (k == k1 && single0 && single1) {
+          // A long cell: the step across at its middle too.
+          if (n <= kMinBentCell || OneSample(middle().x * s0, middle().y)) {
+            asLine(k, c0, n, x0, y0, slope, hx, hy);
+            return;
+          }
+        }
+        // A cell of averaged pixels whose ends and middle take one level
+        // and one footprint: each subsample is a line too, offset across
+        // by the step across, which follows a line between the ends.
+        if (k == k1 && !single0 && !single1) {
+          const Footprint foot(gx * s0, gy, v0.x * s0, v0.y, filter);
+          const double dvx = (v1.x - v0.x) / n, dvy = (v1.y - v0.y) / n;
+          if (foot == Footprint(ex * s0, ey, v1.x * s0, v1.y, filter) &&
+              foot == Footprint((gx + 2 * hx * m) * s0, gy + 2 * hy * m, middle().x * s0,
+                                middle().y, filter) &&
+              CellPoints::Close(middle().x, middle().y, v0.x + dvx * m, v0.y + dvy * m)) {
+            const Level<T, C>& level = levels[k];
+            const int count = std::min(face.width, c0 + n) - c0;
+            alignas(16) float sums[kMaxCell][4] = {};
+            foot.Average(sums[0], count * 4, [&](double ou, double ov, float weight) {
+              const double qx = x0 + ou * gx + ov * v0.x, qy = y0 + ou * gy + ov * v0.y;
+              const double sx = gx + 2 * hx * ou + ov * dvx, sy = gy + 2 * hy * ou + ov * dvy;
+              AddLineSamples<T, C, Taps>(
+                  level.src.pano, LineSteps((qx + 0.5) * s0 - 0.5, qy, sx * s0, sy, hx * s0, hy),
+                  count, weight, sums[0], level.src);
+            });
+            for (int c = 0; c < count; ++c) {
+              for (int q = 0; q < C; ++q) out[(c0 + c) * C + q] = ToSample<T>(sums[c][q]);
+            }
+            return;
+          }
+        }
+        // Else its halves are tried: the lines cost a fraction of the
+        // pixels one by one.
+        if (n >= 2 * kMinSplitCell) {
+          const double xm = x0 + (gx + hx * m) * m, ym = y0 + (gy + hy * m) * m;
+          self(self, c0, m, x0, y0, xm, ym, hx, hy, v0, middle());
+          if (c0 + m < face.width) self(self, c0 + m, n - m, xm, ym, x1, y1, hx, hy, middle(), v1);
+          return;
+        }
+        pixels(c0, n, x0, y0, slope, hx, hy, true);
+      };
+      const auto cell = [&](int c0, int n, double x0, double y0, double x1, double y1, double hx,
+                            double hy, bool straight) {
+        if (straight && averages) {
+          averaged(averaged, c0, n, x0, y0, x1, y1, hx, hy, across(c0), across(c0 + n));
+        } else if (straight) {
+          asLine(0, c0, n, x0, y0, Slope(n, x0, y0, x1, y1, hx, hy), hx, hy);
+        } else {
+          pixels(c0, n, x0, y0, Slope(n, x0, y0, x1, y1, hx, hy), hx, hy, false);
+        }
+      };
       // The position of column c, unwrapped next to x.
       const auto at = [&](int c, double x, double& px, double& py) {
         src.Position(direction(c), px, py);
@@ -1238,7 +1271,7 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
         if (!hasMid) at(c0 + n / 2, x0, p.x[2], p.y[2]);
         const bool line = p.Line();
         if (line || n <= kMinCell) {
-          cell(cell, c0, n, x0, y0, x1, y1, 0, 0, line);
+          cell(c0, n, x0, y0, x1, y1, 0, 0, line);
           return;
         }
         at(c0 + n / 4, x0, p.x[1], p.y[1]);
@@ -1246,7 +1279,7 @@ void FaceRows(const std::vector<Level<T, C>>& levels, const FacePlane& plane,
         if (second) at(c0 + 3 * n / 4, x0, p.x[3], p.y[3]);
         double hx = 0, hy = 0;
         if (n >= kMinBentCell && second && p.Parabola(n, hx, hy)) {
-          cell(cell, c0, n, x0, y0, x1, y1, hx, hy, true);
+          cell(c0, n, x0, y0, x1, y1, hx, hy, true);
           return;
         }
         self(self, c0, n / 2, x0, y0, p.x[2], p.y[2], true, p.x[1], p.y[1]);
