@@ -32,10 +32,9 @@ class TCubeFiler : public TSimFiler {
   void PrepareImageSize() override;
   // Turns the top face (index 4) by 180 degrees when TopRotate, then saves.
   void SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint8_t faceIndex) override;
-  // True when SaveImage writes face faceIndex's pixels unchanged as a JPEG:
-  // no arrangement keeps it and no half turn applies, so the face may be
-  // encoded a band at a time as it is made (JpegResultFile, the same bytes).
-  bool WritesJpegAsMade(std::uint8_t faceIndex) const;
+  // A JPEG face is written as made when no arrangement keeps it and no half
+  // turn applies: it may then be encoded a band at a time (JpegResultFile).
+  bool WritesJpegAsMade(std::uint8_t faceIndex) const override;
   // The base names, then entries 0 and 2 exchanged when ChangeLeftRight.
   // With an arrangement (Options.arrangement other than the classic six
   // files) FileNames holds, per face, the name it is written under (six

@@ -16,18 +16,23 @@
 // (rows are split into disjoint blocks; progress is reported only from the
 // calling thread, between blocks).
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <numbers>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "filers/FaceSaves.h"
 #include "filers/PanoramaWarp.h"
+#include "filers/PolarPieces.h"
 #include "filers/SimFilers.h"
 #include "filers/StripBlend.h"
+#include "filers/WarpedFaces.h"
 #include "imaging/Errors.h"
 #include "imaging/Parallel.h"
 #include "imaging/Raster.h"
@@ -320,6 +325,21 @@ void TSimFiler::WarpFollowingTheDecoder(Bitmap& bitmap, const TmxCurrencyUV& tab
     }
   };
   try {
+    // Made in here, so that on a failure they stop following the decoder
+    // before the decoder is dropped.
+    std::optional<WarpedFaces> faces;
+    if (MakesFacesAsWarped(bitmap)) {
+      std::optional<WarpedFaces::SideFiles> sides;
+      if (WritesSideFacesAsWarped(bitmap)) {
+        sides.emplace();
+        for (std::size_t i = 0; i < sides->paths.size(); ++i) {
+          sides->paths[i] = OutputPath(FileNames[i]);
+        }
+        sides->metadata = MetadataFor(eiJpeg);
+        sides->commit = run.outputs;
+      }
+      faces.emplace(bitmap, std::move(sides), workers, &run.source->rows);
+    }
     int ready = 0;
     WarpPanorama(
         bitmap, table, workers, run.cancel(), dots, StripRange{},
@@ -339,8 +359,15 @@ void TSimFiler::WarpFollowingTheDecoder(Bitmap& bitmap, const TmxCurrencyUV& tab
           waiting.push_back(Band{y0, y1, std::move(rows)});
           return WarpRows{waiting.back().rows.row(0), waiting.back().rows.rowBytes()};
         },
-        [&](int, int y1) { settle(reach.keepFrom[static_cast<std::size_t>(y1)]); });
+        [&](int, int y1) {
+          settle(reach.keepFrom[static_cast<std::size_t>(y1)]);
+          if (faces) faces->Advance(waiting.empty() ? y1 : waiting.front().y0);
+        });
     settle(h);
+    if (faces) {
+      faces->Advance(h);
+      warpedFaces_ = faces->Finish();
+    }
     const LoadReport report = run.FinishSource();
     NoteIncomplete(report, GetImageFileName());
   } catch (...) {
@@ -349,7 +376,24 @@ void TSimFiler::WarpFollowingTheDecoder(Bitmap& bitmap, const TmxCurrencyUV& tab
   }
 }
 
+bool TSimFiler::MakesFacesAsWarped(const Bitmap& bitmap) const {
+  // A regular panorama, whose faces are cut whole out of it.
+  const int q = bitmap.width() / 8;
+  return bitmap.format() == PixelFormat::Bgr24 && q > 0 && bitmap.width() == 8 * q &&
+         bitmap.height() == 4 * q;
+}
+
+bool TSimFiler::WritesSideFacesAsWarped(const Bitmap& bitmap) const {
+  // Saved as they are cut, with no stretch.
+  if (OutputSize != bitmap.width() / 4 || FileNames.size() < 4) return false;
+  for (std::uint8_t i = 0; i < WarpedFaces::kSides; ++i) {
+    if (!WritesJpegAsMade(i)) return false;
+  }
+  return true;
+}
+
 void TSimFiler::WarpImage(Bitmap& bitmap) {
+  warpedFaces_ = {};
   // The warp works in 24 bits; what loading gives already is.
   ConvertToBgr24(bitmap);
   RunContext& run = Context();
@@ -389,92 +433,6 @@ void TSimFiler::WarpImage(Bitmap& bitmap) {
   }
 }
 
-namespace {
-
-// One polar band of the unfolded panorama as the pole assembly reads it:
-// column c of piece p, row r, is pixel (column (first + p·q4 + c) mod wrap,
-// row top + r) of a 24-bit source.
-struct PolarBand {
-  const Bitmap* source;
-  int top;
-  int rows;
-  int first;
-  int wrap;
-};
-
-// Draws piece p of the band onto the face (N × N, 24 bits, N = q4) with pure
-// white transparent, straight at the place where the step-by-step assembly
-// leaves it: there the piece is drawn at row `rows` (top face, which = 0)
-// or row 0 (bottom face) and then turned with the face by the quarter turns
-// that follow it — 3 − p clockwise for the top face, 3 − p counter-clockwise
-// for the bottom face. Rows are split across threads in tiles; every piece
-// pixel has its own destination pixel, so the result is the same for any
-// thread count.
-void DrawPieceTurned(Bitmap& face, const PolarBand& band, int p, int which,
-                     const Workers& workers) {
-  constexpr int kTile = 64;
-  const int n = face.width();
-  const int off = which == 0 ? band.rows : 0;
-  const int rows = std::min(band.rows, n - off);  // clipped like a plain draw
-  if (n <= 0 || rows <= 0) return;
-  const int clockwiseTurns = which == 0 ? 3 - p : (p + 1) % 4;
-  // Destination of piece pixel (c, r) before the turns is (c, r + off);
-  // each turn is linear, so the address is base + c·dc + r·dr.
-  const auto stride = static_cast<std::ptrdiff_t>(face.rowBytes());
-  const std::ptrdiff_t last = n - 1;
-  std::ptrdiff_t base = 0, dc = 0, dr = 0;
-  switch (clockwiseTurns) {
-    case 0:  // (c, r + off)
-      base = off * stride, dc = 3, dr = stride;
-      break;
-    case 1:  // (N − 1 − (r + off), c)
-      base = (last - off) * 3, dc = stride, dr = -3;
-      break;
-    case 2:  // (N − 1 − c, N − 1 − (r + off))
-      base = (last - off) * stride + last * 3, dc = -3, dr = -stride;
-      break;
-    default:  // (r + off, N − 1 − c)
-      base = off * 3 + last * stride, dc = -stride, dr = 3;
-      break;
-  }
-  std::uint8_t* origin = face.data() + base;
-  // The band's columns of this piece, in at most two runs around the wrap.
-  const int start = (band.first + p * n) % band.wrap;
-  const int firstRun = std::min(n, band.wrap - start);
-  const Bitmap& src = *band.source;
-  auto drawRun = [&](int r0, int r1, int c0, int c1, int sourceColumn) {
-    for (int r = r0; r < r1; ++r) {
-      const std::uint8_t* s = src.row(band.top + r) + static_cast<std::size_t>(sourceColumn) * 3;
-      std::uint8_t* d = origin + c0 * dc + r * dr;
-      for (int c = c0; c < c1; ++c, s += 3, d += dc) {
-        if ((s[0] & s[1] & s[2]) != 255) {
-          d[0] = s[0];
-          d[1] = s[1];
-          d[2] = s[2];
-        }
-      }
-    }
-  };
-  workers.For(
-      0, (rows + kTile - 1) / kTile,
-      [&](int firstTile, int lastTile) {
-        for (int t = firstTile; t < lastTile; ++t) {
-          const int r0 = t * kTile, r1 = std::min(rows, r0 + kTile);
-          for (int c0 = 0; c0 < n; c0 += kTile) {
-            const int c1 = std::min(n, c0 + kTile);
-            if (c0 < firstRun) drawRun(r0, r1, c0, std::min(c1, firstRun), start + c0);
-            if (c1 > firstRun) {
-              const int from = std::max(c0, firstRun);
-              drawRun(r0, r1, from, c1, from - firstRun);
-            }
-          }
-        }
-      },
-      4);
-}
-
-}  // namespace
-
 void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
   RunContext& run = Context();
   const Workers workers = run.workers();
@@ -496,11 +454,9 @@ void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
   Bitmap face(pool);
   Bitmap out(pool);
   FaceSaves saves(run);
-  for (std::size_t i = 0; i < FileNames.size(); ++i) {
-    run.cancel().Check();
-    DoProgress(FileNames[i], spAppend);
-    if (i >= 6) continue;  // sphere names beyond the six faces: nothing to cut
-    const std::string path = OutputPath(FileNames[i]);
+  WarpedFaces::Made made = std::exchange(warpedFaces_, {});
+  // Cuts face i out of the panorama into face.
+  auto cut = [&](std::size_t i) {
     if (face.width() != q4 || face.height() != q4 || face.format() != PixelFormat::Bgr24) {
       face = Bitmap(q4, q4, PixelFormat::Bgr24, Uninitialised{}, pool);
     }
@@ -520,10 +476,8 @@ void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
       CopyRect(face, q, 0, bitmap, 0, q, q, q4);
       DoProgress("..", spUpdate);
     } else if (regular) {
-      // The polar band rotated left by 5q, so that its quarters are centred
-      // on the right, back, left and front faces in that order.
       const int which = static_cast<int>(i) - 4;
-      const PolarBand band{&bitmap, which == 0 ? 0 : 3 * q, q, 5 * q, 8 * q};
+      const PolarBand band = PolarBandOf(bitmap, which);
       for (int p = 0; p < 4; ++p) {
         DrawPieceTurned(face, band, p, which, workers);
         DoProgress(".", spUpdate);
@@ -534,6 +488,27 @@ void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
       CopyRect(strip, 0, 0, bitmap, 5 * q, top, 3 * q, q);
       CopyRect(strip, 3 * q, 0, bitmap, 0, top, 5 * q, q);
       AssemblePoleFace(face, strip, static_cast<int>(i) - 4);
+    }
+  };
+  for (std::size_t i = 0; i < FileNames.size(); ++i) {
+    run.cancel().Check();
+    DoProgress(FileNames[i], spAppend);
+    if (i >= 6) continue;  // sphere names beyond the six faces: nothing to cut
+    const std::string path = OutputPath(FileNames[i]);
+    // What the warp made is reported as the cut would have been.
+    if (i < 4 && made.sidesWritten) {
+      if (i == 3) {
+        DoProgress("..", spUpdate);
+        DoProgress("..", spUpdate);
+      }
+      if (made.sideFailures[i]) std::rethrow_exception(made.sideFailures[i]);
+      continue;
+    }
+    if (i >= 4 && !made.polar[i - 4].empty()) {
+      face = std::move(made.polar[i - 4]);
+      for (int p = 0; p < 4; ++p) DoProgress(".", spUpdate);
+    } else {
+      cut(i);
     }
 
     const auto faceIndex = static_cast<std::uint8_t>(i);

@@ -25,6 +25,7 @@
 #include "filers/NotifyPersistent.h"
 #include "filers/RunContext.h"
 #include "filers/SimDataHolders.h"
+#include "filers/WarpedFaces.h"
 #include "imaging/Bitmap.h"
 #include "imaging/ImageMetadata.h"
 #include "imaging/OutputFormats.h"
@@ -175,6 +176,9 @@ class TSimFiler : public TNotifyPersistent {
   void DropPreparedTable();
   void ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurrencyUV& table);
   void SaveCubeFaces(Bitmap& bitmap);
+  // True when SaveImage writes face faceIndex's pixels unchanged as a JPEG,
+  // so that it may be encoded as its rows are made (the same bytes).
+  virtual bool WritesJpegAsMade(std::uint8_t faceIndex) const;
   void AssemblePoleFace(Bitmap& face, const Bitmap& strip, int which);
   // GetSceneFolder joined with fileName (one delimiter inserted only when the
   // folder lacks a final one).
@@ -192,7 +196,11 @@ class TSimFiler : public TNotifyPersistent {
   // token, outputs and progress. Bound by whoever drives a run (the
   // engine) for the run's length; unbound, the filer uses a context of its
   // own with one thread per core.
-  void UseRunContext(RunContext* context) { run_ = context; }
+  // Whatever a run left made in the filer is dropped with it.
+  void UseRunContext(RunContext* context) {
+    run_ = context;
+    warpedFaces_ = {};
+  }
   RunContext& Context();
 
   TFMSDataHolder* FMSData() const { return fmsData_.get(); }
@@ -233,6 +241,12 @@ class TSimFiler : public TNotifyPersistent {
   void ObtainMappingTable(int quarterUnit, TmxCurrencyUV& table);
   // WarpImage of a source still being decoded (RunContext::source).
   void WarpFollowingTheDecoder(Bitmap& bitmap, const TmxCurrencyUV& table, WarpDots& dots);
+  // The faces the warp of a streamed source made as it went (WarpedFaces),
+  // for SaveCubeFaces to report and save in their turn: a side face that
+  // failed fails there, where saving it would have.
+  WarpedFaces::Made warpedFaces_;
+  bool MakesFacesAsWarped(const Bitmap& bitmap) const;
+  bool WritesSideFacesAsWarped(const Bitmap& bitmap) const;
 };
 
 }  // namespace skyfold

@@ -165,6 +165,10 @@ void TSimFiler::SaveImage(Bitmap& bitmap, const std::string& fileName, std::uint
   }
 }
 
+bool TSimFiler::WritesJpegAsMade(std::uint8_t /*faceIndex*/) const {
+  return GetExtractImageType() == eiJpeg;
+}
+
 void TSimFiler::SaveDeepCubeFaces(Bitmap& bitmap) {
   RunContext& run = Context();
   const Workers workers = run.workers();

@@ -49,7 +49,10 @@ class TaskState : public PoolItem {
   void Wait();
   // Drops the task if nobody has started it; waits for it otherwise.
   void Abandon();
-  std::exception_ptr Failure() const { return failure_; }
+  // Once done: the failure, moved out, so that the handle that takes it
+  // holds the exception's last reference (not a worker letting go of the
+  // task later).
+  std::exception_ptr TakeFailure() { return std::exchange(failure_, nullptr); }
 
  private:
   enum : int { kPending, kRunning, kDone };
@@ -95,7 +98,7 @@ class Task {
   T Get() {
     state_->Wait();
     std::shared_ptr<detail::TaskState> state = std::move(state_);
-    if (state->Failure()) std::rethrow_exception(state->Failure());
+    if (std::exception_ptr failure = state->TakeFailure()) std::rethrow_exception(failure);
     if constexpr (!std::is_void_v<T>) return std::move(**result_);
   }
 

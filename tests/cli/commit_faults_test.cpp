@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "imaging/BmpIO.h"
+#include "imaging/JpegIO.h"
 #include "support/CliRunner.h"
 #include "support/PanoramaTestImages.h"
 
@@ -131,6 +132,32 @@ TEST_F(CommitFaults, AReadOnlyFolderFailsWithNothingChanged) {
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("pano_"), std::string::npos) << r.err;
   EXPECT_EQ(Files(disk), old);
+}
+
+// With two threads a JPEG source's side faces are written during its warp:
+// a full disk or a read-only folder fails them as it fails the faces one
+// thread writes after the warp, with the same message and nothing changed.
+TEST_F(CommitFaults, JpegFacesWrittenDuringTheWarpFailAsThoseWrittenAfterIt) {
+  SaveBitmapAsJpeg(work.file("c.jpg"), test::DrawTexturedPanorama(2048), 95);
+  for (const bool full : {true, false}) {
+    const std::string disk = work.file(full ? "full" : "readonly");
+    Mount mount(disk, full ? "256k" : "4m");
+    if (!mount.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    auto toCube = [&](const std::string& threads, const std::string& size) {
+      return std::vector<std::string>{
+          "--threads", threads, "to-cube", "-q", "-t", "jpg", "-s",
+          size,        "-n",    "pano",    "-f", "-o", disk,  work.file("c.jpg")};
+    };
+    ASSERT_EQ(RunCli(scratch, toCube("1", "64")).status, 0);
+    const auto old = Files(disk);
+    if (!full) mount.ReadOnly();
+    const CliResult one = RunCli(scratch, toCube("1", "512"));
+    const CliResult two = RunCli(scratch, toCube("2", "512"));
+    EXPECT_EQ(one.status, 3) << one.err;
+    EXPECT_EQ(two.status, 3) << two.err;
+    EXPECT_EQ(two.err, one.err);
+    EXPECT_EQ(Files(disk), old);
+  }
 }
 
 // Killed while its faces are being written: only temporary names exist,

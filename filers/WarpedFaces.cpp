@@ -1,0 +1,224 @@
+#include "filers/WarpedFaces.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
+#include "filers/PolarPieces.h"
+#include "imaging/PixelMemory.h"
+
+namespace skyfold {
+
+namespace {
+
+constexpr int kPieceRows = 64;
+// How far the decoder may run ahead of the rows the faces have used before
+// it makes pieces itself: the memory the run holds beyond the faces.
+constexpr std::size_t kDecoderLeadBytes = std::size_t{64} << 20;
+
+}  // namespace
+
+WarpedFaces::WarpedFaces(Bitmap& panorama, std::optional<SideFiles> sides, Workers workers,
+                         RowGate* decoder)
+    : panorama_(panorama),
+      q_(panorama.width() / 8),
+      workers_(std::move(workers)),
+      decoder_(decoder) {
+  const int n = 2 * q_;
+  for (int job = 0; job < kJobs; ++job) {
+    done_[static_cast<std::size_t>(job)] = job < kSides ? q_ : job == kSides ? 0 : 3 * q_;
+  }
+  given_ = {0, q_, 3 * q_};
+  if (sides) {
+    made_.sidesWritten = true;
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+      files_[i] =
+          std::make_unique<JpegResultFile>(sides->paths[i], n, n, sides->metadata, sides->commit);
+    }
+    seam_ =
+        Bitmap(n, std::min(kPieceRows, n), PixelFormat::Bgr24, Uninitialised{}, panorama.pool());
+  }
+  if (decoder_ != nullptr) {
+    lead_ = static_cast<int>(std::max<std::size_t>(
+        1, kDecoderLeadBytes / std::max<std::size_t>(1, panorama.rowBytes())));
+    decoder_->SetPace([this](int rows) {
+      decoded_.store(rows, std::memory_order_relaxed);
+      while (rows - UsedRowsNow() > lead_ && MakeOne()) {
+      }
+    });
+  }
+}
+
+WarpedFaces::~WarpedFaces() {
+  if (decoder_ != nullptr) decoder_->SetPace(nullptr);
+  {
+    const std::lock_guard lock(mutex_);
+    queue_.clear();
+  }
+  helpers_.clear();
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [&] { return running_ == 0; });
+}
+
+void WarpedFaces::Run(const Piece& piece) {
+  if (piece.job >= kSides) {
+    const int which = piece.job - kSides;
+    const int top = which == 0 ? 0 : 3 * q_;
+    const PolarBand band = PolarBandOf(panorama_, which);
+    // Made white when its first rows come: by then the pages of the rows
+    // given back are there to be had.
+    Bitmap& face = made_.polar[static_cast<std::size_t>(which)];
+    if (face.empty()) face = Bitmap(2 * q_, 2 * q_, PixelFormat::Bgr24, panorama_.pool());
+    for (int p = 0; p < 4; ++p) {
+      DrawPieceTurned(face, band, p, which, Workers(), piece.y0 - top, piece.y1 - top);
+    }
+    return;
+  }
+  const auto i = static_cast<std::size_t>(piece.job);
+  if (!files_[i]) return;
+  try {
+    const int count = piece.y1 - piece.y0;
+    if (piece.job < 3) {
+      // Faces 0 to 2 start at columns q, 3q and 5q.
+      const std::size_t left = static_cast<std::size_t>(2 * piece.job + 1) * q_ * 3;
+      std::array<const std::uint8_t*, kPieceRows> rows{};
+      for (int r = 0; r < count; ++r)
+        rows[static_cast<std::size_t>(r)] = panorama_.row(piece.y0 + r) + left;
+      files_[i]->WriteRows(rows.data(), count);
+      return;
+    }
+    // The back face: its left half is the panorama's right end, its right
+    // half the left end.
+    const std::size_t half = static_cast<std::size_t>(q_) * 3;
+    for (int r = 0; r < count; ++r) {
+      std::memcpy(seam_.row(r), panorama_.row(piece.y0 + r) + 7 * half, half);
+      std::memcpy(seam_.row(r) + half, panorama_.row(piece.y0 + r), half);
+    }
+    files_[i]->WriteRows(seam_, count);
+  } catch (...) {
+    made_.sideFailures[i] = std::current_exception();
+    files_[i].reset();
+  }
+}
+
+bool WarpedFaces::MakeOne() {
+  std::unique_lock lock(mutex_);
+  const auto it = std::find_if(queue_.begin(), queue_.end(), [&](const Piece& piece) {
+    return !busy_[static_cast<std::size_t>(piece.job)];
+  });
+  if (it == queue_.end()) return false;
+  const Piece piece = *it;
+  queue_.erase(it);
+  const auto job = static_cast<std::size_t>(piece.job);
+  busy_[job] = true;
+  ++running_;
+  lock.unlock();
+  std::exception_ptr failure;
+  try {
+    Run(piece);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  lock.lock();
+  if (failure && !failure_) failure_ = failure;
+  busy_[job] = false;
+  done_[job] = piece.y1;
+  --running_;
+  idle_.notify_all();
+  return true;
+}
+
+int WarpedFaces::UsedRows() const {
+  const int top = done_[kSides];
+  if (top < q_ || !made_.sidesWritten) return top;
+  const int middle = *std::min_element(done_.begin(), done_.begin() + kSides);
+  return middle < 3 * q_ ? middle : done_[kSides + 1];
+}
+
+int WarpedFaces::UsedRowsNow() {
+  const std::lock_guard lock(mutex_);
+  return UsedRows();
+}
+
+void WarpedFaces::GiveBack() {
+  int prefix = 0, bottom = 0;
+  {
+    const std::lock_guard lock(mutex_);
+    prefix = UsedRows();
+    bottom = done_[kSides + 1];
+  }
+  const std::size_t rowBytes = panorama_.rowBytes();
+  DiscardPixels(panorama_.data(), static_cast<std::size_t>(prefix) * rowBytes);
+  if (prefix < 3 * q_) {
+    DiscardPixels(panorama_.row(3 * q_), static_cast<std::size_t>(bottom - 3 * q_) * rowBytes);
+  }
+}
+
+void WarpedFaces::Advance(int settled) {
+  {
+    const std::lock_guard lock(mutex_);
+    const std::array<int, 3> ends{q_, 3 * q_, 4 * q_};
+    for (std::size_t b = 0; b < ends.size(); ++b) {
+      const int until = std::clamp(settled, given_[b], ends[b]);
+      for (int y = given_[b]; y < until; y += kPieceRows) {
+        const int y1 = std::min(until, y + kPieceRows);
+        if (b != 1) {
+          queue_.push_back(Piece{kSides + (b == 0 ? 0 : 1), y, y1});
+        } else if (made_.sidesWritten) {
+          for (int face = 0; face < kSides; ++face) queue_.push_back(Piece{face, y, y1});
+        }
+      }
+      given_[b] = until;
+    }
+  }
+  GiveBack();
+  // A free worker (once the decode is over) joins in.
+  std::erase_if(helpers_, [](const Task<void>& task) { return task.Done(); });
+  if (helpers_.empty()) {
+    helpers_.push_back(workers_.Submit([this] {
+      while (MakeOne()) {
+      }
+    }));
+  }
+  // Here only while the decoder is not far ahead: then it makes pieces
+  // itself, and this thread is better at the warp, which only it does.
+  while (
+      (decoder_ == nullptr || decoded_.load(std::memory_order_relaxed) - UsedRowsNow() <= lead_) &&
+      MakeOne()) {
+  }
+}
+
+WarpedFaces::Made WarpedFaces::Finish() {
+  // The decoder is over; its rows may go before this does.
+  if (decoder_ != nullptr) decoder_->SetPace(nullptr);
+  decoder_ = nullptr;
+  for (;;) {
+    while (MakeOne()) {
+    }
+    std::unique_lock lock(mutex_);
+    if (queue_.empty() && running_ == 0) break;
+    // The rest belongs to jobs another thread is at.
+    idle_.wait(lock, [&] {
+      return running_ == 0 || std::any_of(queue_.begin(), queue_.end(), [&](const Piece& piece) {
+               return !busy_[static_cast<std::size_t>(piece.job)];
+             });
+    });
+  }
+  for (Task<void>& helper : helpers_) helper.Get();
+  helpers_.clear();
+  if (failure_) std::rethrow_exception(failure_);
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (!files_[i]) continue;
+    try {
+      files_[i]->Close();
+    } catch (...) {
+      made_.sideFailures[i] = std::current_exception();
+    }
+    files_[i].reset();
+  }
+  GiveBack();
+  return std::move(made_);
+}
+
+}  // namespace skyfold
