@@ -329,16 +329,7 @@ void TSimFiler::WarpFollowingTheDecoder(Bitmap& bitmap, const TmxCurrencyUV& tab
     // before the decoder is dropped.
     std::optional<WarpedFaces> faces;
     if (MakesFacesAsWarped(bitmap)) {
-      std::optional<WarpedFaces::SideFiles> sides;
-      if (WritesSideFacesAsWarped(bitmap)) {
-        sides.emplace();
-        for (std::size_t i = 0; i < sides->paths.size(); ++i) {
-          sides->paths[i] = OutputPath(FileNames[i]);
-        }
-        sides->metadata = MetadataFor(eiJpeg);
-        sides->commit = run.outputs;
-      }
-      faces.emplace(bitmap, std::move(sides), workers, &run.source->rows);
+      faces.emplace(bitmap, FilesAsWarped(bitmap), workers, &run.source->rows);
     }
     int ready = 0;
     WarpPanorama(
@@ -383,13 +374,17 @@ bool TSimFiler::MakesFacesAsWarped(const Bitmap& bitmap) const {
          bitmap.height() == 4 * q;
 }
 
-bool TSimFiler::WritesSideFacesAsWarped(const Bitmap& bitmap) const {
-  // Saved as they are cut, with no stretch.
-  if (OutputSize != bitmap.width() / 4 || FileNames.size() < 4) return false;
-  for (std::uint8_t i = 0; i < WarpedFaces::kSides; ++i) {
-    if (!WritesJpegAsMade(i)) return false;
+WarpedFaces::FaceFiles TSimFiler::FilesAsWarped(const Bitmap& bitmap) {
+  WarpedFaces::FaceFiles files;
+  // Faces saved as they are cut, with no stretch.
+  if (OutputSize != bitmap.width() / 4 || FileNames.size() < WarpedFaces::kFaces) return files;
+  for (std::size_t i = 0; i < files.paths.size(); ++i) {
+    files.paths[i] = OutputPath(FileNames[i]);
+    files.write[i] = WritesJpegAsMade(static_cast<std::uint8_t>(i));
   }
-  return true;
+  files.metadata = MetadataFor(eiJpeg);
+  files.commit = Context().outputs;
+  return files;
 }
 
 void TSimFiler::WarpImage(Bitmap& bitmap) {
@@ -495,13 +490,14 @@ void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
     DoProgress(FileNames[i], spAppend);
     if (i >= 6) continue;  // sphere names beyond the six faces: nothing to cut
     const std::string path = OutputPath(FileNames[i]);
-    // What the warp made is reported as the cut would have been.
-    if (i < 4 && made.sidesWritten) {
+    // What the warp wrote is reported as the cut would have been.
+    if (made.written[i]) {
       if (i == 3) {
         DoProgress("..", spUpdate);
         DoProgress("..", spUpdate);
       }
-      if (made.sideFailures[i]) std::rethrow_exception(made.sideFailures[i]);
+      for (int p = 0; i >= 4 && p < 4; ++p) DoProgress(".", spUpdate);
+      if (made.failures[i]) std::rethrow_exception(made.failures[i]);
       continue;
     }
     if (i >= 4 && !made.polar[i - 4].empty()) {

@@ -242,11 +242,11 @@ class TSimFiler : public TNotifyPersistent {
   // WarpImage of a source still being decoded (RunContext::source).
   void WarpFollowingTheDecoder(Bitmap& bitmap, const TmxCurrencyUV& table, WarpDots& dots);
   // The faces the warp of a streamed source made as it went (WarpedFaces),
-  // for SaveCubeFaces to report and save in their turn: a side face that
-  // failed fails there, where saving it would have.
+  // for SaveCubeFaces to report and save in their turn: a face written
+  // that failed fails there, where saving it would have.
   WarpedFaces::Made warpedFaces_;
   bool MakesFacesAsWarped(const Bitmap& bitmap) const;
-  bool WritesSideFacesAsWarped(const Bitmap& bitmap) const;
+  WarpedFaces::FaceFiles FilesAsWarped(const Bitmap& bitmap);
 };
 
 }  // namespace skyfold

@@ -19,26 +19,29 @@ constexpr std::size_t kDecoderLeadBytes = std::size_t{64} << 20;
 
 }  // namespace
 
-WarpedFaces::WarpedFaces(Bitmap& panorama, std::optional<SideFiles> sides, Workers workers,
-                         RowGate* decoder)
+WarpedFaces::WarpedFaces(Bitmap& panorama, FaceFiles files, Workers workers, RowGate* decoder)
     : panorama_(panorama),
       q_(panorama.width() / 8),
       workers_(std::move(workers)),
-      decoder_(decoder) {
+      decoder_(decoder),
+      paths_(std::move(files)) {
   const int n = 2 * q_;
   for (int job = 0; job < kJobs; ++job) {
-    done_[static_cast<std::size_t>(job)] = job < kSides ? q_ : job == kSides ? 0 : 3 * q_;
+    done_[static_cast<std::size_t>(job)] = job < kSides ? q_ : job == kDraw + 1 ? 3 * q_ : 0;
   }
   given_ = {0, q_, 3 * q_};
-  if (sides) {
-    made_.sidesWritten = true;
+  sidesWritten_ = std::all_of(paths_.write.begin(), paths_.write.begin() + kSides,
+                              [](bool write) { return write; });
+  if (sidesWritten_) {
     for (std::size_t i = 0; i < files_.size(); ++i) {
       files_[i] =
-          std::make_unique<JpegResultFile>(sides->paths[i], n, n, sides->metadata, sides->commit);
+          std::make_unique<JpegResultFile>(paths_.paths[i], n, n, paths_.metadata, paths_.commit);
+      made_.written[i] = true;
     }
     seam_ =
         Bitmap(n, std::min(kPieceRows, n), PixelFormat::Bgr24, Uninitialised{}, panorama.pool());
   }
+  for (std::size_t i = kSides; i < kFaces; ++i) made_.written[i] = paths_.write[i];
   if (decoder_ != nullptr) {
     lead_ = static_cast<int>(std::max<std::size_t>(
         1, kDecoderLeadBytes / std::max<std::size_t>(1, panorama.rowBytes())));
@@ -62,8 +65,22 @@ WarpedFaces::~WarpedFaces() {
 }
 
 void WarpedFaces::Run(const Piece& piece) {
-  if (piece.job >= kSides) {
-    const int which = piece.job - kSides;
+  if (piece.job >= kEncodePolar) {
+    const auto which = static_cast<std::size_t>(piece.job - kEncodePolar);
+    Bitmap& face = made_.polar[which];
+    try {
+      JpegResultFile file(paths_.paths[kSides + which], face.width(), face.height(),
+                          paths_.metadata, paths_.commit);
+      file.WriteRows(face, face.height());
+      file.Close();
+    } catch (...) {
+      made_.failures[kSides + which] = std::current_exception();
+    }
+    face = Bitmap();  // its memory serves what comes next
+    return;
+  }
+  if (piece.job >= kDraw) {
+    const int which = piece.job - kDraw;
     const int top = which == 0 ? 0 : 3 * q_;
     const PolarBand band = PolarBandOf(panorama_, which);
     // Made white when its first rows come: by then the pages of the rows
@@ -97,7 +114,7 @@ void WarpedFaces::Run(const Piece& piece) {
     }
     files_[i]->WriteRows(seam_, count);
   } catch (...) {
-    made_.sideFailures[i] = std::current_exception();
+    made_.failures[i] = std::current_exception();
     files_[i].reset();
   }
 }
@@ -124,16 +141,22 @@ bool WarpedFaces::MakeOne() {
   if (failure && !failure_) failure_ = failure;
   busy_[job] = false;
   done_[job] = piece.y1;
+  // A polar face drawn whole goes to its file.
+  if (piece.job >= kDraw && piece.job < kEncodePolar &&
+      piece.y1 == (piece.job == kDraw ? q_ : 4 * q_) &&
+      paths_.write[static_cast<std::size_t>(piece.job)]) {
+    queue_.push_back(Piece{piece.job - kDraw + kEncodePolar, 0, 0});
+  }
   --running_;
   idle_.notify_all();
   return true;
 }
 
 int WarpedFaces::UsedRows() const {
-  const int top = done_[kSides];
-  if (top < q_ || !made_.sidesWritten) return top;
+  const int top = done_[kDraw];
+  if (top < q_ || !sidesWritten_) return top;
   const int middle = *std::min_element(done_.begin(), done_.begin() + kSides);
-  return middle < 3 * q_ ? middle : done_[kSides + 1];
+  return middle < 3 * q_ ? middle : done_[kDraw + 1];
 }
 
 int WarpedFaces::UsedRowsNow() {
@@ -146,7 +169,7 @@ void WarpedFaces::GiveBack() {
   {
     const std::lock_guard lock(mutex_);
     prefix = UsedRows();
-    bottom = done_[kSides + 1];
+    bottom = done_[kDraw + 1];
   }
   const std::size_t rowBytes = panorama_.rowBytes();
   DiscardPixels(panorama_.data(), static_cast<std::size_t>(prefix) * rowBytes);
@@ -164,8 +187,8 @@ void WarpedFaces::Advance(int settled) {
       for (int y = given_[b]; y < until; y += kPieceRows) {
         const int y1 = std::min(until, y + kPieceRows);
         if (b != 1) {
-          queue_.push_back(Piece{kSides + (b == 0 ? 0 : 1), y, y1});
-        } else if (made_.sidesWritten) {
+          queue_.push_back(Piece{kDraw + (b == 0 ? 0 : 1), y, y1});
+        } else if (sidesWritten_) {
           for (int face = 0; face < kSides; ++face) queue_.push_back(Piece{face, y, y1});
         }
       }
@@ -213,7 +236,7 @@ WarpedFaces::Made WarpedFaces::Finish() {
     try {
       files_[i]->Close();
     } catch (...) {
-      made_.sideFailures[i] = std::current_exception();
+      made_.failures[i] = std::current_exception();
     }
     files_[i].reset();
   }

@@ -40,26 +40,30 @@ class OutputCommit;
 
 class WarpedFaces {
  public:
+  static constexpr int kFaces = 6;
   static constexpr int kSides = 4;  // left, front, right, back, as cut
-  // Where the side faces go: face i to paths[i].
-  struct SideFiles {
-    std::array<std::string, kSides> paths;
+  // The JPEG files faces are written to as they are made: face i to
+  // paths[i] when write[i] (the side faces all four or none).
+  struct FaceFiles {
+    std::array<std::string, kFaces> paths;
+    std::array<bool, kFaces> write{};
     ImageMetadata metadata;
     OutputCommit* commit = nullptr;
   };
   // What the warp made.
   struct Made {
-    bool sidesWritten = false;
-    // Per side face: null when written, else what writing it threw (a face
-    // that fails stops there, the others go on).
-    std::array<std::exception_ptr, kSides> sideFailures{};
-    std::array<Bitmap, 2> polar;  // top, bottom; empty when not made
+    // Per face: written to its file, with what writing it threw, if
+    // anything (a face that fails stops there, the others go on).
+    std::array<bool, kFaces> written{};
+    std::array<std::exception_ptr, kFaces> failures{};
+    std::array<Bitmap, 2> polar;  // top, bottom as drawn, when not written
   };
 
-  // panorama: 24-bit, 8q × 4q (faces 2q square); without sides the side
-  // faces are left to be cut from it. decoder: the rows of the decode the
-  // warp follows, whose thread then helps when far ahead.
-  WarpedFaces(Bitmap& panorama, std::optional<SideFiles> sides, Workers workers, RowGate* decoder);
+  // panorama: 24-bit, 8q × 4q (faces 2q square); faces not written are
+  // left to be saved (the side faces to be cut from the panorama). decoder:
+  // the rows of the decode the warp follows, whose thread then helps when
+  // far ahead.
+  WarpedFaces(Bitmap& panorama, FaceFiles files, Workers workers, RowGate* decoder);
   // Waits for the pieces under way; drops the rest.
   ~WarpedFaces();
   WarpedFaces(const WarpedFaces&) = delete;
@@ -74,11 +78,11 @@ class WarpedFaces {
 
  private:
   // A piece of work: job 0 to 3 encodes a side face's rows, 4 and 5 draw
-  // rows of the top and bottom band.
+  // rows of the top and bottom band, 6 and 7 encode the top and bottom face.
   struct Piece {
     int job, y0, y1;
   };
-  static constexpr int kJobs = kSides + 2;
+  static constexpr int kDraw = kSides, kEncodePolar = kSides + 2, kJobs = kSides + 4;
   void Run(const Piece& piece);
   // Takes and makes one piece whose job is free; false when there is none.
   bool MakeOne();
@@ -94,6 +98,8 @@ class WarpedFaces {
   RowGate* decoder_;
   int lead_ = 0;                 // rows the decoder may be ahead before it helps
   std::atomic<int> decoded_{0};  // rows it has finished
+  FaceFiles paths_;
+  bool sidesWritten_ = false;
   std::array<std::unique_ptr<JpegResultFile>, kSides> files_;
   Made made_;
   Bitmap seam_;  // rows of the back face, whose halves lie at both panorama ends

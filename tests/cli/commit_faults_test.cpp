@@ -138,7 +138,9 @@ TEST_F(CommitFaults, AReadOnlyFolderFailsWithNothingChanged) {
 // a full disk or a read-only folder fails them as it fails the faces one
 // thread writes after the warp, with the same message and nothing changed.
 TEST_F(CommitFaults, JpegFacesWrittenDuringTheWarpFailAsThoseWrittenAfterIt) {
-  SaveBitmapAsJpeg(work.file("c.jpg"), test::DrawTexturedPanorama(2048), 95);
+  // Faces of 1024 (far more than the disk holds, so the first one fails
+  // whichever way they are written).
+  SaveBitmapAsJpeg(work.file("c.jpg"), test::DrawTexturedPanorama(4096), 95);
   for (const bool full : {true, false}) {
     const std::string disk = work.file(full ? "full" : "readonly");
     Mount mount(disk, full ? "256k" : "4m");
@@ -151,8 +153,8 @@ TEST_F(CommitFaults, JpegFacesWrittenDuringTheWarpFailAsThoseWrittenAfterIt) {
     ASSERT_EQ(RunCli(scratch, toCube("1", "64")).status, 0);
     const auto old = Files(disk);
     if (!full) mount.ReadOnly();
-    const CliResult one = RunCli(scratch, toCube("1", "512"));
-    const CliResult two = RunCli(scratch, toCube("2", "512"));
+    const CliResult one = RunCli(scratch, toCube("1", "1024"));
+    const CliResult two = RunCli(scratch, toCube("2", "1024"));
     EXPECT_EQ(one.status, 3) << one.err;
     EXPECT_EQ(two.status, 3) << two.err;
     EXPECT_EQ(two.err, one.err);

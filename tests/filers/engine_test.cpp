@@ -158,7 +158,7 @@ TEST_F(Engine, ACancelledJobLeavesTheFolderAsItWasAtEveryStage) {
 // settle: the faces and the lines are those of the steps done one after
 // another, and the faces also for a file cut short (whose line comes once
 // the decoder is over). JPEG faces cut one to one are encoded during the
-// warp; the others are stretched after it.
+// warp; the others are stretched, or turned, after it.
 TEST_F(Engine, AJpegWarpedOverlappedWithItsDecodeGivesTheFacesAndLinesOfTheSteps) {
   SaveBitmapAsJpeg(dir.file("pano.jpg"), test::DrawTexturedPanorama(2048));
   std::vector<char> whole = test::ReadBytes(dir.file("pano.jpg"));
@@ -175,7 +175,11 @@ TEST_F(Engine, AJpegWarpedOverlappedWithItsDecodeGivesTheFacesAndLinesOfTheSteps
       TCubeFiler filer;
       DescribeForward(filer, type);
       filer.SetImageFileName(dir.file(source));
-      if (type == eiJpeg) filer.SetImageSize(is512);
+      if (type == eiJpeg) {
+        filer.SetImageSize(is512);
+        // A turned top face is saved after the warp, the bottom one during it.
+        filer.SetTopRotate(source == std::string("cut.jpg"));
+      }
       std::vector<std::string> lines;
       filer.OnProgress = [&](TSimFiler*, const std::string& text, TSimProgressMode mode) {
         lines.push_back(std::to_string(mode) + text);
