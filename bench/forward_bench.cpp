@@ -1,7 +1,8 @@
 // The forward conversion's stages at full size (8192 × 4096): the mapping
 // table (as runs store it: one mirrored quadrant), one strip's resampling, the whole warp, the
-// polar face assembly and the face cutting (faces kept in memory, so disk speed does not blur the
-// figure). Thread counts 1 and 2: the stages should scale with cores.
+// polar face assembly (and its pieces drawn a few rows at a time) and the face cutting (faces kept
+// in memory, so disk speed does not blur the figure). Thread counts 1 and 2: the stages should
+// scale with cores.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "filers/PolarPieces.h"
 #include "filers/SimFilers.h"
 #include "imaging/Parallel.h"
 #include "support/ScopedRun.h"
@@ -99,6 +101,25 @@ BENCHMARK(BM_AssemblePoleFace)
     ->Args({1, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// The polar pieces drawn turned onto a face, as the faces of a streamed
+// source are made: 64 band rows at a time on one thread.
+void BM_DrawPolarPieces(benchmark::State& state) {
+  TSimFiler filer;
+  const BenchRun run(filer, 1);
+  Bitmap pano = Panorama(kWidth);
+  filer.WarpImage(pano);
+  const int which = static_cast<int>(state.range(0));
+  const PolarBand band = PolarBandOf(pano, which);
+  Bitmap face(2 * kQ, 2 * kQ);
+  for (auto _ : state) {
+    for (int r = 0; r < kQ; r += 64) {
+      for (int p = 0; p < 4; ++p) DrawPieceTurned(face, band, p, which, Workers(), r, r + 64);
+    }
+    benchmark::DoNotOptimize(face.data());
+  }
+}
+BENCHMARK(BM_DrawPolarPieces)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 class FaceKeepingFiler : public TSimFiler {
  public:
