@@ -490,19 +490,20 @@ void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
     DoProgress(FileNames[i], spAppend);
     if (i >= 6) continue;  // sphere names beyond the six faces: nothing to cut
     const std::string path = OutputPath(FileNames[i]);
-    // What the warp wrote is reported as the cut would have been.
-    if (made.written[i]) {
-      if (i == 3) {
-        DoProgress("..", spUpdate);
-        DoProgress("..", spUpdate);
-      }
+    // A face the warp made reports the lines of its cut: the back face's two
+    // halves, a polar face's four pieces.
+    auto cutLines = [&] {
+      for (int k = 0; i == 3 && k < 2; ++k) DoProgress("..", spUpdate);
       for (int p = 0; i >= 4 && p < 4; ++p) DoProgress(".", spUpdate);
+    };
+    if (made.written[i]) {
+      cutLines();
       if (made.failures[i]) std::rethrow_exception(made.failures[i]);
       continue;
     }
     if (i >= 4 && !made.polar[i - 4].empty()) {
       face = std::move(made.polar[i - 4]);
-      for (int p = 0; p < 4; ++p) DoProgress(".", spUpdate);
+      cutLines();
     } else {
       cut(i);
     }

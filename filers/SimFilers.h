@@ -177,7 +177,9 @@ class TSimFiler : public TNotifyPersistent {
   void ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurrencyUV& table);
   void SaveCubeFaces(Bitmap& bitmap);
   // True when SaveImage writes face faceIndex's pixels unchanged as a JPEG,
-  // so that it may be encoded as its rows are made (the same bytes).
+  // so that the face may be encoded as its rows are made (the same bytes)
+  // instead of going to SaveImage. A subclass whose SaveImage does more to
+  // a JPEG face says so here.
   virtual bool WritesJpegAsMade(std::uint8_t faceIndex) const;
   void AssemblePoleFace(Bitmap& face, const Bitmap& strip, int which);
   // GetSceneFolder joined with fileName (one delimiter inserted only when the
