@@ -247,6 +247,14 @@ void TSimFiler::ResampleStrip(Bitmap& dest, const Bitmap& source, const TmxCurre
 
 namespace {
 
+// A 24-bit panorama of exactly 8q × 4q (what loading produces): it covers
+// every face completely, and each face lies whole in one of its bands.
+bool IsRegular(const Bitmap& panorama) {
+  const int q = panorama.width() / 8;
+  return panorama.format() == PixelFormat::Bgr24 && panorama.width() == 8 * q &&
+         panorama.height() == 4 * q;
+}
+
 // The source rows each warped row reads, from the stored quadrant: entry V
 // blends rows V and V + 1, and a mirrored row takes R − 2 − V. A row with
 // no source reads nothing (first = height, last = 0).
@@ -328,7 +336,7 @@ void TSimFiler::WarpFollowingTheDecoder(Bitmap& bitmap, const TmxCurrencyUV& tab
     // Made in here, so that on a failure they stop following the decoder
     // before the decoder is dropped.
     std::optional<WarpedFaces> faces;
-    if (MakesFacesAsWarped(bitmap)) {
+    if (IsRegular(bitmap)) {
       faces.emplace(bitmap, FilesAsWarped(bitmap), workers, &run.source->rows);
     }
     int ready = 0;
@@ -355,23 +363,13 @@ void TSimFiler::WarpFollowingTheDecoder(Bitmap& bitmap, const TmxCurrencyUV& tab
           if (faces) faces->Advance(waiting.empty() ? y1 : waiting.front().y0);
         });
     settle(h);
-    if (faces) {
-      faces->Advance(h);
-      warpedFaces_ = faces->Finish();
-    }
+    if (faces) warpedFaces_ = faces->Finish();
     const LoadReport report = run.FinishSource();
     NoteIncomplete(report, GetImageFileName());
   } catch (...) {
     run.DropSource();
     throw;
   }
-}
-
-bool TSimFiler::MakesFacesAsWarped(const Bitmap& bitmap) const {
-  // A regular panorama, whose faces are cut whole out of it.
-  const int q = bitmap.width() / 8;
-  return bitmap.format() == PixelFormat::Bgr24 && q > 0 && bitmap.width() == 8 * q &&
-         bitmap.height() == 4 * q;
 }
 
 WarpedFaces::FaceFiles TSimFiler::FilesAsWarped(const Bitmap& bitmap) {
@@ -435,11 +433,9 @@ void TSimFiler::SaveCubeFaces(Bitmap& bitmap) {
   const int q = q4 / 2;
   const int size = OutputSize;
   DoProgress("画像ファイルを書き出しています。", spAppend);
-  // A 24-bit panorama of exactly 8q × 4q (what loading produces) covers
-  // every face completely: faces need no white fill and the polar pieces
+  // Faces of a regular panorama need no white fill, and the polar pieces
   // are read from it in place.
-  const bool regular =
-      bitmap.format() == PixelFormat::Bgr24 && bitmap.width() == 8 * q && bitmap.height() == 4 * q;
+  const bool regular = IsRegular(bitmap);
 
   // The face and output bitmaps are reused from face to face (a face of
   // 4096 is 48 MB of fresh pages otherwise); each is rewritten whole, or

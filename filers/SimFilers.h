@@ -247,7 +247,6 @@ class TSimFiler : public TNotifyPersistent {
   // for SaveCubeFaces to report and save in their turn: a face written
   // that failed fails there, where saving it would have.
   WarpedFaces::Made warpedFaces_;
-  bool MakesFacesAsWarped(const Bitmap& bitmap) const;
   WarpedFaces::FaceFiles FilesAsWarped(const Bitmap& bitmap);
 };
 

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstring>
 #include <utility>
 
 #include "filers/PolarPieces.h"
 #include "imaging/PixelMemory.h"
+#include "imaging/Raster.h"
 
 namespace skyfold {
 
@@ -19,6 +19,11 @@ constexpr std::size_t kDecoderLeadBytes = std::size_t{64} << 20;
 
 }  // namespace
 
+WarpedFaces::Rows WarpedFaces::BandOf(int job) const {
+  if (job < kSides) return {q_, 3 * q_};
+  return job == kDraw ? Rows{0, q_} : Rows{3 * q_, 4 * q_};
+}
+
 WarpedFaces::WarpedFaces(Bitmap& panorama, FaceFiles files, Workers workers, RowGate* decoder)
     : panorama_(panorama),
       q_(panorama.width() / 8),
@@ -26,9 +31,8 @@ WarpedFaces::WarpedFaces(Bitmap& panorama, FaceFiles files, Workers workers, Row
       decoder_(decoder),
       paths_(std::move(files)) {
   const int n = 2 * q_;
-  for (int job = 0; job < kJobs; ++job) {
-    done_[static_cast<std::size_t>(job)] = job < kSides ? q_ : job == kDraw + 1 ? 3 * q_ : 0;
-  }
+  for (int job = 0; job < kDraw + 2; ++job)
+    done_[static_cast<std::size_t>(job)] = BandOf(job).first;
   given_ = {0, q_, 3 * q_};
   sidesWritten_ = std::all_of(paths_.write.begin(), paths_.write.begin() + kSides,
                               [](bool write) { return write; });
@@ -81,14 +85,13 @@ void WarpedFaces::Run(const Piece& piece) {
   }
   if (piece.job >= kDraw) {
     const int which = piece.job - kDraw;
-    const int top = which == 0 ? 0 : 3 * q_;
     const PolarBand band = PolarBandOf(panorama_, which);
     // Made white when its first rows come: by then the pages of the rows
     // given back are there to be had.
     Bitmap& face = made_.polar[static_cast<std::size_t>(which)];
     if (face.empty()) face = Bitmap(2 * q_, 2 * q_, PixelFormat::Bgr24, panorama_.pool());
     for (int p = 0; p < 4; ++p) {
-      DrawPieceTurned(face, band, p, which, Workers(), piece.y0 - top, piece.y1 - top);
+      DrawPieceTurned(face, band, p, which, Workers(), piece.y0 - band.top, piece.y1 - band.top);
     }
     return;
   }
@@ -107,11 +110,8 @@ void WarpedFaces::Run(const Piece& piece) {
     }
     // The back face: its left half is the panorama's right end, its right
     // half the left end.
-    const std::size_t half = static_cast<std::size_t>(q_) * 3;
-    for (int r = 0; r < count; ++r) {
-      std::memcpy(seam_.row(r), panorama_.row(piece.y0 + r) + 7 * half, half);
-      std::memcpy(seam_.row(r) + half, panorama_.row(piece.y0 + r), half);
-    }
+    CopyRect(seam_, 0, 0, panorama_, 7 * q_, piece.y0, q_, count);
+    CopyRect(seam_, q_, 0, panorama_, 0, piece.y0, q_, count);
     files_[i]->WriteRows(seam_, count);
   } catch (...) {
     made_.failures[i] = std::current_exception();
@@ -119,11 +119,15 @@ void WarpedFaces::Run(const Piece& piece) {
   }
 }
 
-bool WarpedFaces::MakeOne() {
-  std::unique_lock lock(mutex_);
-  const auto it = std::find_if(queue_.begin(), queue_.end(), [&](const Piece& piece) {
+std::deque<WarpedFaces::Piece>::iterator WarpedFaces::Runnable() {
+  return std::find_if(queue_.begin(), queue_.end(), [&](const Piece& piece) {
     return !busy_[static_cast<std::size_t>(piece.job)];
   });
+}
+
+bool WarpedFaces::MakeOne() {
+  std::unique_lock lock(mutex_);
+  const auto it = Runnable();
   if (it == queue_.end()) return false;
   const Piece piece = *it;
   queue_.erase(it);
@@ -142,8 +146,7 @@ bool WarpedFaces::MakeOne() {
   busy_[job] = false;
   done_[job] = piece.y1;
   // A polar face drawn whole goes to its file.
-  if (piece.job >= kDraw && piece.job < kEncodePolar &&
-      piece.y1 == (piece.job == kDraw ? q_ : 4 * q_) &&
+  if (piece.job >= kDraw && piece.job < kEncodePolar && piece.y1 == BandOf(piece.job).end &&
       paths_.write[static_cast<std::size_t>(piece.job)]) {
     queue_.push_back(Piece{piece.job - kDraw + kEncodePolar, 0, 0});
   }
@@ -181,9 +184,10 @@ void WarpedFaces::GiveBack() {
 void WarpedFaces::Advance(int settled) {
   {
     const std::lock_guard lock(mutex_);
-    const std::array<int, 3> ends{q_, 3 * q_, 4 * q_};
-    for (std::size_t b = 0; b < ends.size(); ++b) {
-      const int until = std::clamp(settled, given_[b], ends[b]);
+    // The bands in order, as jobs that read them: top, middle, bottom.
+    constexpr std::array<int, 3> kReaders{kDraw, 0, kDraw + 1};
+    for (std::size_t b = 0; b < kReaders.size(); ++b) {
+      const int until = std::clamp(settled, given_[b], BandOf(kReaders[b]).end);
       for (int y = given_[b]; y < until; y += kPieceRows) {
         const int y1 = std::min(until, y + kPieceRows);
         if (b != 1) {
@@ -213,6 +217,7 @@ void WarpedFaces::Advance(int settled) {
 }
 
 WarpedFaces::Made WarpedFaces::Finish() {
+  Advance(4 * q_);
   // The decoder is over; its rows may go before this does.
   if (decoder_ != nullptr) decoder_->SetPace(nullptr);
   decoder_ = nullptr;
@@ -222,11 +227,7 @@ WarpedFaces::Made WarpedFaces::Finish() {
     std::unique_lock lock(mutex_);
     if (queue_.empty() && running_ == 0) break;
     // The rest belongs to jobs another thread is at.
-    idle_.wait(lock, [&] {
-      return running_ == 0 || std::any_of(queue_.begin(), queue_.end(), [&](const Piece& piece) {
-               return !busy_[static_cast<std::size_t>(piece.job)];
-             });
-    });
+    idle_.wait(lock, [&] { return running_ == 0 || Runnable() != queue_.end(); });
   }
   for (Task<void>& helper : helpers_) helper.Get();
   helpers_.clear();

@@ -77,12 +77,19 @@ class WarpedFaces {
   Made Finish();
 
  private:
+  // A job's panorama rows [first, end).
+  struct Rows {
+    int first, end;
+  };
+
   // A piece of work: job 0 to 3 encodes a side face's rows, 4 and 5 draw
   // rows of the top and bottom band, 6 and 7 encode the top and bottom face.
   struct Piece {
     int job, y0, y1;
   };
   static constexpr int kDraw = kSides, kEncodePolar = kSides + 2, kJobs = kSides + 4;
+  Rows BandOf(int job) const;              // the rows a job that reads the panorama reads
+  std::deque<Piece>::iterator Runnable();  // the first piece whose job is free; under mutex_
   void Run(const Piece& piece);
   // Takes and makes one piece whose job is free; false when there is none.
   bool MakeOne();
