@@ -49,8 +49,11 @@ WarpedFaces::WarpedFaces(Bitmap& panorama, FaceFiles files, Workers workers, Row
   if (decoder_ != nullptr) {
     lead_ = static_cast<int>(std::max<std::size_t>(
         1, kDecoderLeadBytes / std::max<std::size_t>(1, panorama.rowBytes())));
+    movedFrom_ = movedTo_ = panorama.data();
+    movingPages_ = true;
     decoder_->SetPace([this](int rows) {
       decoded_.store(rows, std::memory_order_relaxed);
+      MoveUsedPages(rows);
       while (rows - UsedRowsNow() > lead_ && MakeOne()) {
       }
     });
@@ -167,6 +170,20 @@ int WarpedFaces::UsedRowsNow() {
   return UsedRows();
 }
 
+void WarpedFaces::MoveUsedPages(int decoded) {
+  if (!movingPages_.load(std::memory_order_relaxed)) return;
+  const std::size_t rowBytes = panorama_.rowBytes();
+  std::uint8_t* const data = panorama_.data();
+  const std::uint8_t* end = data + panorama_.byteSize();
+  movedTo_ = std::max(movedTo_, data + static_cast<std::size_t>(decoded) * rowBytes);
+  const bool moved = MovePixelPages(
+      movedFrom_, data + static_cast<std::size_t>(UsedRowsNow()) * rowBytes, movedTo_, end);
+  // With no room left under the rows to come, GiveBack gives the rest back.
+  if (!moved || end - movedTo_ < static_cast<std::ptrdiff_t>(std::size_t{4} << 20)) {
+    movingPages_.store(false, std::memory_order_release);
+  }
+}
+
 void WarpedFaces::GiveBack() {
   int prefix = 0, bottom = 0;
   {
@@ -175,7 +192,9 @@ void WarpedFaces::GiveBack() {
     bottom = done_[kDraw + 1];
   }
   const std::size_t rowBytes = panorama_.rowBytes();
-  DiscardPixels(panorama_.data(), static_cast<std::size_t>(prefix) * rowBytes);
+  if (!movingPages_.load(std::memory_order_acquire)) {
+    DiscardPixels(panorama_.data(), static_cast<std::size_t>(prefix) * rowBytes);
+  }
   if (prefix < 3 * q_) {
     DiscardPixels(panorama_.row(3 * q_), static_cast<std::size_t>(bottom - 3 * q_) * rowBytes);
   }
@@ -221,6 +240,7 @@ WarpedFaces::Made WarpedFaces::Finish() {
   // The decoder is over; its rows may go before this does.
   if (decoder_ != nullptr) decoder_->SetPace(nullptr);
   decoder_ = nullptr;
+  movingPages_ = false;
   for (;;) {
     while (MakeOne()) {
     }

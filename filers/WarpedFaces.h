@@ -96,6 +96,9 @@ class WarpedFaces {
   // Panorama rows every face has used (a prefix, then rows of the bottom
   // band when the middle band is not used), given back to the system.
   void GiveBack();
+  // On the decoder's thread, between its rows: moves the pages of the used
+  // prefix under the rows it has still to write.
+  void MoveUsedPages(int decoded);
   int UsedRows() const;  // of the prefix; under mutex_
   int UsedRowsNow();
 
@@ -105,6 +108,11 @@ class WarpedFaces {
   RowGate* decoder_;
   int lead_ = 0;                 // rows the decoder may be ahead before it helps
   std::atomic<int> decoded_{0};  // rows it has finished
+  // While set, the used prefix's pages go under the decoder's rows to come
+  // (MoveUsedPages) rather than back to the system.
+  std::atomic<bool> movingPages_{false};
+  std::uint8_t* movedFrom_ = nullptr;  // the cursors of MoveUsedPages
+  std::uint8_t* movedTo_ = nullptr;
   FaceFiles paths_;
   bool sidesWritten_ = false;
   std::array<std::unique_ptr<JpegResultFile>, kSides> files_;

@@ -188,12 +188,47 @@ void DiscardPixels(void* data, std::size_t bytes) noexcept {
   AdviseWholeHugePages(data, bytes, MADV_DONTNEED);
 }
 
+bool MovePixelPages(std::uint8_t*& from, const std::uint8_t* fromEnd, std::uint8_t*& to,
+                    const std::uint8_t* toEnd) noexcept {
+#ifdef MREMAP_DONTUNMAP
+  auto up = [](const std::uint8_t* p) {
+    return (reinterpret_cast<std::uintptr_t>(p) + kHugePage - 1) / kHugePage * kHugePage;
+  };
+  auto down = [](const std::uint8_t* p) {
+    return reinterpret_cast<std::uintptr_t>(p) / kHugePage * kHugePage;
+  };
+  const std::uintptr_t source = up(from), target = up(to);
+  const std::uintptr_t sourceEnd = down(fromEnd), targetEnd = down(toEnd);
+  if (source >= sourceEnd || target >= targetEnd) return true;
+  const std::size_t bytes = std::min(sourceEnd - source, targetEnd - target);
+  // The source stays mapped, empty; the target's mapping is replaced.
+  if (mremap(reinterpret_cast<void*>(source), bytes, bytes,
+             MREMAP_MAYMOVE | MREMAP_FIXED | MREMAP_DONTUNMAP,
+             reinterpret_cast<void*>(target)) == MAP_FAILED) {
+    return false;
+  }
+  from = reinterpret_cast<std::uint8_t*>(source + bytes);
+  to = reinterpret_cast<std::uint8_t*>(target + bytes);
+  return true;
+#else
+  (void)from;
+  (void)fromEnd;
+  (void)to;
+  (void)toEnd;
+  return false;
+#endif
+}
+
 #else
 
 void PixelMemoryDeleter::operator()(std::uint8_t* p) const noexcept { delete[] p; }
 
 void AdviseHugePages(void*, std::size_t) noexcept {}
 void DiscardPixels(void*, std::size_t) noexcept {}
+bool MovePixelPages(std::uint8_t*&, const std::uint8_t*, std::uint8_t*&,
+                    const std::uint8_t*) noexcept {
+  return false;
+}
 
 PixelMemory AllocatePixelMemory(std::size_t bytes, const PoolRef&) {
   if (bytes == 0) return nullptr;

@@ -85,4 +85,14 @@ void AdviseHugePages(void* data, std::size_t bytes) noexcept;
 // zeros.
 void DiscardPixels(void* data, std::size_t bytes) noexcept;
 
+// Moves the pages under whole 2 MB pages of [from, fromEnd), rows done with,
+// to whole 2 MB pages of [to, toEnd), rows no thread touches until this
+// returns (a decoder's rows still to come), so those rows are written with
+// no fresh pages at all. Each cursor is first rounded up to a whole page and
+// then advanced past what moved; what was moved from reads as zeros, as
+// after DiscardPixels. False when the system cannot move pages (nothing
+// moved): the caller gives its rows back instead.
+bool MovePixelPages(std::uint8_t*& from, const std::uint8_t* fromEnd, std::uint8_t*& to,
+                    const std::uint8_t* toEnd) noexcept;
+
 }  // namespace skyfold

@@ -203,6 +203,29 @@ TEST_F(Engine, AJpegWarpedOverlappedWithItsDecodeGivesTheFacesAndLinesOfTheSteps
   }
 }
 
+// A panorama this large lets the decoder run far enough ahead that the rows
+// every face is done with lend their pages to the rows still to come; the
+// faces must still be those of the same pixels read whole.
+TEST_F(Engine, ALargeJpegMadeIntoFacesWhileItIsReadGivesTheFacesOfItsPixelsReadWhole) {
+  SaveBitmapAsJpeg(dir.file("big.jpg"), test::DrawTexturedPanorama(8192), 90);
+  Bitmap pixels;
+  ReadJpegFile(dir.file("big.jpg"), pixels);
+  SaveBitmapAsBmp(dir.file("big.bmp"), pixels);
+  std::vector<std::vector<char>> faces[2];
+  for (int i = 0; i < 2; ++i) {
+    TCubeFiler filer;
+    DescribeForward(filer, eiJpeg);
+    filer.SetImageFileName(dir.file(i == 0 ? "big.bmp" : "big.jpg"));
+    filer.SetImageSize(is2048);
+    RunContext run(2);
+    ASSERT_EQ(RunForwardJob(filer, run).status, JobResult::Status::Done);
+    for (const char* s : kSuffixes) {
+      faces[i].push_back(test::ReadBytes(dir.file(std::string("faces/pano") + s + ".jpg")));
+    }
+  }
+  EXPECT_TRUE(faces[0] == faces[1]);
+}
+
 TEST_F(Engine, WithoutReplacementAFaceThatAppearsDuringTheJobFailsItAndNothingIsPlaced) {
   TCubeFiler filer;
   DescribeForward(filer, eiBitmap);

@@ -64,6 +64,39 @@ TEST(PixelMemory, HugePageAdviceLeavesAnyBufferAsItWas) {
   }
 }
 
+// Used rows' pages moved under rows still to be written: whole huge pages
+// only, contents carried over, the block whole and usable afterwards.
+TEST_F(PixelMemoryTest, PagesMoveWholeWithTheirContents) {
+  constexpr std::size_t kSize = 24 * kMB;
+  PixelMemory block = AllocatePixelMemory(kSize);
+  std::uint8_t* data = block.get();
+  ASSERT_EQ(reinterpret_cast<std::uintptr_t>(data) % (2 * kMB), 0u);
+  auto pattern = [](std::size_t i) { return static_cast<std::uint8_t>(i * 7 + i / 4096); };
+  for (std::size_t i = 0; i < 10 * kMB; ++i) data[i] = pattern(i);
+  std::uint8_t* from = data + 1;
+  std::uint8_t* to = data + 12 * kMB + 5;
+  if (!MovePixelPages(from, data + 9 * kMB, to, data + kSize)) {
+    GTEST_SKIP() << "no page moves";
+  }
+  // [2, 8) MB went to [14, 20) MB.
+  EXPECT_EQ(from, data + 8 * kMB);
+  EXPECT_EQ(to, data + 20 * kMB);
+  for (std::size_t i = 0; i < 10 * kMB; ++i) {
+    const bool moved = i >= 2 * kMB && i < 8 * kMB;
+    ASSERT_EQ(data[i], moved ? 0 : pattern(i)) << i;
+    if (moved) {
+      ASSERT_EQ(data[i + 12 * kMB], pattern(i)) << i;
+    }
+  }
+  // Nothing whole is left to move.
+  EXPECT_TRUE(MovePixelPages(from, data + 9 * kMB, to, data + kSize));
+  EXPECT_EQ(from, data + 8 * kMB);
+  block.reset();
+  PixelMemory again = AllocatePixelMemory(kSize);
+  std::memset(again.get(), 0xA5, kSize);
+  EXPECT_EQ(again[kSize - 1], 0xA5);
+}
+
 TEST_F(PixelMemoryTest, SmallBlocksAndReleaseKeepNothing) {
   { PixelMemory small = AllocatePixelMemory(1000); }
   EXPECT_EQ(KeptPixelMemory(), 0u);
