@@ -7,11 +7,25 @@
 #include <array>
 
 #include "imaging/Bitmap.h"
+#include "imaging/JpegIO.h"
 #include "imaging/Raster.h"
 #include "imaging/SimImgUtils.h"
 
 namespace skyfold {
 namespace {
+
+// The largest of 8, 4, 2 by which a JPEG can be decoded down and still cover
+// the preview; 1 when no smaller decode covers it, 0 when it is no JPEG.
+int JpegPreviewScale(const std::string& file, int maxWidth, int maxHeight) {
+  int width = 0, height = 0;
+  if (!ReadJpegSize(file, width, height)) return 0;
+  int denom = 8;
+  while (denom > 1 &&
+         ((width + denom - 1) / denom < maxWidth || (height + denom - 1) / denom < maxHeight)) {
+    denom /= 2;
+  }
+  return denom;
+}
 
 QImage LoadScaled(const std::string& file, int maxWidth, int maxHeight) {
   // Only names the loader accepts: any other would raise its message box
@@ -19,7 +33,15 @@ QImage LoadScaled(const std::string& file, int maxWidth, int maxHeight) {
   if (GetImageFileKind(file) == ikUnknown) return {};
   Bitmap bitmap;
   try {
-    if (!LoadImageFile(bitmap, file)) return {};
+    // A large JPEG is decoded no larger than its preview needs: whole, a
+    // 16384 panorama would take seconds and a gigabyte for 360 pixels.
+    if (const int denom = JpegPreviewScale(file, maxWidth, maxHeight); denom > 0) {
+      DecodeContext scaled;
+      scaled.scaleDenom = denom;
+      ReadJpegFile(file, bitmap, nullptr, scaled);
+    } else if (!LoadImageFile(bitmap, file)) {
+      return {};
+    }
     if (bitmap.format() != PixelFormat::Bgr24) ConvertToBgr24(bitmap);
   } catch (const std::exception&) {
     return {};  // a preview is no place for the decoder's complaint

@@ -23,7 +23,10 @@
 # Environment: WIDTHS ("8192 16384"), RUNS (5), DIRECTIONS ("forward inverse"),
 # WORK (/tmp/skyfold-compare: cached test images, outputs, results.md),
 # SKYFOLD_CLI (a built skyfold-cli; otherwise built in Release in build-bench),
-# SKYFOLD_CLI_B (a second skyfold-cli, timed beside the first), OTHERS (1; 0
+# SKYFOLD_CLI_B (a second skyfold-cli, timed beside the first),
+# SKYFOLD_WINDOW_BENCH (build/bench/skyfold_window_bench: the window's own run
+# path on the same job, offscreen, a whole process with Qt's start-up and the
+# window's previews; the window uses every core), OTHERS (1; 0
 # leaves out OpenCV and FFmpeg), THREADS (2: threads of every tool), TIMEOUT
 # (900 s per run), PYTHON (/usr/bin/python3, the interpreter Debian's
 # python3-opencv belongs to).
@@ -124,6 +127,10 @@ thread_option() {
     echo "--threads $THREADS"
   fi
 }
+WIN=""
+if [ -n "${SKYFOLD_WINDOW_BENCH:-}" ]; then
+  WIN="$(absolute_binary "$SKYFOLD_WINDOW_BENCH" SKYFOLD_WINDOW_BENCH)"
+fi
 read -r -a SKY_THREADS <<<"$(thread_option "$SKY")"
 read -r -a SKY_B_THREADS <<<"$(thread_option "$SKY_B")"
 
@@ -320,12 +327,29 @@ same_outputs() {
   NOTES["$w $d"]+="A and B wrote the same bytes. "
 }
 
+# same_as_window W DIRECTION OUT SKYFOLD_NAME WINDOW_NAME ... : notes whether
+# the window wrote what skyfold-cli (A) did; the two name their faces apart.
+same_as_window() {
+  local w="$1" d="$2" out="$3"
+  shift 3
+  [ -n "${RESULT["$w $d skyfold"]:-}" ] && [ -n "${RESULT["$w $d window"]:-}" ] || return 0
+  while [ $# -ge 2 ]; do
+    if ! cmp -s "$out/skyfold/$1" "$out/window/$2"; then
+      NOTES["$w $d"]+="The window wrote DIFFERENT bytes ($2). "
+      return 0
+    fi
+    shift 2
+  done
+  NOTES["$w $d"]+="The window wrote the same bytes as skyfold-cli. "
+}
+
 run_forward() {
   local w="$1" n=$(($1 / 4)) pano out base="pano_$1" s i strip
   pano="$(panorama "$w")" || { note "no test panorama of width $w"; return 1; }
   out="$WORK/out_$w/forward"
   rm -rf "$out"
-  mkdir -p "$out/skyfold" "$out/skyfold_b" "$out/opencv" "$out/ffmpeg" "$out/floor" || return 1
+  mkdir -p "$out/skyfold" "$out/skyfold_b" "$out/window" "$out/opencv" "$out/ffmpeg" "$out/floor" ||
+    return 1
   STEPS=() TOOLS=()
 
   if [ -n "$SKY" ]; then
@@ -336,6 +360,7 @@ run_forward() {
     add_step skyfold_b "$SKY_B" "${SKY_B_THREADS[@]}" to-cube -s "$n" -t jpg -f -q \
       -o "$out/skyfold_b" "$pano"
   fi
+  [ -z "$WIN" ] || add_step window "$WIN" forward "$pano" "$out/window" "$n"
   first_run "$w" forward
 
   # The codec floor encodes the faces skyfold wrote; the test faces (same
@@ -377,6 +402,9 @@ run_forward() {
   local names=()
   for s in "${SUFFIXES[@]}"; do names+=("${base}$s.jpg"); done
   same_outputs "$w" forward "$out" "${names[@]}"
+  names=()
+  for s in "${SUFFIXES[@]}"; do names+=("${base}$s.jpg" "pano$s.jpg"); done
+  same_as_window "$w" forward "$out" "${names[@]}"
 }
 
 run_inverse() {
@@ -384,7 +412,8 @@ run_inverse() {
   faces="$(cube_faces "$w")" || { note "no test faces of width $w"; return 1; }
   out="$WORK/out_$w/inverse"
   rm -rf "$out"
-  mkdir -p "$out/skyfold" "$out/skyfold_b" "$out/opencv" "$out/ffmpeg" "$out/floor" || return 1
+  mkdir -p "$out/skyfold" "$out/skyfold_b" "$out/window" "$out/opencv" "$out/ffmpeg" "$out/floor" ||
+    return 1
   STEPS=() TOOLS=()
 
   if [ -n "$SKY" ]; then
@@ -395,6 +424,7 @@ run_inverse() {
     add_step skyfold_b "$SKY_B" "${SKY_B_THREADS[@]}" to-pano -w "$w" -t jpg -f -q \
       -o "$out/skyfold_b/pano.jpg" "$faces/${base}_front.jpg"
   fi
+  [ -z "$WIN" ] || add_step window "$WIN" inverse "$faces/${base}_front.jpg" "$out/window/pano.jpg" "$w"
   first_run "$w" inverse
 
   # The codec floor encodes the panorama skyfold wrote; the test panorama
@@ -429,6 +459,7 @@ run_inverse() {
 
   measure_tools "$w" inverse
   same_outputs "$w" inverse "$out" pano.jpg
+  same_as_window "$w" inverse "$out" pano.jpg pano.jpg
 }
 
 for w in $WIDTHS; do
@@ -447,6 +478,7 @@ ratio() {  # ratio A B : A / B to two places, or "—" when either is missing
 # The rows of the table, in order.
 ROWS=(skyfold)
 [ -n "$SKY_B" ] && ROWS+=(skyfold_b)
+[ -n "$WIN" ] && ROWS+=(window)
 ROWS+=(floor strict)
 [ "$OTHERS" = 1 ] && ROWS+=(opencv ffmpeg)
 
@@ -454,6 +486,7 @@ row_name() {
   case "$1" in
     skyfold) if [ -n "$SKY_B" ]; then echo "skyfold-cli A"; else echo "skyfold-cli"; fi ;;
     skyfold_b) echo "skyfold-cli B" ;;
+    window) echo "window run path (offscreen)" ;;
     floor) echo "codec floor (djpeg + cjpeg per file)" ;;
     strict) echo "strict codec floor" ;;
     opencv) echo "OpenCV cv2.remap" ;;
@@ -493,8 +526,9 @@ table() {
   done
   echo
   local summary="" line r
-  for tool in skyfold skyfold_b; do
+  for tool in skyfold skyfold_b window; do
     [ "$tool" = skyfold_b ] && [ -z "$SKY_B" ] && continue
+    [ "$tool" = window ] && [ -z "$WIN" ] && continue
     line=""
     for w in $WIDTHS; do
       for d in $DIRECTIONS; do

@@ -19,6 +19,9 @@ struct DecodeContext {
   // Keep 16-bit and float samples and alpha (the decoders' loadDeep) rather
   // than the classic 8-bit reduction.
   bool keepDepth = false;
+  // JPEG only: decode at 1/scaleDenom of the size (1 … 8), with libjpeg's
+  // scaled inverse DCT, a fraction of the work and memory; for previews.
+  int scaleDenom = 1;
 };
 
 }  // namespace skyfold

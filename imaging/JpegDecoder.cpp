@@ -272,7 +272,7 @@ void DecodeChecked(Decompressor& dec, const Header& h, Bitmap& bitmap, LoadRepor
                    const DecodeContext& context, bool into = false) {
   jpeg_decompress_struct* cinfo = dec.get();
   cinfo->scale_num = 1;
-  cinfo->scale_denom = 1;
+  cinfo->scale_denom = into ? 1 : static_cast<unsigned>(std::clamp(context.scaleDenom, 1, 8));
   cinfo->do_block_smoothing = TRUE;
   if (h.grey) {
     cinfo->quantize_colors = TRUE;
@@ -294,7 +294,8 @@ void DecodeChecked(Decompressor& dec, const Header& h, Bitmap& bitmap, LoadRepor
       throw CodecError("Cannot load image. Unexpected JPEG output layout.");
     }
   } else {
-    fresh = Bitmap(static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height),
+    dec.run([cinfo] { jpeg_calc_output_dimensions(cinfo); });
+    fresh = Bitmap(static_cast<int>(cinfo->output_width), static_cast<int>(cinfo->output_height),
                    h.format, Uninitialised{}, bitmap.pool());
   }
   Bitmap& result = into ? bitmap : fresh;

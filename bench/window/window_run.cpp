@@ -1,7 +1,7 @@
 // Times the window's own run path, offscreen: the forward and the inverse
 // job described in the real window's controls and started with its buttons,
 // so that it can be set side by side with skyfold-cli on the same job
-// (bench/compare.sh does, with WINDOW=1).
+// (bench/compare.sh does, given SKYFOLD_WINDOW_BENCH).
 //
 //   skyfold_window_bench forward PANORAMA FOLDER EDGE
 //   skyfold_window_bench inverse FACE OUTPUT WIDTH

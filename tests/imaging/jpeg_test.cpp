@@ -130,6 +130,31 @@ TEST(JpegWriteRead, QualityHundredKeepsASmoothImageWithinAFewLevels) {
   EXPECT_EQ(MaxDifference(loaded, fromMemory), 0);
 }
 
+// A preview's decode at 1/2, 1/4, 1/8: the size rounded up, each pixel the
+// colour of the part of the picture it stands for.
+TEST(JpegRead, AScaledDecodeGivesTheReducedPicture) {
+  TempDir dir;
+  const Bitmap original = SmoothImage(100, 52);
+  SaveBitmapAsJpeg(dir.file("smooth.jpg"), original, 100);
+  for (int denom : {2, 4, 8}) {
+    DecodeContext context;
+    context.scaleDenom = denom;
+    Bitmap small;
+    ReadJpegFile(dir.file("smooth.jpg"), small, nullptr, context);
+    ASSERT_EQ(small.width(), (100 + denom - 1) / denom) << denom;
+    ASSERT_EQ(small.height(), (52 + denom - 1) / denom) << denom;
+    Bitmap sampled(small.width(), small.height(), PixelFormat::Bgr24);
+    for (int y = 0; y < small.height(); ++y) {
+      for (int x = 0; x < small.width(); ++x) {
+        const PaletteEntry p = original.pixel(std::min(99, x * denom + denom / 2),
+                                              std::min(51, y * denom + denom / 2));
+        test::SetPixel(sampled, x, y, p.b, p.g, p.r);
+      }
+    }
+    EXPECT_LE(MaxDifference(sampled, small), 8) << denom;
+  }
+}
+
 TEST(JpegWriteRead, FourByteAndPaletteBitmapsEncodeTheirColours) {
   TempDir dir;
   const Bitmap reference = SmoothImage(64, 32);
